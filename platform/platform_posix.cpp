@@ -1,0 +1,247 @@
+// The POSIX backend: message boxes, errors, files and modules with the
+// Windows semantics the plug-in relies on. Profile strings live in
+// profile_posix.cpp.
+#include "platform/platform.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <dlfcn.h>
+#include <fcntl.h>
+#include <link.h>
+#include <string>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+PlatformMessageBoxRecorder messageBoxRecorder = nullptr;
+
+// Files are handed out as their descriptor plus one, so that 0 stays free
+// for "no file".
+PlatformFile FileFromDescriptor(int fd) {
+    return reinterpret_cast<PlatformFile>(static_cast<intptr_t>(fd) + 1);
+}
+
+int DescriptorOf(PlatformFile file) {
+    return static_cast<int>(reinterpret_cast<intptr_t>(file) - 1);
+}
+
+// Copies `text` into `buffer` of `size` bytes, cut and terminated. Returns
+// the length copied.
+uint32_t CopyBounded(const char* text, char* buffer, uint32_t size) {
+    if (size == 0) {
+        return 0;
+    }
+    size_t length = strnlen(text, size - 1);
+    std::memcpy(buffer, text, length);
+    buffer[length] = '\0';
+    return static_cast<uint32_t>(length);
+}
+
+} // namespace
+
+void PlatformSetMessageBoxRecorder(PlatformMessageBoxRecorder recorder) {
+    messageBoxRecorder = recorder;
+}
+
+int PlatformMessageBox(const char* text, const char* caption, uint32_t type) {
+    if (messageBoxRecorder) {
+        return messageBoxRecorder(text ? text : "", caption ? caption : "", type);
+    }
+    std::fprintf(stderr, "%s: %s\n", caption ? caption : "", text ? text : "");
+    std::fflush(stderr);
+    return 1; // as if OK was pressed
+}
+
+uint32_t PlatformGetLastError(void) { return static_cast<uint32_t>(errno); }
+
+void PlatformSetLastError(uint32_t code) { errno = static_cast<int>(code); }
+
+bool PlatformErrorText(uint32_t code, char* buffer, size_t size) {
+    if (size == 0) {
+        return false;
+    }
+    buffer[0] = '\0';
+    char text[256];
+    // The GNU strerror_r returns its text, which may or may not be `text`.
+    const char* message = strerror_r(static_cast<int>(code), text, sizeof text);
+    if (code == 0 || !message || std::strncmp(message, "Unknown error", 13) == 0) {
+        return false;
+    }
+    CopyBounded(message, buffer, static_cast<uint32_t>(size < UINT32_MAX ? size : UINT32_MAX));
+    return true;
+}
+
+PlatformFile PlatformCreateFile(const char* path) {
+    int fd = open(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    return fd < 0 ? nullptr : FileFromDescriptor(fd);
+}
+
+PlatformFile PlatformCreateTempFileBeside(const char* path, char* tempPath, size_t tempPathSize) {
+    static unsigned counter = 0;
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        unsigned tag = (static_cast<unsigned>(getpid()) * 2654435761u) ^
+                       static_cast<unsigned>(std::time(nullptr)) ^ (++counter * 40503u);
+        int length = std::snprintf(tempPath, tempPathSize, "%s.tarnel-%08x.tmp", path, tag);
+        if (length < 0 || static_cast<size_t>(length) >= tempPathSize) {
+            if (tempPathSize > 0) {
+                tempPath[0] = '\0';
+            }
+            errno = ENAMETOOLONG;
+            return nullptr;
+        }
+        // O_EXCL: a new file of our own, never one that happens to exist.
+        int fd = open(tempPath, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd >= 0) {
+            return FileFromDescriptor(fd);
+        }
+        if (errno != EEXIST) {
+            tempPath[0] = '\0';
+            return nullptr;
+        }
+    }
+    tempPath[0] = '\0';
+    return nullptr;
+}
+
+int PlatformWriteFile(PlatformFile file, const void* data, uint32_t count, uint32_t* written) {
+    const char* bytes = static_cast<const char*>(data);
+    uint32_t done = 0;
+    while (done < count) {
+        ssize_t n = write(DescriptorOf(file), bytes + done, count - done);
+        if (n < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            break;
+        }
+        if (n == 0) {
+            break;
+        }
+        done += static_cast<uint32_t>(n);
+    }
+    if (written) {
+        *written = done;
+    }
+    return done == count;
+}
+
+int PlatformCloseFile(PlatformFile file) {
+    if (!file) {
+        return 0;
+    }
+    return close(DescriptorOf(file)) == 0;
+}
+
+int PlatformDeleteFile(const char* path) { return unlink(path) == 0; }
+
+int PlatformReplaceFile(const char* from, const char* to) { return rename(from, to) == 0; }
+
+namespace {
+
+struct ModuleSearch {
+    const char* name;
+    std::string path;
+};
+
+int FindLoadedObject(struct dl_phdr_info* info, size_t, void* data) {
+    ModuleSearch* search = static_cast<ModuleSearch*>(data);
+    const char* path = info->dlpi_name;
+    if (!path || !*path) {
+        return 0;
+    }
+    const char* slash = std::strrchr(path, '/');
+    const char* base = slash ? slash + 1 : path;
+    if (std::strcmp(base, search->name) == 0) {
+        search->path = path;
+        return 1;
+    }
+    return 0;
+}
+
+} // namespace
+
+PlatformModule PlatformGetModuleHandle(const char* name) {
+    if (!name) {
+        return dlopen(nullptr, RTLD_LAZY | RTLD_NOLOAD);
+    }
+    ModuleSearch search = {name, std::string()};
+    dl_iterate_phdr(FindLoadedObject, &search);
+    if (search.path.empty()) {
+        return nullptr;
+    }
+    // Like the Windows call, this hands out the module without keeping a
+    // reference: the object stays loaded by whoever loaded it.
+    void* handle = dlopen(search.path.c_str(), RTLD_LAZY | RTLD_NOLOAD);
+    if (handle) {
+        dlclose(handle);
+    }
+    return handle;
+}
+
+uint32_t PlatformGetModuleFileName(PlatformModule module, char* buffer, uint32_t size) {
+    if (size == 0) {
+        return 0;
+    }
+    std::string path;
+    struct link_map* map = nullptr;
+    if (module && dlinfo(module, RTLD_DI_LINKMAP, &map) == 0 && map && map->l_name &&
+        map->l_name[0]) {
+        path = map->l_name;
+    } else {
+        char exe[4096];
+        ssize_t n = readlink("/proc/self/exe", exe, sizeof exe - 1);
+        if (n <= 0) {
+            buffer[0] = '\0';
+            return 0;
+        }
+        exe[n] = '\0';
+        path = exe;
+    }
+    char* resolved = realpath(path.c_str(), nullptr);
+    if (resolved) {
+        path = resolved;
+        std::free(resolved);
+    }
+    uint32_t copied = CopyBounded(path.c_str(), buffer, size);
+    return path.size() >= size ? size : copied;
+}
+
+PlatformModule PlatformLoadLibrary(const char* name) {
+    if (!name || !*name) {
+        return nullptr;
+    }
+    // A bare name is looked up in the current directory first, as the
+    // Windows loader does, then by the dynamic linker's usual search.
+    if (!std::strchr(name, '/')) {
+        std::string local = std::string("./") + name;
+        if (access(local.c_str(), F_OK) == 0) {
+            return dlopen(local.c_str(), RTLD_NOW | RTLD_LOCAL);
+        }
+    }
+    return dlopen(name, RTLD_NOW | RTLD_LOCAL);
+}
+
+void* PlatformGetProcAddress(PlatformModule module, const char* name) {
+    return module ? dlsym(module, name) : nullptr;
+}
+
+int PlatformFreeLibrary(PlatformModule module) { return module && dlclose(module) == 0; }
+
+uint32_t PlatformGetCurrentDirectory(uint32_t size, char* buffer) {
+    char path[4096];
+    if (!getcwd(path, sizeof path)) {
+        return 0;
+    }
+    size_t length = std::strlen(path);
+    if (length >= size) {
+        return static_cast<uint32_t>(length + 1);
+    }
+    std::memcpy(buffer, path, length + 1);
+    return static_cast<uint32_t>(length);
+}
+
+int PlatformSetCurrentDirectory(const char* path) { return path && chdir(path) == 0; }

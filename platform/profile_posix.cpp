@@ -1,0 +1,230 @@
+// Profile strings on POSIX, read and written like the Windows profile
+// functions: section and key names compare case-insensitively, blanks around
+// names and values are ignored, LF and CRLF files are both understood, and a
+// write changes one line while keeping every other line, comment and their
+// order.
+#include "platform/platform.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+bool ReadWholeFile(const char* path, std::string* content) {
+    FILE* file = std::fopen(path, "rb");
+    if (!file) {
+        return false;
+    }
+    char chunk[8192];
+    size_t n;
+    while ((n = std::fread(chunk, 1, sizeof chunk, file)) > 0) {
+        content->append(chunk, n);
+    }
+    bool ok = !std::ferror(file);
+    std::fclose(file);
+    return ok;
+}
+
+// The file's lines without their line ends.
+std::vector<std::string> SplitLines(const std::string& content) {
+    std::vector<std::string> lines;
+    size_t start = 0;
+    while (start < content.size()) {
+        size_t end = content.find('\n', start);
+        if (end == std::string::npos) {
+            end = content.size();
+        }
+        size_t stop = end;
+        if (stop > start && content[stop - 1] == '\r') {
+            --stop;
+        }
+        lines.push_back(content.substr(start, stop - start));
+        start = end + 1;
+    }
+    return lines;
+}
+
+bool IsBlank(char c) { return c == ' ' || c == '\t'; }
+
+std::string Trim(const std::string& text) {
+    size_t begin = 0;
+    size_t end = text.size();
+    while (begin < end && IsBlank(text[begin])) {
+        ++begin;
+    }
+    while (end > begin && IsBlank(text[end - 1])) {
+        --end;
+    }
+    return text.substr(begin, end - begin);
+}
+
+bool EqualNoCase(const std::string& a, const char* b) {
+    size_t length = std::strlen(b);
+    if (a.size() != length) {
+        return false;
+    }
+    for (size_t i = 0; i < length; ++i) {
+        char x = a[i];
+        char y = b[i];
+        if (x >= 'A' && x <= 'Z') {
+            x = static_cast<char>(x - 'A' + 'a');
+        }
+        if (y >= 'A' && y <= 'Z') {
+            y = static_cast<char>(y - 'A' + 'a');
+        }
+        if (x != y) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// When `line` is a section header, its name goes to `name`.
+bool SectionName(const std::string& line, std::string* name) {
+    std::string trimmed = Trim(line);
+    if (trimmed.size() < 2 || trimmed[0] != '[') {
+        return false;
+    }
+    size_t close = trimmed.find(']');
+    if (close == std::string::npos) {
+        return false;
+    }
+    *name = Trim(trimmed.substr(1, close - 1));
+    return true;
+}
+
+// When `line` is a "key = value" line, its parts go to `key` and `value`.
+bool KeyValue(const std::string& line, std::string* key, std::string* value) {
+    std::string trimmed = Trim(line);
+    if (trimmed.empty() || trimmed[0] == ';' || trimmed[0] == '#') {
+        return false;
+    }
+    size_t equals = trimmed.find('=');
+    if (equals == std::string::npos) {
+        return false;
+    }
+    *key = Trim(trimmed.substr(0, equals));
+    *value = Trim(trimmed.substr(equals + 1));
+    return true;
+}
+
+// Where a key stands in the file: the line index of its section header and of
+// the key itself (-1 when missing), and the last non-blank line of the section.
+struct KeyPlace {
+    long section = -1;
+    long key = -1;
+    long sectionEnd = -1;
+};
+
+KeyPlace FindKey(const std::vector<std::string>& lines, const char* section, const char* key) {
+    KeyPlace place;
+    bool inSection = false;
+    for (size_t i = 0; i < lines.size(); ++i) {
+        std::string name;
+        if (SectionName(lines[i], &name)) {
+            if (inSection) {
+                break; // only the first section of that name counts
+            }
+            if (EqualNoCase(name, section)) {
+                inSection = true;
+                place.section = static_cast<long>(i);
+                place.sectionEnd = static_cast<long>(i);
+            }
+            continue;
+        }
+        if (!inSection) {
+            continue;
+        }
+        if (!Trim(lines[i]).empty()) {
+            place.sectionEnd = static_cast<long>(i);
+        }
+        std::string k;
+        std::string v;
+        if (place.key < 0 && KeyValue(lines[i], &k, &v) && EqualNoCase(k, key)) {
+            place.key = static_cast<long>(i);
+        }
+    }
+    return place;
+}
+
+uint32_t CopyOut(const std::string& text, char* buffer, uint32_t size) {
+    if (size == 0) {
+        return 0;
+    }
+    size_t length = text.size() < size - 1 ? text.size() : size - 1;
+    std::memcpy(buffer, text.data(), length);
+    buffer[length] = '\0';
+    return static_cast<uint32_t>(length);
+}
+
+} // namespace
+
+uint32_t PlatformGetProfileString(const char* section, const char* key, const char* def,
+                                  char* buffer, uint32_t size, const char* file) {
+    std::string fallback = Trim(def ? def : "");
+    std::string content;
+    if (!section || !key || !file || !ReadWholeFile(file, &content)) {
+        return CopyOut(fallback, buffer, size);
+    }
+    std::vector<std::string> lines = SplitLines(content);
+    KeyPlace place = FindKey(lines, section, key);
+    if (place.key < 0) {
+        return CopyOut(fallback, buffer, size);
+    }
+    std::string k;
+    std::string value;
+    KeyValue(lines[static_cast<size_t>(place.key)], &k, &value);
+    return CopyOut(value, buffer, size);
+}
+
+int PlatformWriteProfileString(const char* section, const char* key, const char* value,
+                               const char* file) {
+    if (!section || !key || !value || !file) {
+        errno = EINVAL;
+        return 0;
+    }
+    std::string content;
+    if (!ReadWholeFile(file, &content) && errno != ENOENT) {
+        return 0;
+    }
+    const char* newline = content.find("\r\n") != std::string::npos ? "\r\n" : "\n";
+    std::vector<std::string> lines = SplitLines(content);
+    KeyPlace place = FindKey(lines, section, key);
+    std::string entry = std::string(key) + "=" + value;
+    if (place.key >= 0) {
+        lines[static_cast<size_t>(place.key)] = entry;
+    } else if (place.section >= 0) {
+        lines.insert(lines.begin() + place.sectionEnd + 1, entry);
+    } else {
+        if (!lines.empty() && !Trim(lines.back()).empty()) {
+            lines.push_back("");
+        }
+        lines.push_back(std::string("[") + section + "]");
+        lines.push_back(entry);
+    }
+    std::string out;
+    for (const std::string& line : lines) {
+        out += line;
+        out += newline;
+    }
+    // Written beside the file and moved over it, so that a failed write never
+    // leaves a half-written settings file.
+    std::string temporary = std::string(file) + ".tarnel-new";
+    FILE* handle = std::fopen(temporary.c_str(), "wb");
+    if (!handle) {
+        return 0;
+    }
+    bool ok = std::fwrite(out.data(), 1, out.size(), handle) == out.size();
+    ok = (std::fclose(handle) == 0) && ok;
+    if (!ok || std::rename(temporary.c_str(), file) != 0) {
+        int saved = errno;
+        unlink(temporary.c_str());
+        errno = saved;
+        return 0;
+    }
+    return 1;
+}

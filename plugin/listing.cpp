@@ -1,0 +1,187 @@
+// Archive listing: OpenArchive, ReadHeader, CloseArchive, GetPackerCaps.
+#include <cstdlib>
+#include <cstring>
+
+#include "archive_library/archive_library.h"
+#include "platform/platform.h"
+#include "plugin/host_interface.h"
+#include "plugin/opened_archive.h"
+#include "settings/plugin_settings.h"
+
+namespace {
+
+const char kListFileName[] = "(listfile)";
+
+// Copies the base name of `path` into `out` (of kSettingsTextSize bytes): the
+// part after the last folder separator, without its last extension. A dot in
+// a folder name never cuts.
+void BaseNameWithoutExtension(const char* path, char* out) {
+    const char* name = path;
+    for (const char* p = path; *p; ++p) {
+        if (IsFolderSeparator(*p)) {
+            name = p + 1;
+        }
+    }
+    size_t length = strnlen(name, kSettingsTextSize - 1);
+    std::memcpy(out, name, length);
+    out[length] = '\0';
+    char* dot = std::strrchr(out, '.');
+    if (dot) {
+        *dot = '\0';
+    }
+}
+
+bool EqualNoCase(const char* a, const char* b) {
+    return std::strlen(a) == std::strlen(b) && EndsWithNoCase(a, b);
+}
+
+void ShowError(const char* text) { PlatformMessageBox(text, "Error", kMessageBoxIconWarning); }
+
+// Lists from the archive's own "(listfile)". Returns false when it cannot be
+// sized or read, after telling the user.
+bool ListFromInternalList(OpenedArchive* opened, MpqHandle member) {
+    uint32_t size = ArchiveLibrary.SFileGetFileSize(member, nullptr);
+    if (size == 0xFFFFFFFFu) {
+        ArchiveLibrary.SFileCloseFile(member);
+        ShowError("Cannot retrieve size of file. The archive is probably corrupted");
+        return false;
+    }
+    char* text = static_cast<char*>(std::calloc(static_cast<size_t>(size) + 1, 1));
+    if (!text) {
+        ArchiveLibrary.SFileCloseFile(member);
+        return false;
+    }
+    uint32_t read = 0;
+    if (!ArchiveLibrary.SFileReadFile(member, text, size, &read, nullptr)) {
+        ArchiveLibrary.SFileCloseFile(member);
+        std::free(text);
+        ShowError("An error occurred while reading from the archive.");
+        return false;
+    }
+    ArchiveLibrary.SFileCloseFile(member);
+    ArchiveLibrary.SFileListFiles(opened->archive, text, opened->entries, kListIsText);
+    std::free(text);
+    return true;
+}
+
+// The configured external name list whose base name equals the archive's,
+// or null.
+const char* MatchingExternalList(const char* archivePath) {
+    if (PluginSettings.SimNameFileList != 1 || PluginSettings.FileLists.count == 0) {
+        return nullptr;
+    }
+    char archiveBase[kSettingsTextSize];
+    BaseNameWithoutExtension(archivePath, archiveBase);
+    for (int32_t i = 0; i < PluginSettings.FileLists.count; ++i) {
+        char listBase[kSettingsTextSize];
+        BaseNameWithoutExtension(PluginSettings.FileLists.entries[i], listBase);
+        if (EqualNoCase(listBase, archiveBase)) {
+            return PluginSettings.FileLists.entries[i];
+        }
+    }
+    return nullptr;
+}
+
+// Chooses where the member names come from and has the library fill the
+// entry array. Returns false when the open must fail.
+bool ListArchive(OpenedArchive* opened, const char* archivePath) {
+    MpqHandle member = nullptr;
+    if (ArchiveLibrary.SFileOpenFileEx(opened->archive, kListFileName, 0, &member)) {
+        return ListFromInternalList(opened, member);
+    }
+    const char* list = MatchingExternalList(archivePath);
+    if (!list) {
+        list = PluginSettings.FileListsJoined;
+    }
+    ArchiveLibrary.SFileListFiles(opened->archive, list, opened->entries, kListFromFiles);
+    return true;
+}
+
+// Copies a member name into the host's header: cut to 259 characters if the
+// library left it unterminated, and with the host's separator on hosts whose
+// paths use '/'.
+void CopyNameForHost(char* out, const char* name) {
+    size_t length = strnlen(name, sizeof(ListEntry::name) - 1);
+    for (size_t i = 0; i < length; ++i) {
+        out[i] = (name[i] == '\\') ? kHostSeparator : name[i];
+    }
+    out[length] = '\0';
+}
+
+} // namespace
+
+extern "C" void* TARNEL_STDCALL OpenArchive(OpenRequest* request) {
+    if (!request) {
+        return nullptr;
+    }
+    if (request->openMode != kOpenList && request->openMode != kOpenExtract) {
+        request->openResult = kResultNotSupported;
+        return nullptr;
+    }
+    // Without the library (reported once, when the plug-in was loaded) no
+    // archive can be opened; fail instead of calling through null.
+    if (!ArchiveLibraryCanRead()) {
+        request->openResult = kResultBadArchive;
+        return nullptr;
+    }
+    OpenedArchive* opened = static_cast<OpenedArchive*>(std::calloc(1, sizeof(OpenedArchive)));
+    if (!opened) {
+        request->openResult = kResultBadArchive;
+        return nullptr;
+    }
+    LoadSettings();
+    ArchiveLibrary.SFileSetLocale(static_cast<uint32_t>(PluginSettings.LocaleID));
+    const char* path = request->archivePath ? request->archivePath : "";
+    if (!ArchiveLibrary.SFileOpenArchive(path, 0, 0, &opened->archive)) {
+        std::free(opened);
+        request->openResult = kResultBadArchive;
+        return nullptr;
+    }
+    opened->entryCount = ArchiveLibrary.SFileGetFileInfo(opened->archive, kInfoHashTableSize);
+    // Cleared, so that records the library leaves alone read as empty slots.
+    opened->entries = static_cast<ListEntry*>(
+        opened->entryCount ? std::calloc(opened->entryCount, sizeof(ListEntry)) : nullptr);
+    bool ok = (opened->entryCount == 0 || opened->entries) && ListArchive(opened, path);
+    if (!ok) {
+        ArchiveLibrary.SFileCloseArchive(opened->archive);
+        std::free(opened->entries);
+        std::free(opened);
+        request->openResult = kResultBadArchive;
+        return nullptr;
+    }
+    return opened;
+}
+
+extern "C" int TARNEL_STDCALL ReadHeader(void* handle, EntryHeader* header) {
+    OpenedArchive* opened = static_cast<OpenedArchive*>(handle);
+    if (!opened || !header) {
+        return kResultEndArchive;
+    }
+    for (uint32_t i = opened->nextIndex; i < opened->entryCount; ++i) {
+        const ListEntry& entry = opened->entries[i];
+        if (entry.exists) {
+            CopyNameForHost(header->fileName, entry.name);
+            header->packSize = entry.compressedSize;
+            header->unpackSize = entry.fullSize;
+            header->fileTime = 0xFFFFFFFFu;
+            opened->nextIndex = i + 1;
+            return kResultOk;
+        }
+    }
+    return kResultEndArchive;
+}
+
+extern "C" int TARNEL_STDCALL CloseArchive(void* handle) {
+    OpenedArchive* opened = static_cast<OpenedArchive*>(handle);
+    if (!opened) {
+        return kResultOk;
+    }
+    ArchiveLibrary.SFileCloseArchive(opened->archive);
+    std::free(opened->entries);
+    std::free(opened);
+    return kResultOk;
+}
+
+extern "C" int TARNEL_STDCALL GetPackerCaps(void) {
+    return kCapsNew | kCapsModify | kCapsMultiple | kCapsDelete | kCapsOptions | kCapsByContent;
+}

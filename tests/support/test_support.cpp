@@ -1,0 +1,76 @@
+#include "test_support.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "fake_library/fake_archive_library.h"
+#include "platform/platform.h"
+#include "plugin/host_interface.h"
+#include "settings/plugin_settings.h"
+
+std::vector<ShownMessage> ShownMessages;
+
+TempDir::TempDir() {
+    const char* base = std::getenv("TMPDIR");
+    std::string pattern = std::string(base && *base ? base : "/tmp") + "/tarnel-test-XXXXXX";
+    std::vector<char> buffer(pattern.begin(), pattern.end());
+    buffer.push_back('\0');
+    if (!mkdtemp(buffer.data())) {
+        ADD_FAILURE() << "cannot create a temporary folder";
+    }
+    path_ = buffer.data();
+}
+
+TempDir::~TempDir() {
+    std::string command = "rm -rf '" + path_ + "'";
+    if (std::system(command.c_str()) != 0) {
+        std::fprintf(stderr, "cannot remove %s\n", path_.c_str());
+    }
+}
+
+std::string TempDir::File(const std::string& name) const { return path_ + "/" + name; }
+
+std::string ReadFileText(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream content;
+    content << in.rdbuf();
+    return content.str();
+}
+
+void WriteFileText(const std::string& path, const std::string& text) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out << text;
+}
+
+bool FileExists(const std::string& path) {
+    struct stat info;
+    return stat(path.c_str(), &info) == 0;
+}
+
+void PrintTo(const ShownMessage& message, std::ostream* out) {
+    *out << "{\"" << message.text << "\", \"" << message.caption << "\", 0x" << std::hex
+         << message.type << std::dec << "}";
+}
+
+namespace {
+
+int RecordMessageBox(const char* text, const char* caption, uint32_t type) {
+    ShownMessages.push_back({text, caption, type});
+    return 1;
+}
+
+} // namespace
+
+void ResetPluginState() {
+    PluginSettings = Settings{};
+    PluginSettings.MaxFiles = 1024;
+    SetProcessDataProc(nullptr, nullptr);
+    Fake.Reset();
+    ShownMessages.clear();
+    PlatformSetMessageBoxRecorder(RecordMessageBox);
+}

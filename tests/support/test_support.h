@@ -1,0 +1,55 @@
+// Helpers shared by the unit tests: a private temporary folder, captured
+// message boxes, and the plug-in's process-wide state put back to how it is
+// when the module loads.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+// A fresh folder under the system's temporary folder, removed with its
+// content when the object goes.
+class TempDir {
+  public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+    const std::string& path() const { return path_; }
+    // path() + "/" + name
+    std::string File(const std::string& name) const;
+
+  private:
+    std::string path_;
+};
+
+std::string ReadFileText(const std::string& path);
+void WriteFileText(const std::string& path, const std::string& text);
+bool FileExists(const std::string& path);
+
+// One message box as the plug-in showed it.
+struct ShownMessage {
+    std::string text;
+    std::string caption;
+    uint32_t type;
+    bool operator==(const ShownMessage& other) const {
+        return text == other.text && caption == other.caption && type == other.type;
+    }
+};
+void PrintTo(const ShownMessage& message, std::ostream* out);
+
+// The message boxes shown since the last ResetPluginState().
+extern std::vector<ShownMessage> ShownMessages;
+
+// Puts PluginSettings, the progress callback and the fake archive library
+// back to their state at module load (the fake bound, nothing recorded), and
+// starts capturing message boxes.
+void ResetPluginState();
+
+// A fixture that calls ResetPluginState() before each test.
+class PluginTest : public ::testing::Test {
+  protected:
+    void SetUp() override { ResetPluginState(); }
+};
