@@ -61,13 +61,13 @@ enum : uint32_t {
 #define MPQ_INVALID_UPDATE_HANDLE ((MpqHandle)(intptr_t)-1)
 
 typedef uint32_t(TARNEL_STDCALL* SFileSetLocaleFn)(uint32_t locale);
-typedef int(TARNEL_STDCALL* SFileOpenArchiveFn)(const char* path, uint32_t priority,
-                                                uint32_t flags, MpqHandle* archive);
+typedef int(TARNEL_STDCALL* SFileOpenArchiveFn)(const char* path, uint32_t priority, uint32_t flags,
+                                                MpqHandle* archive);
 typedef uint32_t(TARNEL_STDCALL* SFileGetFileInfoFn)(MpqHandle handle, uint32_t infoCode);
 typedef int(TARNEL_STDCALL* SFileListFilesFn)(MpqHandle archive, const char* list,
                                               ListEntry* entries, uint32_t listFlag);
-typedef int(TARNEL_STDCALL* SFileOpenFileExFn)(MpqHandle archive, const char* name,
-                                               uint32_t scope, MpqHandle* member);
+typedef int(TARNEL_STDCALL* SFileOpenFileExFn)(MpqHandle archive, const char* name, uint32_t scope,
+                                               MpqHandle* member);
 typedef uint32_t(TARNEL_STDCALL* SFileGetFileSizeFn)(MpqHandle member, uint32_t* high);
 typedef int(TARNEL_STDCALL* SFileReadFileFn)(MpqHandle member, void* buffer, uint32_t count,
                                              uint32_t* read, void* overlapped);

@@ -56,9 +56,13 @@ int PlatformMessageBox(const char* text, const char* caption, uint32_t type) {
     return 1; // as if OK was pressed
 }
 
-uint32_t PlatformGetLastError(void) { return static_cast<uint32_t>(errno); }
+uint32_t PlatformGetLastError(void) {
+    return static_cast<uint32_t>(errno);
+}
 
-void PlatformSetLastError(uint32_t code) { errno = static_cast<int>(code); }
+void PlatformSetLastError(uint32_t code) {
+    errno = static_cast<int>(code);
+}
 
 bool PlatformErrorText(uint32_t code, char* buffer, size_t size) {
     if (size == 0) {
@@ -136,9 +140,13 @@ int PlatformCloseFile(PlatformFile file) {
     return close(DescriptorOf(file)) == 0;
 }
 
-int PlatformDeleteFile(const char* path) { return unlink(path) == 0; }
+int PlatformDeleteFile(const char* path) {
+    return unlink(path) == 0;
+}
 
-int PlatformReplaceFile(const char* from, const char* to) { return rename(from, to) == 0; }
+int PlatformReplaceFile(const char* from, const char* to) {
+    return rename(from, to) == 0;
+}
 
 namespace {
 
@@ -229,7 +237,9 @@ void* PlatformGetProcAddress(PlatformModule module, const char* name) {
     return module ? dlsym(module, name) : nullptr;
 }
 
-int PlatformFreeLibrary(PlatformModule module) { return module && dlclose(module) == 0; }
+int PlatformFreeLibrary(PlatformModule module) {
+    return module && dlclose(module) == 0;
+}
 
 uint32_t PlatformGetCurrentDirectory(uint32_t size, char* buffer) {
     char path[4096];
@@ -244,4 +254,6 @@ uint32_t PlatformGetCurrentDirectory(uint32_t size, char* buffer) {
     return static_cast<uint32_t>(length);
 }
 
-int PlatformSetCurrentDirectory(const char* path) { return path && chdir(path) == 0; }
+int PlatformSetCurrentDirectory(const char* path) {
+    return path && chdir(path) == 0;
+}

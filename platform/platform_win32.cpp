@@ -20,9 +20,13 @@ int PlatformMessageBox(const char* text, const char* caption, uint32_t type) {
     return MessageBoxA(nullptr, text, caption, type);
 }
 
-uint32_t PlatformGetLastError(void) { return GetLastError(); }
+uint32_t PlatformGetLastError(void) {
+    return GetLastError();
+}
 
-void PlatformSetLastError(uint32_t code) { SetLastError(code); }
+void PlatformSetLastError(uint32_t code) {
+    SetLastError(code);
+}
 
 bool PlatformErrorText(uint32_t code, char* buffer, size_t size) {
     if (size == 0) {
@@ -52,7 +56,8 @@ PlatformFile PlatformCreateFile(const char* path) {
 PlatformFile PlatformCreateTempFileBeside(const char* path, char* tempPath, size_t tempPathSize) {
     static unsigned counter = 0;
     for (int attempt = 0; attempt < 100; ++attempt) {
-        unsigned tag = (GetCurrentProcessId() * 2654435761u) ^ GetTickCount() ^ (++counter * 40503u);
+        unsigned tag =
+            (GetCurrentProcessId() * 2654435761u) ^ GetTickCount() ^ (++counter * 40503u);
         int length = std::snprintf(tempPath, tempPathSize, "%s.tarnel-%08x.tmp", path, tag);
         if (length < 0 || static_cast<size_t>(length) >= tempPathSize) {
             if (tempPathSize > 0) {
@@ -83,30 +88,42 @@ int PlatformWriteFile(PlatformFile file, const void* data, uint32_t count, uint3
     return ok && done == count;
 }
 
-int PlatformCloseFile(PlatformFile file) { return file && CloseHandle(static_cast<HANDLE>(file)); }
+int PlatformCloseFile(PlatformFile file) {
+    return file && CloseHandle(static_cast<HANDLE>(file));
+}
 
-int PlatformDeleteFile(const char* path) { return DeleteFileA(path); }
+int PlatformDeleteFile(const char* path) {
+    return DeleteFileA(path);
+}
 
 int PlatformReplaceFile(const char* from, const char* to) {
     return MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING);
 }
 
-PlatformModule PlatformGetModuleHandle(const char* name) { return GetModuleHandleA(name); }
+PlatformModule PlatformGetModuleHandle(const char* name) {
+    return GetModuleHandleA(name);
+}
 
 uint32_t PlatformGetModuleFileName(PlatformModule module, char* buffer, uint32_t size) {
     return GetModuleFileNameA(static_cast<HMODULE>(module), buffer, size);
 }
 
-PlatformModule PlatformLoadLibrary(const char* name) { return LoadLibraryA(name); }
+PlatformModule PlatformLoadLibrary(const char* name) {
+    return LoadLibraryA(name);
+}
 
 void* PlatformGetProcAddress(PlatformModule module, const char* name) {
     return reinterpret_cast<void*>(GetProcAddress(static_cast<HMODULE>(module), name));
 }
 
-int PlatformFreeLibrary(PlatformModule module) { return FreeLibrary(static_cast<HMODULE>(module)); }
+int PlatformFreeLibrary(PlatformModule module) {
+    return FreeLibrary(static_cast<HMODULE>(module));
+}
 
 uint32_t PlatformGetCurrentDirectory(uint32_t size, char* buffer) {
     return GetCurrentDirectoryA(size, buffer);
 }
 
-int PlatformSetCurrentDirectory(const char* path) { return SetCurrentDirectoryA(path); }
+int PlatformSetCurrentDirectory(const char* path) {
+    return SetCurrentDirectoryA(path);
+}

@@ -48,7 +48,9 @@ std::vector<std::string> SplitLines(const std::string& content) {
     return lines;
 }
 
-bool IsBlank(char c) { return c == ' ' || c == '\t'; }
+bool IsBlank(char c) {
+    return c == ' ' || c == '\t';
+}
 
 std::string Trim(const std::string& text) {
     size_t begin = 0;

@@ -41,12 +41,12 @@ enum : int { kPackMoveFiles = 1 };
 
 // Capabilities returned by GetPackerCaps.
 enum : int {
-    kCapsNew = 1,         // can create new archives
-    kCapsModify = 2,      // can modify existing archives
-    kCapsMultiple = 4,    // an archive holds several files
-    kCapsDelete = 8,      // can delete members
-    kCapsOptions = 16,    // has an options dialog
-    kCapsByContent = 64,  // archives are recognised by their content
+    kCapsNew = 1,        // can create new archives
+    kCapsModify = 2,     // can modify existing archives
+    kCapsMultiple = 4,   // an archive holds several files
+    kCapsDelete = 8,     // can delete members
+    kCapsOptions = 16,   // has an options dialog
+    kCapsByContent = 64, // archives are recognised by their content
 };
 
 extern "C" {
@@ -95,13 +95,14 @@ typedef int(TARNEL_STDCALL* ChangeVolumeCallback)(char* archiveName, int mode);
 #endif
 TARNEL_EXPORT void* TARNEL_STDCALL OpenArchive(OpenRequest* request);
 TARNEL_EXPORT int TARNEL_STDCALL ReadHeader(void* handle, EntryHeader* header);
-TARNEL_EXPORT int TARNEL_STDCALL ProcessFile(void* handle, int operation, char* destPath, char* destName);
+TARNEL_EXPORT int TARNEL_STDCALL ProcessFile(void* handle, int operation, char* destPath,
+                                             char* destName);
 TARNEL_EXPORT int TARNEL_STDCALL CloseArchive(void* handle);
 TARNEL_EXPORT int TARNEL_STDCALL GetPackerCaps(void);
 TARNEL_EXPORT void TARNEL_STDCALL SetProcessDataProc(void* handle, ProgressCallback callback);
 TARNEL_EXPORT void TARNEL_STDCALL SetChangeVolProc(void* handle, ChangeVolumeCallback callback);
-TARNEL_EXPORT int TARNEL_STDCALL PackFiles(char* packedFile, char* subPath, char* srcPath, char* addList,
-                             int flags);
+TARNEL_EXPORT int TARNEL_STDCALL PackFiles(char* packedFile, char* subPath, char* srcPath,
+                                           char* addList, int flags);
 TARNEL_EXPORT int TARNEL_STDCALL DeleteFiles(char* packedFile, char* deleteList);
 TARNEL_EXPORT void TARNEL_STDCALL PackSetDefaultParams(HostDefaults* defaults);
 TARNEL_EXPORT int TARNEL_STDCALL ConfigurePacker(void* parent, void* instance);

@@ -35,7 +35,9 @@ bool EqualNoCase(const char* a, const char* b) {
     return std::strlen(a) == std::strlen(b) && EndsWithNoCase(a, b);
 }
 
-void ShowError(const char* text) { PlatformMessageBox(text, "Error", kMessageBoxIconWarning); }
+void ShowError(const char* text) {
+    PlatformMessageBox(text, "Error", kMessageBoxIconWarning);
+}
 
 // Lists from the archive's own "(listfile)". Returns false when it cannot be
 // sized or read, after telling the user.

@@ -22,16 +22,16 @@ struct SuffixList {
 
 struct Settings {
     char SettingsPath[kSettingsTextSize]; // empty: no settings file known
-    int32_t CompType;  // 0 automatic; else the compression type for ordinary files
-    int32_t LocaleID;  // the library's current locale for archive operations
-    int32_t MaxFiles;  // member limit of an archive created by packing
+    int32_t CompType;         // 0 automatic; else the compression type for ordinary files
+    int32_t LocaleID;         // the library's current locale for archive operations
+    int32_t MaxFiles;         // member limit of an archive created by packing
     SuffixList MPQDeflateExt; // archive-name suffixes for which automatic picks Deflate
     SuffixList AudioExt;      // file-name suffixes added as wave data
     int32_t AudioQuality;     // quality passed with every wave file
     SuffixList NoCompExt;     // file-name suffixes added without compression
     SuffixList FileLists;     // paths of external name-list files
     char FileListsJoined[kJoinedListSize]; // FileLists joined by single blanks
-    int32_t SimNameFileList;  // 1: use the name list whose base name matches the archive's
+    int32_t SimNameFileList; // 1: use the name list whose base name matches the archive's
 };
 
 // The one process-wide instance: zero at load except MaxFiles (1024).

@@ -29,7 +29,9 @@ std::string HandleText(MpqHandle handle) {
     return value == 0 ? "null" : std::to_string(value);
 }
 
-std::string Text(const char* s) { return s ? std::string(s) : std::string("<null>"); }
+std::string Text(const char* s) {
+    return s ? std::string(s) : std::string("<null>");
+}
 
 void Record(const std::string& call) {
     Fake.calls.push_back(call);
@@ -87,8 +89,8 @@ int TARNEL_STDCALL FakeOpenFileEx(MpqHandle archive, const char* name, uint32_t 
         return 0;
     }
     openMemberTable.push_back({name, 0});
-    *member = reinterpret_cast<MpqHandle>(
-        static_cast<intptr_t>(0x2000 + openMemberTable.size() - 1));
+    *member =
+        reinterpret_cast<MpqHandle>(static_cast<intptr_t>(0x2000 + openMemberTable.size() - 1));
     ++Fake.openMembers;
     return 1;
 }
@@ -162,16 +164,16 @@ int ResultFor(const std::map<std::string, int>& results, const char* name) {
 
 int TARNEL_STDCALL FakeAddFile(MpqHandle update, const char* source, const char* name,
                                uint32_t flags, uint32_t type, uint32_t level) {
-    Record("MpqAddFileToArchiveEx(" + HandleText(update) + ", " + Text(source) + ", " +
-           Text(name) + ", " + std::to_string(flags) + ", " + std::to_string(type) + ", " +
+    Record("MpqAddFileToArchiveEx(" + HandleText(update) + ", " + Text(source) + ", " + Text(name) +
+           ", " + std::to_string(flags) + ", " + std::to_string(type) + ", " +
            std::to_string(level) + ")");
     return ResultFor(Fake.addResult, name);
 }
 
 int TARNEL_STDCALL FakeAddWave(MpqHandle update, const char* source, const char* name,
                                uint32_t flags, uint32_t quality) {
-    Record("MpqAddWaveToArchive(" + HandleText(update) + ", " + Text(source) + ", " +
-           Text(name) + ", " + std::to_string(flags) + ", " + std::to_string(quality) + ")");
+    Record("MpqAddWaveToArchive(" + HandleText(update) + ", " + Text(source) + ", " + Text(name) +
+           ", " + std::to_string(flags) + ", " + std::to_string(quality) + ")");
     return ResultFor(Fake.addResult, name);
 }
 
@@ -188,8 +190,7 @@ int TARNEL_STDCALL FakeSetFileLocale(MpqHandle update, const char* name, uint32_
 }
 
 int TARNEL_STDCALL FakeCloseUpdated(MpqHandle update, uint32_t reserved) {
-    Record("MpqCloseUpdatedArchive(" + HandleText(update) + ", " + std::to_string(reserved) +
-           ")");
+    Record("MpqCloseUpdatedArchive(" + HandleText(update) + ", " + std::to_string(reserved) + ")");
     return Fake.closeUpdatedResult;
 }
 

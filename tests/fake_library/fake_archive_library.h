@@ -16,17 +16,17 @@ struct FakeArchiveLibrary {
     // ---- the script ----------------------------------------------------
     // Reading side.
     bool openArchiveSucceeds = true;
-    uint32_t slotCount = 0;                 // SFileGetFileInfo(h, 2)
-    std::vector<ListEntry> listing;         // what SFileListFiles writes, from record 0
-    std::map<std::string, std::string> members; // member name -> content
+    uint32_t slotCount = 0;                       // SFileGetFileInfo(h, 2)
+    std::vector<ListEntry> listing;               // what SFileListFiles writes, from record 0
+    std::map<std::string, std::string> members;   // member name -> content
     std::map<std::string, uint32_t> sizeOverride; // SFileGetFileSize result by name
-    uint32_t maxBytesPerRead = UINT32_MAX;  // deliver at most this much per read
-    int failReadAt = 0;                     // the n-th read (1-based) fails; 0 never
-    int zeroReadAt = 0;                     // the n-th read delivers 0 bytes and succeeds
+    uint32_t maxBytesPerRead = UINT32_MAX;        // deliver at most this much per read
+    int failReadAt = 0;                           // the n-th read (1-based) fails; 0 never
+    int zeroReadAt = 0;                           // the n-th read delivers 0 bytes and succeeds
     // Update side.
     MpqHandle updateHandle = reinterpret_cast<MpqHandle>(static_cast<intptr_t>(0x3000));
-    uint32_t updateOpenError = 0;           // last error left by a failed open
-    std::map<std::string, int> addResult;   // by member name; default 1
+    uint32_t updateOpenError = 0;            // last error left by a failed open
+    std::map<std::string, int> addResult;    // by member name; default 1
     std::map<std::string, int> deleteResult; // by member name; default 1
     int closeUpdatedResult = 1;
     // Optional hook run inside every recorded call, after recording it.
@@ -34,8 +34,8 @@ struct FakeArchiveLibrary {
 
     // ---- what happened -------------------------------------------------
     std::vector<std::string> calls;
-    int openMembers = 0;   // members opened and not yet closed
-    int openArchives = 0;  // archives opened and not yet closed
+    int openMembers = 0;  // members opened and not yet closed
+    int openArchives = 0; // archives opened and not yet closed
     int readCount = 0;
     std::vector<uint32_t> readSizes; // the count asked by each read
 

@@ -33,7 +33,9 @@ TempDir::~TempDir() {
     }
 }
 
-std::string TempDir::File(const std::string& name) const { return path_ + "/" + name; }
+std::string TempDir::File(const std::string& name) const {
+    return path_ + "/" + name;
+}
 
 std::string ReadFileText(const std::string& path) {
     std::ifstream in(path, std::ios::binary);

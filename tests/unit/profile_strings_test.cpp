@@ -1,0 +1,94 @@
+// Profile strings on POSIX behave like the Windows profile functions the
+// settings store and the options dialog rely on.
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "platform/platform.h"
+#include "support/test_support.h"
+
+namespace {
+
+class ProfileStringsTest : public ::testing::Test {
+  protected:
+    TempDir dir;
+    std::string ini = dir.File("settings.ini");
+
+    std::string Get(const char* section, const char* key, const char* def = "DEF",
+                    uint32_t size = 2000) {
+        std::string buffer(size, '#');
+        uint32_t n = PlatformGetProfileString(section, key, def, &buffer[0], size, ini.c_str());
+        std::string value(buffer.c_str());
+        EXPECT_EQ(n, value.size());
+        return value;
+    }
+};
+
+TEST_F(ProfileStringsTest, NamesAreCaseInsensitiveAndBlanksAroundNamesAndValuesIgnored) {
+    WriteFileText(ini, "  [ tarnelPLUGIN ]  \n  compTYPE  =   8  \nLocaleID=\t1031\t\n");
+    EXPECT_EQ(Get("TarnelPlugin", "CompType"), "8");
+    EXPECT_EQ(Get("TARNELPLUGIN", "localeid"), "1031");
+}
+
+TEST_F(ProfileStringsTest, TheDefaultStandsInForAMissingFileSectionOrKey) {
+    EXPECT_EQ(Get("S", "K"), "DEF");
+    WriteFileText(ini, "[Other]\nK=1\n[S]\nJ=2\n");
+    EXPECT_EQ(Get("Missing", "K"), "DEF");
+    EXPECT_EQ(Get("S", "K"), "DEF");
+    EXPECT_EQ(Get("S", "K", ""), "");
+}
+
+TEST_F(ProfileStringsTest, AnEmptyValueIsTheEmptyTextNotTheDefault) {
+    WriteFileText(ini, "[S]\nK=\n");
+    EXPECT_EQ(Get("S", "K"), "");
+}
+
+TEST_F(ProfileStringsTest, KeysOfOtherSectionsAndCommentsAreNotSeen) {
+    WriteFileText(ini, "[A]\nK=a\n[S]\n;K=comment\n# K=comment\nX=1\n[B]\nK=b\n");
+    EXPECT_EQ(Get("S", "K"), "DEF");
+    EXPECT_EQ(Get("B", "K"), "b");
+}
+
+TEST_F(ProfileStringsTest, ValuesAreCutToTheBufferLessOneAndTerminated) {
+    WriteFileText(ini, "[S]\nK=abcdefghij\n");
+    EXPECT_EQ(Get("S", "K", "DEF", 5), "abcd");
+    EXPECT_EQ(Get("S", "missing", "0123456789", 4), "012");
+    EXPECT_EQ(Get("S", "K", "DEF", 1), "");
+}
+
+TEST_F(ProfileStringsTest, CrlfAndLfFilesReadAlike) {
+    WriteFileText(ini, "[S]\r\nK=v\r\nL=w\r\n");
+    EXPECT_EQ(Get("S", "K"), "v");
+    EXPECT_EQ(Get("S", "L"), "w");
+}
+
+TEST_F(ProfileStringsTest, WritingCreatesTheFileSectionAndKey) {
+    ASSERT_TRUE(PlatformWriteProfileString("S", "K", "1", ini.c_str()));
+    ASSERT_TRUE(PlatformWriteProfileString("S", "L", "2", ini.c_str()));
+    ASSERT_TRUE(PlatformWriteProfileString("T", "K", "3", ini.c_str()));
+    EXPECT_EQ(ReadFileText(ini), "[S]\nK=1\nL=2\n\n[T]\nK=3\n");
+}
+
+TEST_F(ProfileStringsTest, WritingReplacesAValueInPlaceAndKeepsEveryOtherLine) {
+    WriteFileText(ini, "; my settings\r\n[Other]\r\nK=x\r\n\r\n[S]\r\n; the type\r\n"
+                       "compType = 2\r\nMaxFiles=10\r\n\r\n[Last]\r\nZ=1\r\n");
+    ASSERT_TRUE(PlatformWriteProfileString("s", "CompType", "8", ini.c_str()));
+    ASSERT_TRUE(PlatformWriteProfileString("S", "LocaleID", "0", ini.c_str()));
+    EXPECT_EQ(ReadFileText(ini),
+              "; my settings\r\n[Other]\r\nK=x\r\n\r\n[S]\r\n; the type\r\n"
+              "CompType=8\r\nMaxFiles=10\r\nLocaleID=0\r\n\r\n[Last]\r\nZ=1\r\n");
+}
+
+TEST_F(ProfileStringsTest, AnEmptyValueIsWrittenAsAKeyWithNothingAfterTheSign) {
+    ASSERT_TRUE(PlatformWriteProfileString("S", "FileLists", "", ini.c_str()));
+    EXPECT_EQ(ReadFileText(ini), "[S]\nFileLists=\n");
+    EXPECT_EQ(Get("S", "FileLists"), "");
+}
+
+TEST_F(ProfileStringsTest, AFailedWriteLeavesTheFileAsItWas) {
+    std::string missingFolder = dir.File("no/such/folder/settings.ini");
+    EXPECT_FALSE(PlatformWriteProfileString("S", "K", "1", missingFolder.c_str()));
+    EXPECT_FALSE(FileExists(missingFolder));
+}
+
+} // namespace
