@@ -10,6 +10,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 
 #include "platform/calling_convention.h"
 
@@ -136,6 +137,83 @@ uint32_t PlatformGetCurrentDirectory(uint32_t size, char* buffer);
 // Makes `path` the process's current directory. Returns non-zero on success.
 int PlatformSetCurrentDirectory(const char* path);
 
+// ---------------------------------------------------------------------------
+// Modal dialogs
+// ---------------------------------------------------------------------------
+
+typedef void* PlatformWindow; // a window or dialog; null means none
+
+// A dialog's message procedure: the dialog, the message and its two
+// parameters. Returns non-zero for a message it handled, 0 otherwise.
+typedef intptr_t(TARNEL_STDCALL* PlatformDialogProc)(PlatformWindow dialog, uint32_t message,
+                                                     uintptr_t wParam, intptr_t lParam);
+
+// The messages a dialog procedure receives: once before the dialog is
+// shown (lParam is the creation value), and for each command, the command
+// id in wParam (upper half: the notification code, 0 for a button click).
+enum : uint32_t {
+    kDialogMessageInit = 0x0110,
+    kDialogMessageCommand = 0x0111,
+};
+
+// The commands of the two push buttons every modal dialog here has. Enter
+// sends kDialogOk, Escape and closing the window kDialogCancel.
+enum : int { kDialogOk = 1, kDialogCancel = 2 };
+
+// What a dialog holds, for the text form that stands in for it where there
+// is no window system. Items are shown in order: a group item heads a choice
+// among the radio buttons that follow it; an edit item is one line of text,
+// labelled by its text.
+enum PlatformDialogItemKind : int {
+    kDialogItemGroup = 1,
+    kDialogItemRadioButton = 2,
+    kDialogItemEdit = 3,
+};
+struct PlatformDialogItem {
+    PlatformDialogItemKind kind;
+    int32_t id; // -1 for a group
+    const char* text;
+};
+
+// A dialog: its template's resource id in the module (Windows) and its
+// caption and items (the text form).
+struct PlatformDialogTemplate {
+    uint16_t resourceId;
+    const char* caption;
+    const PlatformDialogItem* items;
+    int itemCount;
+};
+
+// Runs a dialog modally over `parent` and returns the value its procedure
+// handed to PlatformEndDialog; -1 when the dialog cannot be shown, in which
+// case the procedure is never called. `param` reaches the procedure with
+// kDialogMessageInit. On Windows this is DialogBoxParamA with the template
+// of `instance`. On POSIX there is no window system: with a null parent and
+// a terminal on standard input and output the dialog is shown as a text form
+// on the terminal; otherwise it cannot be shown.
+intptr_t PlatformDialogBox(PlatformModule instance, const PlatformDialogTemplate* dialog,
+                           PlatformWindow parent, PlatformDialogProc procedure, intptr_t param);
+
+// Sets the check mark of button `id` of `dialog` (BM_SETCHECK with
+// BST_CHECKED); the other buttons keep theirs.
+void PlatformCheckDialogButton(PlatformWindow dialog, int id);
+
+// 1 when button `id` of `dialog` is checked, 0 when not or when there is no
+// such button.
+uint32_t PlatformIsDialogButtonChecked(PlatformWindow dialog, int id);
+
+// Replaces the text of item `id` of `dialog`. Returns non-zero on success.
+int PlatformSetDialogItemText(PlatformWindow dialog, int id, const char* text);
+
+// Copies the text of item `id` of `dialog` into `buffer`, at most size - 1
+// characters and terminated. Returns the length copied (0, with an empty
+// buffer, when there is no such item).
+uint32_t PlatformGetDialogItemText(PlatformWindow dialog, int id, char* buffer, int size);
+
+// Ends the modal `dialog` once its procedure returns: PlatformDialogBox then
+// returns `result`. Returns non-zero on success.
+int PlatformEndDialog(PlatformWindow dialog, intptr_t result);
+
 #if !defined(_WIN32)
 // ---------------------------------------------------------------------------
 // Test support (POSIX backend only)
@@ -145,4 +223,33 @@ int PlatformSetCurrentDirectory(const char* path);
 // the button to answer with. Null restores standard error.
 typedef int (*PlatformMessageBoxRecorder)(const char* text, const char* caption, uint32_t type);
 void PlatformSetMessageBoxRecorder(PlatformMessageBoxRecorder recorder);
+
+// A dialog as the POSIX backend keeps it: the state of its controls and its
+// end. PlatformDialogBox builds one from the template for the text form; a
+// test builds one to drive a dialog procedure directly. The dialog
+// functions above act on the PlatformWindow that points to it.
+enum : int { kPosixDialogControlCapacity = 16, kPosixDialogTextSize = 1024 };
+struct PosixDialogControl {
+    int32_t id;
+    PlatformDialogItemKind kind;
+    uint32_t checked;                // buttons
+    char text[kPosixDialogTextSize]; // edits: longer texts are cut
+};
+struct PosixDialog {
+    PosixDialogControl controls[kPosixDialogControlCapacity];
+    int controlCount;
+    bool ended;
+    intptr_t result;
+};
+
+// Fills `state` with one unchecked, empty control per button and edit of
+// `dialog`, not yet ended.
+void PosixDialogFromTemplate(const PlatformDialogTemplate* dialog, PosixDialog* state);
+
+// Runs `dialog` as a text form over `in` and `out`: the procedure sets the
+// controls up, the user answers one prompt per choice and edit (an empty
+// answer keeps the shown value), then confirms (kDialogOk) or cancels
+// (kDialogCancel); the end of input cancels. Returns the dialog's result.
+intptr_t PosixRunTextForm(const PlatformDialogTemplate* dialog, PlatformDialogProc procedure,
+                          intptr_t param, FILE* in, FILE* out);
 #endif

@@ -127,3 +127,34 @@ uint32_t PlatformGetCurrentDirectory(uint32_t size, char* buffer) {
 int PlatformSetCurrentDirectory(const char* path) {
     return SetCurrentDirectoryA(path);
 }
+
+intptr_t PlatformDialogBox(PlatformModule instance, const PlatformDialogTemplate* dialog,
+                           PlatformWindow parent, PlatformDialogProc procedure, intptr_t param) {
+    return DialogBoxParamA(static_cast<HINSTANCE>(instance), MAKEINTRESOURCEA(dialog->resourceId),
+                           static_cast<HWND>(parent), reinterpret_cast<DLGPROC>(procedure),
+                           static_cast<LPARAM>(param));
+}
+
+void PlatformCheckDialogButton(PlatformWindow dialog, int id) {
+    SendMessageA(GetDlgItem(static_cast<HWND>(dialog), id), BM_SETCHECK, BST_CHECKED, 0);
+}
+
+uint32_t PlatformIsDialogButtonChecked(PlatformWindow dialog, int id) {
+    return IsDlgButtonChecked(static_cast<HWND>(dialog), id);
+}
+
+int PlatformSetDialogItemText(PlatformWindow dialog, int id, const char* text) {
+    return SetDlgItemTextA(static_cast<HWND>(dialog), id, text);
+}
+
+uint32_t PlatformGetDialogItemText(PlatformWindow dialog, int id, char* buffer, int size) {
+    if (size <= 0) {
+        return 0;
+    }
+    buffer[0] = '\0'; // a failed call leaves the buffer as it was
+    return GetDlgItemTextA(static_cast<HWND>(dialog), id, buffer, size);
+}
+
+int PlatformEndDialog(PlatformWindow dialog, intptr_t result) {
+    return EndDialog(static_cast<HWND>(dialog), result);
+}
