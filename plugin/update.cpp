@@ -1,9 +1,233 @@
-// Archive update: PackFiles, DeleteFiles.
-#include "plugin/host_interface.h"
+// Archive update: PackFiles adds files from disk to a new or existing
+// archive (optionally moving them), DeleteFiles removes members. Each call
+// opens the archive for update once, works through the host's list in order,
+// leaves the archive's "(listfile)" in the neutral locale and closes the
+// archive, which writes it. A file that cannot be added or deleted is shown
+// to the user and the call goes on with the next one.
+#include "plugin/update.h"
 
-extern "C" int TARNEL_STDCALL PackFiles(char*, char*, char*, char*, int) {
-    return kResultBadArchive;
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "archive_library/archive_library.h"
+#include "platform/platform.h"
+#include "plugin/add_kind.h"
+#include "plugin/host_interface.h"
+#include "plugin/host_names.h"
+#include "plugin/progress.h"
+#include "settings/plugin_settings.h"
+
+namespace {
+
+const char kListFileName[] = "(listfile)";
+
+// A source path or archived name: 259 characters and the zero.
+constexpr size_t kPathSize = 260;
+// A message: its fixed text and as much of a name as fits.
+constexpr size_t kMessageSize = 1024;
+
+// Open flags and member limit of the two kinds of update.
+constexpr uint32_t kPackOpenFlags = kUpdateOpenOrCreate | kUpdateKeepListFile;
+constexpr uint32_t kDeleteOpenFlags = kUpdateOpenExisting | kUpdateKeepListFile;
+constexpr uint32_t kDeleteMaxFiles = 16;
+
+// Add flags and level of compressed and wave files; stored files are only
+// replaced.
+constexpr uint32_t kPackedAddFlags = kAddEncrypt | kAddCompress | kAddReplace;
+constexpr uint32_t kCompressionLevel = 9;
+
+bool IsOpen(MpqHandle update) {
+    return update != nullptr && update != MPQ_INVALID_UPDATE_HANDLE;
 }
-extern "C" int TARNEL_STDCALL DeleteFiles(char*, char*) {
-    return kResultBadArchive;
+
+// Shows `format` with `name` (the name as the host gave it), as much of the
+// name as fits.
+void ShowNameError(const char* format, const char* name) {
+    char text[kMessageSize];
+    std::snprintf(text, sizeof text, format, name);
+    PlatformMessageBox(text, "Error", kMessageBoxIconWarning);
+}
+
+// The names of a host list: zero-terminated names one after another, ended
+// by an empty name. A null list holds no names.
+const char* FirstName(const char* list) {
+    return (list && *list) ? list : nullptr;
+}
+const char* NextName(const char* name) {
+    const char* next = name + std::strlen(name) + 1;
+    return *next ? next : nullptr;
+}
+size_t CountNames(const char* list) {
+    size_t count = 0;
+    for (const char* name = FirstName(list); name; name = NextName(name)) {
+        ++count;
+    }
+    return count;
+}
+
+// The file on disk: the source folder followed directly by the name, as the
+// host gave both. False when it would not fit.
+bool BuildSourcePath(const char* folder, const char* name, char* out) {
+    size_t folderLength = std::strlen(folder);
+    size_t nameLength = std::strlen(name);
+    if (folderLength >= kPathSize || nameLength >= kPathSize - folderLength) {
+        return false;
+    }
+    std::memcpy(out, folder, folderLength);
+    std::memcpy(out + folderLength, name, nameLength + 1);
+    return true;
+}
+
+// The member name: the sub-path, a backslash and the name, or the name
+// alone without a sub-path; the host's separators become backslashes.
+// False when it would not fit.
+bool BuildArchivedName(const char* subPath, const char* name, char* out) {
+    size_t length = 0;
+    out[0] = '\0';
+    if (subPath) {
+        if (!AppendHostNameAsMember(out, kPathSize, &length, subPath) ||
+            !AppendHostNameAsMember(out, kPathSize, &length, "\\")) {
+            return false;
+        }
+    }
+    return AppendHostNameAsMember(out, kPathSize, &length, name);
+}
+
+// Adds one file by the library call of its kind. Returns the library's
+// result: non-zero when the file was added.
+int AddFile(MpqHandle update, const char* source, const char* archived, AddKind kind,
+            uint32_t compression) {
+    switch (kind) {
+    case AddKind::Stored:
+        return ArchiveLibrary.MpqAddFileToArchiveEx(update, source, archived, kAddReplace,
+                                                    kCompressionNone, 0);
+    case AddKind::Wave:
+        return ArchiveLibrary.MpqAddWaveToArchive(
+            update, source, archived, kPackedAddFlags,
+            static_cast<uint32_t>(PluginSettings.AudioQuality));
+    case AddKind::Compressed:
+        break;
+    }
+    return ArchiveLibrary.MpqAddFileToArchiveEx(update, source, archived, kPackedAddFlags,
+                                                compression, kCompressionLevel);
+}
+
+// Leaves the archive's name list in the neutral locale and writes the
+// archive. Returns the library's result: non-zero when it was written.
+int FinishUpdate(MpqHandle update) {
+    ArchiveLibrary.MpqSetFileLocale(update, kListFileName,
+                                    static_cast<uint32_t>(PluginSettings.LocaleID), 0);
+    return ArchiveLibrary.MpqCloseUpdatedArchive(update, 0);
+}
+
+// Deletes the sources of the names marked in `added`, in list order.
+void DeleteMovedSources(const char* folder, const char* list, const unsigned char* added) {
+    size_t index = 0;
+    for (const char* name = FirstName(list); name; name = NextName(name), ++index) {
+        char source[kPathSize];
+        if (added[index] && BuildSourcePath(folder, name, source)) {
+            PlatformDeleteFile(source);
+        }
+    }
+}
+
+} // namespace
+
+void ShowSystemError(void) {
+    uint32_t code = PlatformGetLastError();
+    char text[kMessageSize];
+    if (!PlatformErrorText(code, text, sizeof text)) {
+        std::snprintf(text, sizeof text, "Error code %lu", static_cast<unsigned long>(code));
+    }
+    PlatformMessageBox(text, "Error", kMessageBoxIconWarning);
+}
+
+extern "C" int TARNEL_STDCALL PackFiles(char* packedFile, char* subPath, char* srcPath,
+                                        char* addList, int flags) {
+    // Without the library (reported once, when the plug-in was loaded) no
+    // archive can be updated; fail instead of calling through null.
+    if (!packedFile || !ArchiveLibraryCanUpdate()) {
+        return kResultBadArchive;
+    }
+    const char* folder = srcPath ? srcPath : "";
+    // A move deletes its sources only once the archive is written, so it
+    // remembers which names were added: one mark per name of the list.
+    unsigned char* added = nullptr;
+    if (flags & kPackMoveFiles) {
+        added = static_cast<unsigned char*>(std::calloc(CountNames(addList) + 1, 1));
+        if (!added) {
+            return kResultNoMemory;
+        }
+    }
+
+    // The member limit for a new archive is the one from before the reload.
+    MpqHandle update = ArchiveLibrary.MpqOpenArchiveForUpdate(
+        packedFile, kPackOpenFlags, static_cast<uint32_t>(PluginSettings.MaxFiles));
+    if (!IsOpen(update)) {
+        ShowSystemError();
+        std::free(added);
+        return kResultBadArchive;
+    }
+    LoadSettings();
+    ArchiveLibrary.SFileSetLocale(static_cast<uint32_t>(PluginSettings.LocaleID));
+    uint32_t compression = ChooseArchiveCompression(packedFile);
+
+    size_t index = 0;
+    for (const char* name = FirstName(addList); name; name = NextName(name), ++index) {
+        char source[kPathSize];
+        char archived[kPathSize];
+        if (!BuildSourcePath(folder, name, source) || !BuildArchivedName(subPath, name, archived)) {
+            ShowNameError("Cannot Add %s to archive!", name);
+            continue;
+        }
+        if (!ReportProgress(source, 0)) {
+            break;
+        }
+        if (!AddFile(update, source, archived, ChooseAddKind(name), compression)) {
+            ShowNameError("Cannot Add %s to archive!", name);
+            continue;
+        }
+        if (added) {
+            added[index] = 1;
+        }
+    }
+
+    int written = FinishUpdate(update);
+    if (added) {
+        if (written) {
+            DeleteMovedSources(folder, addList, added);
+        } else {
+            // The archive may not hold the files: keep every source.
+            ShowSystemError();
+        }
+        std::free(added);
+    }
+    return kResultOk;
+}
+
+extern "C" int TARNEL_STDCALL DeleteFiles(char* packedFile, char* deleteList) {
+    if (!packedFile || !ArchiveLibraryCanUpdate()) {
+        return kResultBadArchive;
+    }
+    MpqHandle update =
+        ArchiveLibrary.MpqOpenArchiveForUpdate(packedFile, kDeleteOpenFlags, kDeleteMaxFiles);
+    if (!IsOpen(update)) {
+        ShowSystemError();
+        return kResultBadArchive;
+    }
+    LoadSettings();
+    ArchiveLibrary.SFileSetLocale(static_cast<uint32_t>(PluginSettings.LocaleID));
+
+    for (const char* name = FirstName(deleteList); name; name = NextName(name)) {
+        char member[kPathSize];
+        size_t length = 0;
+        if (!AppendHostNameAsMember(member, sizeof member, &length, name) ||
+            !ArchiveLibrary.MpqDeleteFile(update, member)) {
+            ShowNameError("Cannot delete %s", name);
+        }
+    }
+
+    FinishUpdate(update);
+    return kResultOk;
 }

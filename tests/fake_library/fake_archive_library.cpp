@@ -191,6 +191,9 @@ int TARNEL_STDCALL FakeSetFileLocale(MpqHandle update, const char* name, uint32_
 
 int TARNEL_STDCALL FakeCloseUpdated(MpqHandle update, uint32_t reserved) {
     Record("MpqCloseUpdatedArchive(" + HandleText(update) + ", " + std::to_string(reserved) + ")");
+    if (!Fake.closeUpdatedResult) {
+        PlatformSetLastError(Fake.closeUpdatedError);
+    }
     return Fake.closeUpdatedResult;
 }
 

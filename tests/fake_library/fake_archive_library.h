@@ -29,6 +29,7 @@ struct FakeArchiveLibrary {
     std::map<std::string, int> addResult;    // by member name; default 1
     std::map<std::string, int> deleteResult; // by member name; default 1
     int closeUpdatedResult = 1;
+    uint32_t closeUpdatedError = 0; // last error left by a failed close
     // Optional hook run inside every recorded call, after recording it.
     std::function<void(const std::string& call)> onCall;
 

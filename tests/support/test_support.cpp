@@ -14,6 +14,8 @@
 #include "settings/plugin_settings.h"
 
 std::vector<ShownMessage> ShownMessages;
+int ProgressStopAt = 0;
+int ProgressCallCount = 0;
 
 TempDir::TempDir() {
     const char* base = std::getenv("TMPDIR");
@@ -68,7 +70,15 @@ int RecordMessageBox(const char* text, const char* caption, uint32_t type) {
 
 } // namespace
 
+int TARNEL_STDCALL RecordingProgress(char* name, int count) {
+    Fake.calls.push_back("Progress(" + std::string(name ? name : "<null>") + ", " +
+                         std::to_string(count) + ")");
+    return ++ProgressCallCount == ProgressStopAt ? 0 : 1;
+}
+
 void ResetPluginState() {
+    ProgressStopAt = 0;
+    ProgressCallCount = 0;
     PluginSettings = Settings{};
     PluginSettings.MaxFiles = 1024;
     SetProcessDataProc(nullptr, nullptr);

@@ -9,6 +9,8 @@
 
 #include <gtest/gtest.h>
 
+#include "platform/calling_convention.h"
+
 // A fresh folder under the system's temporary folder, removed with its
 // content when the object goes.
 class TempDir {
@@ -42,6 +44,14 @@ void PrintTo(const ShownMessage& message, std::ostream* out);
 
 // The message boxes shown since the last ResetPluginState().
 extern std::vector<ShownMessage> ShownMessages;
+
+// A host progress callback for SetProcessDataProc: records each call in
+// Fake.calls as "Progress(name, count)", so that it shows among the library
+// calls, and answers 0 (stop) at the call numbered ProgressStopAt (counted
+// from 1; 0 never stops).
+extern int ProgressStopAt;
+extern int ProgressCallCount;
+int TARNEL_STDCALL RecordingProgress(char* name, int count);
 
 // Puts PluginSettings, the progress callback and the fake archive library
 // back to their state at module load (the fake bound, nothing recorded), and

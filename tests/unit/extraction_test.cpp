@@ -1,0 +1,397 @@
+// ProcessFile: skipping, testing and extracting the member that ReadHeader
+// returned last, against the fake archive library.
+#include <cstdlib>
+#include <dirent.h>
+#include <signal.h>
+#include <string>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <vector>
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include "fake_library/fake_archive_library.h"
+#include "plugin/extraction.h"
+#include "plugin/host_interface.h"
+#include "support/test_support.h"
+
+using ::testing::ElementsAre;
+using ::testing::IsEmpty;
+
+namespace {
+
+const uint32_t MiB = 0x100000;
+
+std::string Bytes(size_t size) {
+    std::string data(size, '\0');
+    for (size_t i = 0; i < size; ++i) {
+        data[i] = static_cast<char>((i * 131 + i / 7) & 0xFF);
+    }
+    return data;
+}
+
+std::vector<std::string> FilesIn(const std::string& folder) {
+    std::vector<std::string> names;
+    DIR* dir = opendir(folder.c_str());
+    while (dirent* entry = dir ? readdir(dir) : nullptr) {
+        std::string name = entry->d_name;
+        if (name != "." && name != "..") {
+            names.push_back(name);
+        }
+    }
+    if (dir) {
+        closedir(dir);
+    }
+    return names;
+}
+
+class ExtractionTest : public PluginTest {
+  protected:
+    void TearDown() override {
+        if (handle_) {
+            CloseArchive(handle_);
+        }
+        AllocateTransferBuffer = std::malloc;
+    }
+
+    // Opens the fake archive (members added to Fake beforehand), moves to
+    // its first member, and forgets the calls made so far.
+    void OpenAtFirstMember() {
+        OpenRequest request = {"data.mpq", kOpenExtract, 0};
+        handle_ = OpenArchive(&request);
+        ASSERT_NE(handle_, nullptr);
+        EntryHeader header = {};
+        ASSERT_EQ(ReadHeader(handle_, &header), kResultOk);
+        Fake.calls.clear();
+    }
+
+    int Extract(const std::string& dest) {
+        char destPath[] = "ignored";
+        return ProcessFile(handle_, kOpExtract, destPath, const_cast<char*>(dest.c_str()));
+    }
+
+    int Test() { return ProcessFile(handle_, kOpTest, nullptr, nullptr); }
+
+    // The progress calls and reads of a transfer, in order.
+    std::vector<std::string> TransferCalls() const {
+        std::vector<std::string> calls;
+        for (const std::string& call : Fake.calls) {
+            if (call.rfind("Progress", 0) == 0 || call.rfind("SFileReadFile", 0) == 0) {
+                calls.push_back(call);
+            }
+        }
+        return calls;
+    }
+
+    TempDir dir_;
+    void* handle_ = nullptr;
+};
+
+TEST_F(ExtractionTest, SkipAndUnknownOperationsTouchNothing) {
+    EXPECT_EQ(ProcessFile(nullptr, kOpSkip, nullptr, nullptr), kResultOk);
+    EXPECT_EQ(ProcessFile(nullptr, 3, nullptr, nullptr), kResultNotSupported);
+    EXPECT_EQ(ProcessFile(nullptr, -1, nullptr, nullptr), kResultNotSupported);
+
+    Fake.AddMember("a.txt", "alpha");
+    OpenAtFirstMember();
+    std::string dest = dir_.File("a.txt");
+    EXPECT_EQ(ProcessFile(handle_, kOpSkip, nullptr, const_cast<char*>(dest.c_str())), kResultOk);
+    EXPECT_EQ(ProcessFile(handle_, 7, nullptr, const_cast<char*>(dest.c_str())),
+              kResultNotSupported);
+    EXPECT_THAT(Fake.calls, IsEmpty());
+    EXPECT_FALSE(FileExists(dest));
+}
+
+TEST_F(ExtractionTest, TestOrExtractWithoutCurrentEntryFails) {
+    std::string dest = dir_.File("x");
+    EXPECT_EQ(ProcessFile(nullptr, kOpTest, nullptr, nullptr), kResultBadData);
+    EXPECT_EQ(ProcessFile(nullptr, kOpExtract, nullptr, const_cast<char*>(dest.c_str())),
+              kResultBadData);
+
+    Fake.AddMember("a.txt", "alpha");
+    OpenRequest request = {"data.mpq", kOpenExtract, 0};
+    handle_ = OpenArchive(&request);
+    ASSERT_NE(handle_, nullptr);
+    Fake.calls.clear();
+    EXPECT_EQ(ProcessFile(handle_, kOpExtract, nullptr, const_cast<char*>(dest.c_str())),
+              kResultBadData);
+    EXPECT_EQ(ProcessFile(handle_, kOpTest, nullptr, nullptr), kResultBadData);
+    EXPECT_THAT(Fake.calls, IsEmpty());
+    EXPECT_FALSE(FileExists(dest));
+}
+
+TEST_F(ExtractionTest, ExtractsMemberWithExactLibraryCalls) {
+    Fake.AddMember("maps\\a.txt", "alpha beta");
+    SetProcessDataProc(nullptr, RecordingProgress);
+    OpenAtFirstMember();
+    std::string dest = dir_.File("a.txt");
+
+    EXPECT_EQ(Extract(dest), kResultOk);
+    // The host hears of the member under the name ReadHeader gave it.
+    EXPECT_THAT(Fake.calls,
+                ElementsAre("SFileOpenFileEx(archive, maps\\a.txt, 0)",
+                            "SFileGetFileSize(member, null)", "Progress(maps/a.txt, 10)",
+                            "SFileReadFile(member, 10, null)", "SFileCloseFile(member)"));
+    EXPECT_EQ(ReadFileText(dest), "alpha beta");
+    EXPECT_THAT(FilesIn(dir_.path()), ElementsAre("a.txt"));
+    EXPECT_EQ(Fake.openMembers, 0);
+}
+
+TEST_F(ExtractionTest, ChunksAreAtMostOneMebibyte) {
+    struct Case {
+        size_t size;
+        std::vector<std::string> transfer;
+    };
+    const std::vector<Case> cases = {
+        {0, {}},
+        {MiB, {"Progress(m, 1048576)", "SFileReadFile(member, 1048576, null)"}},
+        {MiB + 1,
+         {"Progress(m, 1048576)", "SFileReadFile(member, 1048576, null)", "Progress(m, 1)",
+          "SFileReadFile(member, 1, null)"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.size);
+        ResetPluginState();
+        SetProcessDataProc(nullptr, RecordingProgress);
+        Fake.AddMember("m", Bytes(c.size));
+        OpenAtFirstMember();
+        std::string dest = dir_.File("m");
+        EXPECT_EQ(Extract(dest), kResultOk);
+        EXPECT_EQ(TransferCalls(), c.transfer);
+        EXPECT_EQ(ReadFileText(dest), Fake.members["m"]);
+        CloseArchive(handle_);
+        handle_ = nullptr;
+    }
+}
+
+TEST_F(ExtractionTest, ShortReadsAskAgainForWhatRemains) {
+    Fake.AddMember("m", Bytes(MiB + 500000));
+    Fake.maxBytesPerRead = 700000;
+    SetProcessDataProc(nullptr, RecordingProgress);
+    OpenAtFirstMember();
+    std::string dest = dir_.File("m");
+
+    EXPECT_EQ(Extract(dest), kResultOk);
+    EXPECT_THAT(TransferCalls(),
+                ElementsAre("Progress(m, 1048576)", "SFileReadFile(member, 1048576, null)",
+                            "Progress(m, 848576)", "SFileReadFile(member, 848576, null)",
+                            "Progress(m, 148576)", "SFileReadFile(member, 148576, null)"));
+    EXPECT_EQ(ReadFileText(dest), Fake.members["m"]);
+}
+
+TEST_F(ExtractionTest, OneBufferOfOneMebibytePerExtraction) {
+    static std::vector<size_t> requested;
+    requested.clear();
+    AllocateTransferBuffer = [](size_t size) {
+        requested.push_back(size);
+        return std::malloc(size);
+    };
+    Fake.AddMember("m", Bytes(3 * MiB + 17));
+    OpenAtFirstMember();
+    EXPECT_EQ(Extract(dir_.File("m")), kResultOk);
+    EXPECT_EQ(Test(), kResultOk);
+    EXPECT_THAT(requested, ElementsAre(MiB, MiB));
+}
+
+TEST_F(ExtractionTest, NoTransferBufferGivesOutOfMemoryAndOpensNothing) {
+    AllocateTransferBuffer = [](size_t) -> void* { return nullptr; };
+    Fake.AddMember("m", "data");
+    OpenAtFirstMember();
+    std::string dest = dir_.File("m");
+    EXPECT_EQ(Extract(dest), kResultNoMemory);
+    EXPECT_EQ(Test(), kResultNoMemory);
+    EXPECT_THAT(Fake.calls, IsEmpty());
+    EXPECT_FALSE(FileExists(dest));
+}
+
+TEST_F(ExtractionTest, FailuresLeaveNoFileAndKeepAnExistingOne) {
+    struct Case {
+        const char* what;
+        void (*script)();
+    };
+    const Case cases[] = {
+        {"failed read", [] { Fake.failReadAt = 2; }},
+        {"read of nothing", [] { Fake.zeroReadAt = 2; }},
+        {"size unknown", [] { Fake.sizeOverride["m"] = 0xFFFFFFFFu; }},
+    };
+    for (const Case& c : cases) {
+        for (bool existing : {false, true}) {
+            SCOPED_TRACE(std::string(c.what) + (existing ? ", over an existing file" : ""));
+            ResetPluginState();
+            Fake.AddMember("m", Bytes(2 * MiB + 3));
+            c.script();
+            OpenAtFirstMember();
+            std::string dest = dir_.File("m");
+            if (existing) {
+                WriteFileText(dest, "old content");
+            }
+            EXPECT_EQ(Extract(dest), kResultBadData);
+            if (existing) {
+                EXPECT_EQ(ReadFileText(dest), "old content");
+                EXPECT_THAT(FilesIn(dir_.path()), ElementsAre("m"));
+            } else {
+                EXPECT_THAT(FilesIn(dir_.path()), IsEmpty());
+            }
+            EXPECT_EQ(Fake.openMembers, 0);
+            CloseArchive(handle_);
+            handle_ = nullptr;
+            std::remove(dest.c_str());
+        }
+    }
+}
+
+TEST_F(ExtractionTest, StopIsReportedAndLeavesNoPartialFile) {
+    for (int stopAt : {1, 2}) {
+        SCOPED_TRACE(stopAt);
+        ResetPluginState();
+        Fake.AddMember("m", Bytes(2 * MiB + 3));
+        SetProcessDataProc(nullptr, RecordingProgress);
+        ProgressStopAt = stopAt;
+        OpenAtFirstMember();
+        std::string fresh = dir_.File("fresh");
+        std::string existing = dir_.File("existing");
+        WriteFileText(existing, "old content");
+
+        EXPECT_EQ(Extract(fresh), kResultAborted);
+        ProgressCallCount = 0;
+        EXPECT_EQ(Extract(existing), kResultAborted);
+        EXPECT_EQ(Fake.readCount, 2 * (stopAt - 1)); // no read after a stop
+        EXPECT_FALSE(FileExists(fresh));
+        EXPECT_EQ(ReadFileText(existing), "old content");
+        EXPECT_THAT(FilesIn(dir_.path()), ElementsAre("existing"));
+        EXPECT_EQ(Fake.openMembers, 0);
+        CloseArchive(handle_);
+        handle_ = nullptr;
+        std::remove(existing.c_str());
+    }
+}
+
+TEST_F(ExtractionTest, ReplacesAnExistingFileOnlyWhenComplete) {
+    Fake.AddMember("m", Bytes(MiB + 10));
+    OpenAtFirstMember();
+    std::string dest = dir_.File("m");
+    WriteFileText(dest, std::string(5 * MiB, 'x'));
+    EXPECT_EQ(Extract(dest), kResultOk);
+    EXPECT_EQ(ReadFileText(dest), Fake.members["m"]);
+    EXPECT_THAT(FilesIn(dir_.path()), ElementsAre("m"));
+}
+
+TEST_F(ExtractionTest, MemberThatCannotBeOpenedCreatesNothing) {
+    Fake.AddMember("m", "data");
+    Fake.members.erase("m");
+    OpenAtFirstMember();
+    std::string dest = dir_.File("m");
+    EXPECT_EQ(Extract(dest), kResultBadData);
+    EXPECT_EQ(Test(), kResultBadData);
+    EXPECT_THAT(FilesIn(dir_.path()), IsEmpty());
+}
+
+TEST_F(ExtractionTest, DestinationThatCannotBeCreated) {
+    Fake.AddMember("m", "data");
+    OpenAtFirstMember();
+    EXPECT_EQ(Extract(dir_.File("no-such-folder/m")), kResultECreate);
+    EXPECT_EQ(ProcessFile(handle_, kOpExtract, nullptr, nullptr), kResultECreate);
+    // A folder in the way of the destination.
+    std::string folder = dir_.File("taken");
+    ASSERT_EQ(mkdir(folder.c_str(), 0700), 0);
+    EXPECT_EQ(Extract(folder), kResultECreate);
+    EXPECT_THAT(FilesIn(dir_.path()), ElementsAre("taken"));
+    EXPECT_EQ(Fake.openMembers, 0);
+}
+
+TEST_F(ExtractionTest, ShortWriteFailsAndKeepsTheOldFile) {
+    Fake.AddMember("m", Bytes(3 * MiB));
+    OpenAtFirstMember();
+    std::string dest = dir_.File("m");
+    WriteFileText(dest, "old content");
+
+    // A file-size limit in a child process: the write that crosses it
+    // stores only part of its bytes.
+    pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        signal(SIGXFSZ, SIG_IGN);
+        struct rlimit limit = {MiB + MiB / 2, MiB + MiB / 2};
+        setrlimit(RLIMIT_FSIZE, &limit);
+        _exit(Extract(dest));
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), kResultBadData);
+    EXPECT_EQ(ReadFileText(dest), "old content");
+    EXPECT_THAT(FilesIn(dir_.path()), ElementsAre("m"));
+}
+
+TEST_F(ExtractionTest, TestReadsTheWholeMemberWithoutWriting) {
+    Fake.AddMember("m", Bytes(MiB + 2));
+    SetProcessDataProc(nullptr, RecordingProgress);
+    OpenAtFirstMember();
+    EXPECT_EQ(Test(), kResultOk);
+    EXPECT_THAT(Fake.calls,
+                ElementsAre("SFileOpenFileEx(archive, m, 0)", "SFileGetFileSize(member, null)",
+                            "Progress(m, 1048576)", "SFileReadFile(member, 1048576, null)",
+                            "Progress(m, 2)", "SFileReadFile(member, 2, null)",
+                            "SFileCloseFile(member)"));
+    EXPECT_THAT(FilesIn(dir_.path()), IsEmpty());
+}
+
+TEST_F(ExtractionTest, TestReportsDamageAndStops) {
+    Fake.AddMember("m", Bytes(MiB + 2));
+    SetProcessDataProc(nullptr, RecordingProgress);
+    OpenAtFirstMember();
+
+    Fake.failReadAt = 2;
+    EXPECT_EQ(Test(), kResultBadData);
+    Fake.failReadAt = 0;
+    Fake.zeroReadAt = Fake.readCount + 1;
+    EXPECT_EQ(Test(), kResultBadData);
+    Fake.zeroReadAt = 0;
+    ProgressStopAt = ProgressCallCount + 1;
+    EXPECT_EQ(Test(), kResultAborted);
+    Fake.sizeOverride["m"] = 0xFFFFFFFFu;
+    EXPECT_EQ(Test(), kResultBadData);
+    EXPECT_EQ(Fake.openMembers, 0);
+}
+
+TEST_F(ExtractionTest, SameMemberTwiceAfterOneReadHeader) {
+    Fake.AddMember("first", "1");
+    Fake.AddMember("second", "2");
+    OpenAtFirstMember();
+    EXPECT_EQ(Extract(dir_.File("a")), kResultOk);
+    EXPECT_EQ(Extract(dir_.File("b")), kResultOk);
+    EXPECT_EQ(ReadFileText(dir_.File("a")), "1");
+    EXPECT_EQ(ReadFileText(dir_.File("b")), "1");
+    EXPECT_EQ(Fake.CallsStartingWith("SFileOpenFileEx(archive, first").size(), 2u);
+}
+
+TEST_F(ExtractionTest, ProgressCallbackSlot) {
+    Fake.AddMember("m", "data");
+    OpenAtFirstMember();
+    // No callback set: the extraction goes on.
+    EXPECT_EQ(Extract(dir_.File("a")), kResultOk);
+    EXPECT_EQ(ReadFileText(dir_.File("a")), "data");
+
+    // Any handle, -1 included, sets the one callback; the volume callback
+    // is ignored.
+    SetProcessDataProc(reinterpret_cast<void*>(static_cast<intptr_t>(-1)), RecordingProgress);
+    SetChangeVolProc(handle_, nullptr);
+    ProgressStopAt = 1;
+    EXPECT_EQ(Extract(dir_.File("b")), kResultAborted);
+    EXPECT_EQ(ProgressCallCount, 1);
+}
+
+TEST_F(ExtractionTest, UnboundLibraryFailsWithoutCalls) {
+    Fake.AddMember("m", "data");
+    OpenAtFirstMember();
+    ArchiveLibrary.SFileReadFile = nullptr;
+    EXPECT_EQ(Extract(dir_.File("m")), kResultBadData);
+    EXPECT_EQ(Test(), kResultBadData);
+    EXPECT_THAT(Fake.calls, IsEmpty());
+    Fake.Bind();
+}
+
+} // namespace
