@@ -60,15 +60,21 @@ LibraryLoader::LibraryLoader() {
     }
     bool switched = false;
     if (lastSeparator) {
-        // The root folder keeps its separator, or it would name no folder.
-        if (lastSeparator == modulePath) {
+        // A root folder keeps its separator: without it "/" would name no
+        // folder and "C:" the drive's current folder instead of its root.
+        if (lastSeparator == modulePath || lastSeparator[-1] == ':') {
             lastSeparator[1] = '\0';
         } else {
             *lastSeparator = '\0';
         }
-        PlatformGetCurrentDirectory(kDirectorySize, savedDirectory);
-        PlatformSetCurrentDirectory(modulePath);
-        switched = true;
+        // The current directory is only changed when it can be put back: one
+        // that does not fit the buffer stays as it is, like a module path
+        // that does not fit.
+        uint32_t saved = PlatformGetCurrentDirectory(kDirectorySize, savedDirectory);
+        if (saved > 0 && saved < kDirectorySize) {
+            PlatformSetCurrentDirectory(modulePath);
+            switched = true;
+        }
     }
     ArchiveLibrary.module = PlatformLoadLibrary("SFMpq.dll");
     if (!ArchiveLibrary.module) {

@@ -223,11 +223,22 @@ PlatformModule PlatformLoadLibrary(const char* name) {
         return nullptr;
     }
     // A bare name is looked up in the current directory first, as the
-    // Windows loader does, then by the dynamic linker's usual search.
+    // Windows loader does, then by the dynamic linker's usual search. The
+    // current directory's file is opened by its full path, not "./name": the
+    // dynamic linker hands out a loaded object whose recorded name equals the
+    // one asked for, so "./name" would find a library loaded from another
+    // folder earlier.
     if (!std::strchr(name, '/')) {
-        std::string local = std::string("./") + name;
-        if (access(local.c_str(), F_OK) == 0) {
-            return dlopen(local.c_str(), RTLD_NOW | RTLD_LOCAL);
+        char directory[4096];
+        if (getcwd(directory, sizeof directory)) {
+            std::string local = directory;
+            if (local.back() != '/') {
+                local += '/';
+            }
+            local += name;
+            if (access(local.c_str(), F_OK) == 0) {
+                return dlopen(local.c_str(), RTLD_NOW | RTLD_LOCAL);
+            }
         }
     }
     return dlopen(name, RTLD_NOW | RTLD_LOCAL);
