@@ -138,45 +138,26 @@ TEST_F(OptionsDialogTest, EditTextsAreConvertedLikeSettingsValuesAndNothingIsRef
     }
 }
 
-TEST_F(OptionsDialogTest, OkWritesAllNineKeysInOrderOverTheValuesJustLoaded) {
-    // CompType 5 has no button: it comes back as automatic.
-    WriteFileText(ini, "[TarnelPlugin]\nCompType=5\nAudioExt=,,wav,,mp3,\nSimNameFileList=1\n");
+TEST_F(OptionsDialogTest, OkWritesAllNineKeysInOrderWithWhatTheReloadGave) {
+    // A known file with only CompType 5, which has no button of its own and
+    // comes back as automatic; the reload gave every other key its default.
+    WriteFileText(ini, "[TarnelPlugin]\nCompType=5\n");
     UseSettingsFile(ini);
     Open();
     Type(IDC_MAX_FILES, "-5");
     EXPECT_EQ(Command(kDialogOk), 1);
     EXPECT_EQ(ReadFileText(ini), "[TarnelPlugin]\n"
                                  "CompType=0\n"
-                                 "AudioExt=wav,mp3\n"
-                                 "SimNameFileList=1\n"
                                  "LocaleID=0\n"
                                  "MaxFiles=-5\n"
                                  "MPQDeflateExt=w3m,war3patch.mpq,war3.mpq\n"
+                                 "AudioExt=wav\n"
                                  "AudioQuality=0\n"
                                  "NoCompExt=bik,smk,mp3,mpq,w3m\n"
-                                 "FileLists=\n");
-    EXPECT_EQ(PluginSettings.MaxFiles, -5);
-    EXPECT_EQ(PluginSettings.CompType, 0);
-}
-
-TEST_F(OptionsDialogTest, SaveSettingsWritesTheKeysInTheOrderTheyAreRead) {
-    std::strcpy(PluginSettings.SettingsPath, ini.c_str());
-    PluginSettings.CompType = 8;
-    PluginSettings.LocaleID = -2147483647 - 1;
-    PluginSettings.AudioQuality = 3;
-    SplitList(&PluginSettings.NoCompExt, "bik");
-    PluginSettings.NoCompExt.count = 1;
-    SaveSettings();
-    EXPECT_EQ(ReadFileText(ini), "[TarnelPlugin]\n"
-                                 "CompType=8\n"
-                                 "LocaleID=-2147483648\n"
-                                 "MaxFiles=1024\n"
-                                 "MPQDeflateExt=\n"
-                                 "AudioExt=\n"
-                                 "AudioQuality=3\n"
-                                 "NoCompExt=bik\n"
                                  "FileLists=\n"
                                  "SimNameFileList=0\n");
+    EXPECT_EQ(PluginSettings.MaxFiles, -5);
+    EXPECT_EQ(PluginSettings.CompType, 0);
 }
 
 TEST_F(OptionsDialogTest, ListsAreWrittenBackInTheirSplitFormWithWholeEntriesOnly) {
@@ -189,7 +170,8 @@ TEST_F(OptionsDialogTest, ListsAreWrittenBackInTheirSplitFormWithWholeEntriesOnl
     for (char c : std::string("abcde")) {
         longEntries += (c != 'a' ? "," : "") + std::string(250, c);
     }
-    WriteFileText(ini, "[TarnelPlugin]\nNoCompExt=" + thirty + "\nFileLists=" + longEntries + "\n");
+    WriteFileText(ini, "[TarnelPlugin]\nAudioExt=,,wav,,mp3,\nNoCompExt=" + thirty +
+                           "\nFileLists=" + longEntries + "\n");
     UseSettingsFile(ini);
     Open();
     Command(kDialogOk);
@@ -198,6 +180,7 @@ TEST_F(OptionsDialogTest, ListsAreWrittenBackInTheirSplitFormWithWholeEntriesOnl
         expectedNoComp += (i > 1 ? "," : "") + std::to_string(i);
     }
     std::string content = ReadFileText(ini);
+    EXPECT_NE(content.find("\nAudioExt=wav,mp3\n"), std::string::npos);
     EXPECT_NE(content.find("\nNoCompExt=" + expectedNoComp + "\n"), std::string::npos);
     std::string fourEntries = longEntries.substr(0, 4 * 250 + 3);
     EXPECT_NE(content.find("\nFileLists=" + fourEntries + "\n"), std::string::npos) << content;
