@@ -1,0 +1,178 @@
+// tarnel extract: all members, or the chosen ones, into a folder. Member
+// names are checked before anything is written: one that would land outside
+// the folder is refused, reported and skipped.
+#include <cstring>
+#include <set>
+
+#include "host/commands.h"
+#include "host/host_os.h"
+#include "host/path_safety.h"
+#include "host/progress.h"
+
+namespace host {
+
+namespace {
+
+std::string ParentOf(const std::string& path) {
+    size_t last = path.find_last_of(kPathSeparator);
+    return last == std::string::npos ? std::string() : path.substr(0, last);
+}
+
+// Makes the folders that `destination` needs, remembering those made, so
+// that many members in one folder cost one check.
+bool MakeParentFolders(const std::string& destination, std::set<std::string>& made) {
+    std::string parent = ParentOf(destination);
+    if (parent.empty() || made.count(parent)) {
+        return true;
+    }
+    std::string error;
+    if (!MakeFolders(parent, error)) {
+        Report("cannot create folder " + error);
+        return false;
+    }
+    made.insert(parent);
+    return true;
+}
+
+} // namespace
+
+int RunExtract(Plugin& plugin, const CommandLine& line) {
+    std::vector<Member> members;
+    if (!ReadMembers(plugin, line.archive, members)) {
+        return kExitUsage;
+    }
+    std::vector<bool> used;
+    std::vector<bool> chosen = SelectMembers(members, line.operands, used);
+    int failures = 0;
+    for (size_t p = 0; p < used.size(); ++p) {
+        if (!used[p]) {
+            Report(line.operands[p] + ": no such member in " + line.archive);
+            ++failures;
+        }
+    }
+    uint64_t total = 0;
+    std::set<std::string> chosenNames;
+    for (size_t m = 0; m < members.size(); ++m) {
+        if (chosen[m]) {
+            total += members[m].size;
+            chosenNames.insert(members[m].name);
+        }
+    }
+
+    std::string folder = line.folder;
+    std::set<std::string> made;
+    if (!folder.empty()) {
+        std::string error;
+        if (!MakeFolders(folder, error)) {
+            Report("cannot create folder " + error);
+            return kExitSomeFailed;
+        }
+        made.insert(folder);
+        if (folder.back() != '/' && folder.back() != kPathSeparator) {
+            folder += kPathSeparator;
+        }
+    }
+
+    void* handle = OpenForReading(plugin, line.archive);
+    if (!handle) {
+        return kExitUsage;
+    }
+    BeginByteProgress(total);
+    EntryHeader header;
+    std::memset(&header, 0, sizeof header);
+    bool stopped = false;
+    while (plugin.ReadHeader(handle, &header) == kResultOk) {
+        std::string name = NameInHeader(header);
+        bool wanted = chosenNames.count(name) != 0;
+        if (InterruptRequested() || ProgressStopped()) {
+            stopped = true;
+            break;
+        }
+        if (!wanted) {
+            plugin.ProcessFile(handle, kOpSkip, nullptr, nullptr);
+            continue;
+        }
+        CheckedPath checked = CheckMemberPath(name, kPathSeparator);
+        std::string destination = folder + checked.relative;
+        if (!checked.ok) {
+            Report(name + ": refused, " + checked.reason);
+        } else if (!FitsPluginPath(destination, "destination")) {
+            // reported
+        } else if (!MakeParentFolders(destination, made)) {
+            // reported
+        } else {
+            std::vector<char> target(destination.begin(), destination.end());
+            target.push_back('\0');
+            int result = plugin.ProcessFile(handle, kOpExtract, nullptr, target.data());
+            if (ProgressStopped()) {
+                stopped = true;
+                break;
+            }
+            if (result != kResultOk) {
+                Report(name + ": " + ResultInWords(result));
+                ++failures;
+            }
+            continue;
+        }
+        ++failures;
+        plugin.ProcessFile(handle, kOpSkip, nullptr, nullptr);
+    }
+    plugin.CloseArchive(handle);
+    EndProgress();
+    if (stopped) {
+        Report("stopped by the user; the member being extracted was not written");
+        return kExitSomeFailed;
+    }
+    return failures ? kExitSomeFailed : kExitOk;
+}
+
+int RunTest(Plugin& plugin, const CommandLine& line) {
+    std::vector<Member> members;
+    if (!ReadMembers(plugin, line.archive, members)) {
+        return kExitUsage;
+    }
+    uint64_t total = 0;
+    for (const Member& member : members) {
+        total += member.size;
+    }
+    void* handle = OpenForReading(plugin, line.archive);
+    if (!handle) {
+        return kExitUsage;
+    }
+    BeginByteProgress(total);
+    EntryHeader header;
+    std::memset(&header, 0, sizeof header);
+    int tested = 0;
+    int failures = 0;
+    bool stopped = false;
+    while (plugin.ReadHeader(handle, &header) == kResultOk) {
+        if (InterruptRequested()) {
+            stopped = true;
+            break;
+        }
+        int result = plugin.ProcessFile(handle, kOpTest, nullptr, nullptr);
+        if (ProgressStopped()) {
+            stopped = true;
+            break;
+        }
+        ++tested;
+        if (result != kResultOk) {
+            Report(NameInHeader(header) + ": " + ResultInWords(result));
+            ++failures;
+        }
+    }
+    plugin.CloseArchive(handle);
+    EndProgress();
+    if (stopped) {
+        Report("stopped by the user after " + std::to_string(tested) + " members");
+        return kExitSomeFailed;
+    }
+    if (failures) {
+        std::printf("%d of %d members failed the test\n", failures, tested);
+        return kExitSomeFailed;
+    }
+    std::printf("%d members tested, all OK\n", tested);
+    return kExitOk;
+}
+
+} // namespace host

@@ -1,0 +1,64 @@
+// The commands of tarnel, each in a file of its own, and what they share:
+// reading an archive's members through the plug-in and choosing members by
+// the names the user gave.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "host/command_line.h"
+#include "host/plugin_host.h"
+
+namespace host {
+
+// Each command returns the exit status.
+int RunList(Plugin& plugin, const CommandLine& line);
+int RunExtract(Plugin& plugin, const CommandLine& line);
+int RunTest(Plugin& plugin, const CommandLine& line);
+int RunAdd(Plugin& plugin, const CommandLine& line);
+int RunDelete(Plugin& plugin, const CommandLine& line);
+int RunConfig(Plugin& plugin, const CommandLine& line);
+
+// One member as ReadHeader reports it.
+struct Member {
+    std::string name;
+    uint32_t size = 0;
+    uint32_t packed = 0;
+};
+
+// Writes "tarnel: <text>" on standard error.
+void Report(const std::string& text);
+
+// Checks that `path` fits the plug-in's path limit; reports it when not.
+bool FitsPluginPath(const std::string& path, const char* what);
+
+// Lists `archive` (open mode 0) into `members`. Returns false after
+// reporting why when the archive cannot be opened.
+bool ReadMembers(Plugin& plugin, const std::string& archive, std::vector<Member>& members);
+
+// Opens `archive` for reading member data (open mode 1). Returns null after
+// reporting why when it cannot be opened.
+void* OpenForReading(Plugin& plugin, const std::string& archive);
+
+// The member name in a header filled by ReadHeader, bounded by its field.
+std::string NameInHeader(const EntryHeader& header);
+
+// Chooses members by the user's names and patterns: all members when there
+// are none. `used[i]` tells whether pattern i chose any member.
+std::vector<bool> SelectMembers(const std::vector<Member>& members,
+                                const std::vector<std::string>& patterns, std::vector<bool>& used);
+
+// The same name in the archive's form (backslash separators) and with ASCII
+// letters folded, for comparing member names.
+std::string MemberKey(const std::string& name);
+
+// Names in the host's list form: each zero-terminated, the list ended by an
+// empty name.
+std::vector<char> HostNameList(const std::vector<std::string>& names);
+
+// A member name as a JSON string: valid UTF-8 passes through, every other
+// byte becomes the character of the same number.
+std::string JsonString(const std::string& text);
+
+} // namespace host

@@ -1,0 +1,172 @@
+// The command's operating-system services on Linux.
+#include "host/host_os.h"
+
+#include <cerrno>
+#include <csignal>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <dirent.h>
+#include <dlfcn.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace host {
+
+void* LoadModule(const std::string& path, std::string& error) {
+    // dlopen searches the library path for names without a slash; the
+    // plug-in is always named by its path.
+    std::string name = path.find('/') == std::string::npos ? "./" + path : path;
+    void* module = dlopen(name.c_str(), RTLD_NOW | RTLD_LOCAL);
+    if (!module) {
+        const char* reason = dlerror();
+        error = reason ? reason : "unknown error";
+    }
+    return module;
+}
+
+void* FindSymbol(void* module, const char* name) {
+    return dlsym(module, name);
+}
+
+void UnloadModule(void* module) {
+    if (module) {
+        dlclose(module);
+    }
+}
+
+std::string ExecutablePath() {
+    std::vector<char> buffer(4096);
+    ssize_t n = readlink("/proc/self/exe", buffer.data(), buffer.size() - 1);
+    if (n <= 0) {
+        return "";
+    }
+    return std::string(buffer.data(), static_cast<size_t>(n));
+}
+
+PathKind StatPath(const std::string& path, uint64_t* size) {
+    struct stat info;
+    if (stat(path.c_str(), &info) != 0) {
+        return PathKind::Missing;
+    }
+    if (S_ISDIR(info.st_mode)) {
+        return PathKind::Folder;
+    }
+    if (S_ISREG(info.st_mode)) {
+        if (size) {
+            *size = static_cast<uint64_t>(info.st_size);
+        }
+        return PathKind::File;
+    }
+    return PathKind::Other;
+}
+
+std::string PathIdentity(const std::string& path) {
+    struct stat info;
+    if (stat(path.c_str(), &info) != 0) {
+        return "";
+    }
+    return std::to_string(static_cast<unsigned long long>(info.st_dev)) + ":" +
+           std::to_string(static_cast<unsigned long long>(info.st_ino));
+}
+
+bool ListFolder(const std::string& path, std::vector<std::string>& names) {
+    DIR* folder = opendir(path.c_str());
+    if (!folder) {
+        return false;
+    }
+    while (struct dirent* entry = readdir(folder)) {
+        if (std::strcmp(entry->d_name, ".") != 0 && std::strcmp(entry->d_name, "..") != 0) {
+            names.push_back(entry->d_name);
+        }
+    }
+    closedir(folder);
+    return true;
+}
+
+bool MakeFolders(const std::string& path, std::string& error) {
+    // Each prefix that ends before a separator is made in turn.
+    for (size_t i = 1; i <= path.size(); ++i) {
+        if (i < path.size() && path[i] != '/') {
+            continue;
+        }
+        std::string prefix = path.substr(0, i);
+        if (mkdir(prefix.c_str(), 0777) != 0 && errno != EEXIST) {
+            error = prefix + ": " + std::strerror(errno);
+            return false;
+        }
+    }
+    if (StatPath(path) != PathKind::Folder) {
+        error = path + ": not a folder";
+        return false;
+    }
+    return true;
+}
+
+std::string CurrentFolder() {
+    std::vector<char> buffer(4096);
+    if (!getcwd(buffer.data(), buffer.size())) {
+        return "";
+    }
+    return buffer.data();
+}
+
+bool IsAbsolutePath(const std::string& path) {
+    return !path.empty() && path[0] == '/';
+}
+
+std::string LastErrorText() {
+    return std::strerror(errno);
+}
+
+std::string Environment(const char* name) {
+    const char* value = std::getenv(name);
+    return value ? value : "";
+}
+
+bool StandardErrorIsTerminal() {
+    return isatty(STDERR_FILENO) == 1;
+}
+
+int TerminalColumns() {
+    struct winsize size;
+    if (ioctl(STDERR_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 0) {
+        return size.ws_col;
+    }
+    return 80;
+}
+
+double MonotonicSeconds() {
+    struct timespec now;
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) / 1e9;
+}
+
+namespace {
+
+volatile sig_atomic_t interrupted = 0;
+
+void OnInterrupt(int) {
+    interrupted = 1;
+    const char text[] = "\ntarnel: stopping...\n";
+    ssize_t ignored = write(STDERR_FILENO, text, sizeof text - 1);
+    (void)ignored;
+}
+
+} // namespace
+
+void CatchInterrupts() {
+    struct sigaction action;
+    std::memset(&action, 0, sizeof action);
+    action.sa_handler = OnInterrupt;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    sigaction(SIGINT, &action, nullptr);
+}
+
+bool InterruptRequested() {
+    return interrupted != 0;
+}
+
+} // namespace host
