@@ -1,4 +1,6 @@
 // tarnel config: the plug-in's options dialog, with no parent window.
+#include <cstdio>
+
 #include "host/commands.h"
 #include "host/host_os.h"
 
@@ -14,12 +16,24 @@ int RunConfig(Plugin& plugin, const CommandLine& line) {
             return kExitSomeFailed;
         }
     }
+    // The plug-in returns the dialog's result: 1 after OK, 2 after Cancel,
+    // anything else when the dialog could not be shown.
     int result = plugin.ConfigurePacker(nullptr, plugin.module);
-    if (result != kResultOk) {
-        Report("the options dialog: " + ResultInWords(result));
-        return kExitSomeFailed;
+    if (result == 1) {
+        std::printf("settings saved%s%s\n", line.settingsPath.empty() ? "" : " to ",
+                    line.settingsPath.c_str());
+        return kExitOk;
     }
-    return kExitOk;
+    if (result == 2) {
+        std::printf("cancelled; the settings are unchanged\n");
+        return kExitOk;
+    }
+    Report("the options dialog cannot be shown"
+#if !defined(_WIN32)
+           " (it needs a terminal on standard input and output)"
+#endif
+    );
+    return kExitSomeFailed;
 }
 
 } // namespace host
