@@ -57,8 +57,4 @@ std::string MemberKey(const std::string& name);
 // empty name.
 std::vector<char> HostNameList(const std::vector<std::string>& names);
 
-// A member name as a JSON string: valid UTF-8 passes through, every other
-// byte becomes the character of the same number.
-std::string JsonString(const std::string& text);
-
 } // namespace host

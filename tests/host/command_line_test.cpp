@@ -1,0 +1,89 @@
+// Parsing tarnel's command line.
+#include <gtest/gtest.h>
+
+#include "host/command_line.h"
+
+using host::Command;
+using host::CommandLine;
+
+namespace {
+
+bool Parse(const std::vector<std::string>& args, CommandLine& line, std::string& error) {
+    line = CommandLine();
+    error.clear();
+    return host::ParseCommandLine(args, line, error);
+}
+
+} // namespace
+
+TEST(CommandLine, CommandsTakeTheirArchiveAndOperands) {
+    CommandLine line;
+    std::string error;
+    ASSERT_TRUE(Parse({"extract", "a.mpq", "-C", "out", "*.txt", "maps"}, line, error)) << error;
+    EXPECT_EQ(line.command, Command::Extract);
+    EXPECT_EQ(line.archive, "a.mpq");
+    EXPECT_EQ(line.folder, "out");
+    EXPECT_EQ(line.operands, (std::vector<std::string>{"*.txt", "maps"}));
+
+    ASSERT_TRUE(Parse({"add", "a.mpq", "--into=maps", "--move", "-Csrc", "x", "y"}, line, error));
+    EXPECT_EQ(line.command, Command::Add);
+    EXPECT_TRUE(line.move);
+    EXPECT_TRUE(line.intoGiven);
+    EXPECT_EQ(line.into, "maps");
+    EXPECT_EQ(line.folder, "src");
+    EXPECT_EQ(line.operands, (std::vector<std::string>{"x", "y"}));
+
+    ASSERT_TRUE(Parse({"--json", "list", "a.mpq"}, line, error));
+    EXPECT_TRUE(line.json);
+    ASSERT_TRUE(Parse({"config"}, line, error));
+    EXPECT_EQ(line.command, Command::Config);
+}
+
+TEST(CommandLine, GlobalOptionsStandAnywhere) {
+    CommandLine line;
+    std::string error;
+    ASSERT_TRUE(Parse({"--plugin", "p.wcx", "list", "a.mpq", "--settings=s.ini"}, line, error));
+    EXPECT_EQ(line.pluginPath, "p.wcx");
+    EXPECT_EQ(line.settingsPath, "s.ini");
+}
+
+TEST(CommandLine, DoubleDashEndsOptions) {
+    CommandLine line;
+    std::string error;
+    ASSERT_TRUE(Parse({"delete", "a.mpq", "--", "--json", "-C"}, line, error)) << error;
+    EXPECT_EQ(line.operands, (std::vector<std::string>{"--json", "-C"}));
+}
+
+TEST(CommandLine, HelpAndVersionNeedNothingElse) {
+    CommandLine line;
+    std::string error;
+    ASSERT_TRUE(Parse({"--help"}, line, error));
+    EXPECT_TRUE(line.showHelp);
+    ASSERT_TRUE(Parse({"add", "--help"}, line, error));
+    EXPECT_TRUE(line.showHelp);
+    EXPECT_EQ(line.command, Command::Add);
+    EXPECT_NE(host::HelpText(Command::Add).find("--move"), std::string::npos);
+    ASSERT_TRUE(Parse({"--version"}, line, error));
+    EXPECT_TRUE(line.showVersion);
+}
+
+TEST(CommandLine, UsageErrors) {
+    CommandLine line;
+    std::string error;
+    EXPECT_FALSE(Parse({}, line, error));
+    EXPECT_FALSE(Parse({"frobnicate", "a.mpq"}, line, error));
+    EXPECT_NE(error.find("frobnicate"), std::string::npos);
+    EXPECT_FALSE(Parse({"list"}, line, error));                   // no archive
+    EXPECT_FALSE(Parse({"list", "a.mpq", "b.mpq"}, line, error)); // one archive only
+    EXPECT_FALSE(Parse({"test", "a.mpq", "x"}, line, error));
+    EXPECT_FALSE(Parse({"add", "a.mpq"}, line, error));    // nothing to add
+    EXPECT_FALSE(Parse({"delete", "a.mpq"}, line, error)); // nothing to delete
+    EXPECT_FALSE(Parse({"config", "x"}, line, error));
+    EXPECT_FALSE(Parse({"list", "--json=yes", "a.mpq"}, line, error));
+    EXPECT_FALSE(Parse({"extract", "a.mpq", "-C"}, line, error)); // no value
+    EXPECT_FALSE(Parse({"extract", "a.mpq", "--bogus"}, line, error));
+    // Options that belong to another command.
+    EXPECT_FALSE(Parse({"list", "a.mpq", "--move"}, line, error));
+    EXPECT_FALSE(Parse({"extract", "a.mpq", "--json"}, line, error));
+    EXPECT_FALSE(Parse({"delete", "a.mpq", "x", "-C", "d"}, line, error));
+}

@@ -1,0 +1,65 @@
+// Choosing members by shell-style patterns.
+#include <gtest/gtest.h>
+
+#include "host/wildcard.h"
+
+using host::HasWildcards;
+using host::PatternSelects;
+using host::WildcardMatch;
+
+TEST(Wildcard, PlainNamesMatchWholeNamesWithoutRegardToCaseOrSeparator) {
+    EXPECT_TRUE(WildcardMatch("readme.txt", "readme.txt"));
+    EXPECT_TRUE(WildcardMatch("README.TXT", "readme.txt"));
+    EXPECT_TRUE(WildcardMatch("maps/a.txt", "maps\\a.txt"));
+    EXPECT_TRUE(WildcardMatch("maps\\a.txt", "maps/a.txt"));
+    EXPECT_FALSE(WildcardMatch("readme.txt", "readme.txt.bak"));
+    EXPECT_FALSE(WildcardMatch("readme", "readme.txt"));
+    EXPECT_FALSE(WildcardMatch("readme.txt", "readme"));
+    // Only ASCII letters fold.
+    EXPECT_FALSE(WildcardMatch("\xc4", "\xe4"));
+}
+
+TEST(Wildcard, StarAndQuestionMark) {
+    EXPECT_TRUE(WildcardMatch("*.txt", "a.txt"));
+    EXPECT_TRUE(WildcardMatch("*.txt", "maps\\deep\\a.txt")); // across folders
+    EXPECT_TRUE(WildcardMatch("*", "anything"));
+    EXPECT_TRUE(WildcardMatch("a*b*c", "aXXbYYbZc"));
+    EXPECT_TRUE(WildcardMatch("*ab", "aab")); // needs backtracking
+    EXPECT_TRUE(WildcardMatch("**x", "x"));
+    EXPECT_FALSE(WildcardMatch("*.txt", "a.wav"));
+    EXPECT_FALSE(WildcardMatch("a*b", "aXXbc"));
+    EXPECT_TRUE(WildcardMatch("?.txt", "a.txt"));
+    EXPECT_FALSE(WildcardMatch("?.txt", "ab.txt"));
+    EXPECT_FALSE(WildcardMatch("a?", "a"));
+}
+
+TEST(Wildcard, CharacterSets) {
+    EXPECT_TRUE(WildcardMatch("[abc].txt", "b.txt"));
+    EXPECT_TRUE(WildcardMatch("[A-C].txt", "b.txt"));
+    EXPECT_FALSE(WildcardMatch("[a-c].txt", "d.txt"));
+    EXPECT_TRUE(WildcardMatch("[!a-c].txt", "d.txt"));
+    EXPECT_TRUE(WildcardMatch("[^a-c].txt", "d.txt"));
+    EXPECT_FALSE(WildcardMatch("[!a-c].txt", "a.txt"));
+    EXPECT_TRUE(WildcardMatch("[]x].txt", "].txt")); // ']' first is a member
+    EXPECT_TRUE(WildcardMatch("[a-].txt", "-.txt"));
+    // A '[' without its ']' is an ordinary character.
+    EXPECT_TRUE(WildcardMatch("a[b", "a[b"));
+    EXPECT_FALSE(WildcardMatch("a[b", "ab"));
+}
+
+TEST(Wildcard, HasWildcards) {
+    EXPECT_FALSE(HasWildcards("maps\\a.txt"));
+    EXPECT_TRUE(HasWildcards("*.txt"));
+    EXPECT_TRUE(HasWildcards("a?"));
+    EXPECT_TRUE(HasWildcards("[ab]"));
+}
+
+TEST(Wildcard, AFolderNameChoosesEverythingInIt) {
+    EXPECT_TRUE(PatternSelects("maps", "maps\\a.txt"));
+    EXPECT_TRUE(PatternSelects("maps/", "maps\\deep\\a.txt"));
+    EXPECT_TRUE(PatternSelects("maps\\deep", "maps\\deep\\a.txt"));
+    EXPECT_TRUE(PatternSelects("m?ps", "maps\\a.txt"));
+    EXPECT_FALSE(PatternSelects("maps", "mapsx\\a.txt"));
+    EXPECT_FALSE(PatternSelects("maps", "maps.txt"));
+    EXPECT_FALSE(PatternSelects("/", "a.txt"));
+}
