@@ -31,7 +31,11 @@ void RunMainScenario(const std::string& pluginPath) {
     }
     RunExportsTests();
     RunLoaderTests();
+    RunOptionsDialogTestsWithoutSettingsFile();
     RunListingTests();
+    RunExtractionTests();
+    RunUpdateTests();
+    RunOptionsDialogTests();
     RunUnloadTests();
 }
 

@@ -1,11 +1,14 @@
 #include "plugin_under_test.h"
 
+#include <algorithm>
 #include <cstring>
 
 HMODULE Plugin = nullptr;
 PluginEntryPoints Entry;
 RecordingLibrary Library;
 Folders Dirs;
+std::vector<ProgressCall> ProgressCalls;
+int ProgressStopAt = 0;
 
 namespace {
 
@@ -154,4 +157,42 @@ std::string UseSettings(const std::string& content) {
     std::strncpy(defaults.settingsPath, path.c_str(), sizeof defaults.settingsPath - 1);
     Entry.packSetDefaultParams(&defaults);
     return path;
+}
+
+std::vector<std::string> FilesIn(const std::string& folder) {
+    std::vector<std::string> names;
+    WIN32_FIND_DATAA found;
+    HANDLE search = FindFirstFileA(JoinPath(folder, "*").c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE) {
+        return names;
+    }
+    do {
+        std::string name = found.cFileName;
+        if (name != "." && name != "..") {
+            names.push_back(name);
+        }
+    } while (FindNextFileA(search, &found));
+    FindClose(search);
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+void MakeEmptyFolder(const std::string& folder) {
+    CreateDirectoryA(folder.c_str(), nullptr);
+    for (const std::string& name : FilesIn(folder)) {
+        DeleteFileA(JoinPath(folder, name).c_str());
+    }
+}
+
+int WINAPI RecordProgress(char* name, int size) {
+    ProgressCalls.push_back({name ? name : "<null>", size});
+    return static_cast<int>(ProgressCalls.size()) == ProgressStopAt ? 0 : 1;
+}
+
+std::string Show(const std::vector<ProgressCall>& calls) {
+    std::string out = "{";
+    for (const ProgressCall& call : calls) {
+        out += "\n    (" + call.name + ", " + std::to_string(call.size) + ")";
+    }
+    return out + "}";
 }

@@ -76,6 +76,25 @@ std::string ProfileValue(const std::string& file, const char* section, const cha
 // the whole ended by one more.
 std::string NameList(const std::vector<std::string>& names);
 
+// The names of the files in `folder`, sorted; "." and ".." left out.
+std::vector<std::string> FilesIn(const std::string& folder);
+// Creates `folder` empty: its files are deleted first.
+void MakeEmptyFolder(const std::string& folder);
+
+// The host's progress callback, recording each call. The call numbered
+// `ProgressStopAt` (from 1) answers 0, asking to stop; 0 never stops.
+struct ProgressCall {
+    std::string name;
+    int size;
+    bool operator==(const ProgressCall& other) const {
+        return name == other.name && size == other.size;
+    }
+};
+extern std::vector<ProgressCall> ProgressCalls;
+extern int ProgressStopAt;
+int WINAPI RecordProgress(char* name, int size);
+std::string Show(const std::vector<ProgressCall>& calls);
+
 // The scenario's folders.
 struct Folders {
     std::string plugin; // the plug-in's folder

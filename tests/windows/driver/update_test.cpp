@@ -1,0 +1,195 @@
+// Packing and deleting through the built plug-in: the exact library calls
+// and arguments, the progress reports, moved files on disk, and the boxes -
+// among them the system's own text when the archive cannot be opened.
+#include "check.h"
+#include "message_boxes.h"
+#include "plugin_under_test.h"
+#include "suites.h"
+
+namespace {
+
+std::string Sources() {
+    return JoinPath(Dirs.work, "sources") + "\\";
+}
+
+int Pack(const std::string& archive, const char* subPath, const std::vector<std::string>& names,
+         int flags) {
+    std::string path = archive;
+    std::string sub = subPath ? subPath : "";
+    std::string folder = Sources();
+    std::string list = NameList(names);
+    return Entry.packFiles(&path[0], subPath ? &sub[0] : nullptr, &folder[0], &list[0], flags);
+}
+
+int Delete(const std::string& archive, const std::vector<std::string>& names) {
+    std::string path = archive;
+    std::string list = NameList(names);
+    return Entry.deleteFiles(&path[0], &list[0]);
+}
+
+// The text the system gives for `code`, as a box would show it.
+std::string SystemText(DWORD code) {
+    char* text = nullptr;
+    FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_IGNORE_INSERTS |
+                       FORMAT_MESSAGE_FROM_SYSTEM,
+                   nullptr, code, MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT),
+                   reinterpret_cast<LPSTR>(&text), 0, nullptr);
+    std::string result = text ? text : "";
+    LocalFree(text);
+    return result;
+}
+
+void PacksEachFileByItsKindWithTheExactCalls() {
+    UseSettings("[TarnelPlugin]\r\nLocaleID=1031\r\nMaxFiles=500\r\nAudioQuality=2\r\n"
+                "NoCompExt=mp3\r\nAudioExt=wav\r\n");
+    // Edited after the host handed the file over: the open still uses the
+    // member limit loaded before, the rest comes from the reload.
+    WriteWholeFile(JoinPath(Dirs.work, "settings.ini"),
+                   "[TarnelPlugin]\r\nLocaleID=1033\r\nMaxFiles=600\r\nAudioQuality=2\r\n"
+                   "NoCompExt=mp3\r\nAudioExt=wav\r\n");
+    Library.Reset();
+    ProgressCalls.clear();
+    ProgressStopAt = 0;
+    std::string archive = JoinPath(Dirs.work, "new.mpq");
+    std::string s = Sources();
+    CHECK_EQ(Pack(archive, "maps", {"a.wav", "b.txt", "C.MP3", "sub\\d.txt"}, 0), 0);
+    CHECK_EQ(
+        Library.Calls(),
+        (std::vector<std::string>{
+            "MpqOpenArchiveForUpdate(" + archive + ", 33, 500)",
+            "SFileSetLocale(1033)",
+            "MpqAddWaveToArchive(update, " + s + "a.wav, maps\\a.wav, 66049, 2)",
+            "MpqAddFileToArchiveEx(update, " + s + "b.txt, maps\\b.txt, 66049, 8, 9)",
+            "MpqAddFileToArchiveEx(update, " + s + "C.MP3, maps\\C.MP3, 1, 0, 0)",
+            "MpqAddFileToArchiveEx(update, " + s + "sub\\d.txt, maps\\sub\\d.txt, 66049, 8, 9)",
+            "MpqSetFileLocale(update, (listfile), 1033, 0)",
+            "MpqCloseUpdatedArchive(update, 0)",
+        }));
+    CHECK_EQ(ProgressCalls,
+             (std::vector<ProgressCall>{
+                 {s + "a.wav", 0}, {s + "b.txt", 0}, {s + "C.MP3", 0}, {s + "sub\\d.txt", 0}}));
+    // The next call opens with the member limit the last one loaded.
+    Library.Reset();
+    CHECK_EQ(Pack(archive, nullptr, {}, 0), 0);
+    CHECK_EQ(Library.Calls(), (std::vector<std::string>{
+                                  "MpqOpenArchiveForUpdate(" + archive + ", 33, 600)",
+                                  "SFileSetLocale(1033)",
+                                  "MpqSetFileLocale(update, (listfile), 1033, 0)",
+                                  "MpqCloseUpdatedArchive(update, 0)",
+                              }));
+    CHECK_BOXES({});
+}
+
+void ArchiveCompressionFollowsTheSettings() {
+    std::string s = Sources();
+    struct Case {
+        const char* settings;
+        const char* archive;
+        const char* compression;
+    };
+    const Case cases[] = {
+        {"", "maps\\x.W3M", "2"},
+        {"", "maps\\x.mpq", "8"},
+        {"CompType=8\r\n", "maps\\x.w3m", "8"},
+        {"CompType=16\r\n", "maps\\x.mpq", "16"},
+    };
+    for (const Case& c : cases) {
+        UseSettings(std::string("[TarnelPlugin]\r\n") + c.settings);
+        Library.Reset();
+        std::string archive = JoinPath(Dirs.work, c.archive);
+        CHECK_EQ(Pack(archive, nullptr, {"f.txt"}, 0), 0);
+        std::vector<std::string> calls = Library.Calls();
+        CHECK_EQ(calls.size(), 5u);
+        if (calls.size() == 5) {
+            CHECK_EQ(calls[2], "MpqAddFileToArchiveEx(update, " + s + "f.txt, f.txt, 66049, " +
+                                   c.compression + ", 9)");
+        }
+    }
+    CHECK_BOXES({});
+}
+
+void MovedFilesLeaveTheDiskOnlyWhenAdded() {
+    UseSettings("");
+    MakeEmptyFolder(Sources());
+    for (const char* name : {"keep.txt", "go.txt", "later.txt"}) {
+        WriteWholeFile(Sources() + name, name);
+    }
+    Library.Reset();
+    Library.setResult("add", "keep.txt", 0);
+    ProgressCalls.clear();
+    ProgressStopAt = 3;
+    std::string archive = JoinPath(Dirs.work, "moved.mpq");
+    CHECK_EQ(Pack(archive, nullptr, {"keep.txt", "go.txt", "later.txt"}, 1 | 2), 0);
+    CHECK_BOXES({{"Cannot Add keep.txt to archive!", "Error", 0x30}});
+    // later.txt was stopped before its add: it stays, like the failed one.
+    CHECK_EQ(FilesIn(Sources()), (std::vector<std::string>{"keep.txt", "later.txt"}));
+    std::vector<std::string> calls = Library.Calls();
+    CHECK_EQ(calls.size(), 6u);
+    if (!calls.empty()) {
+        CHECK_EQ(calls.back(), "MpqCloseUpdatedArchive(update, 0)");
+    }
+}
+
+void ArchivesThatCannotBeOpenedShowTheSystemText() {
+    UseSettings("");
+    std::string archive = JoinPath(Dirs.work, "no-such-folder\\a.mpq");
+    struct Case {
+        int64_t handle;
+        DWORD error;
+    };
+    for (const Case& c : {Case{0, ERROR_PATH_NOT_FOUND}, Case{-1, ERROR_ACCESS_DENIED}}) {
+        std::string text = SystemText(c.error);
+        CHECK(!text.empty());
+
+        Library.Reset();
+        Library.set("updateHandle", c.handle);
+        Library.set("updateOpenError", c.error);
+        CHECK_EQ(Pack(archive, nullptr, {"f.txt"}, 0), 13);
+        CHECK_EQ(Library.Calls().size(), 1u);
+        CHECK_BOXES({{text, "Error", 0x30}});
+
+        Library.Reset();
+        Library.set("updateHandle", c.handle);
+        Library.set("updateOpenError", c.error);
+        CHECK_EQ(Delete(archive, {"f.txt"}), 13);
+        CHECK_EQ(Library.Calls(),
+                 std::vector<std::string>{"MpqOpenArchiveForUpdate(" + archive + ", 5, 16)"});
+        CHECK_BOXES({{text, "Error", 0x30}});
+    }
+}
+
+void DeletesEachNameWithTheExactCalls() {
+    UseSettings("[TarnelPlugin]\r\nLocaleID=1036\r\n");
+    Library.Reset();
+    Library.setResult("delete", "missing.txt", 0);
+    ProgressCalls.clear();
+    ProgressStopAt = 0;
+    std::string archive = JoinPath(Dirs.work, "old.mpq");
+    CHECK_EQ(Delete(archive, {"a.txt", "missing.txt", "units\\*.txt"}), 0);
+    CHECK_EQ(Library.Calls(), (std::vector<std::string>{
+                                  "MpqOpenArchiveForUpdate(" + archive + ", 5, 16)",
+                                  "SFileSetLocale(1036)",
+                                  "MpqDeleteFile(update, a.txt)",
+                                  "MpqDeleteFile(update, missing.txt)",
+                                  "MpqDeleteFile(update, units\\*.txt)",
+                                  "MpqSetFileLocale(update, (listfile), 1036, 0)",
+                                  "MpqCloseUpdatedArchive(update, 0)",
+                              }));
+    CHECK_EQ(ProgressCalls.size(), 0u);
+    CHECK_BOXES({{"Cannot delete missing.txt", "Error", 0x30}});
+}
+
+} // namespace
+
+void RunUpdateTests() {
+    Entry.setProcessDataProc(nullptr, RecordProgress);
+    RunTest("packing: each file by its kind, with the exact calls",
+            PacksEachFileByItsKindWithTheExactCalls);
+    RunTest("packing: the archive's compression follows the settings",
+            ArchiveCompressionFollowsTheSettings);
+    RunTest("packing: moved files leave the disk only when added",
+            MovedFilesLeaveTheDiskOnlyWhenAdded);
+    RunTest("update: an archive that cannot be opened shows the system's text",
+            ArchivesThatCannotBeOpenedShowTheSystemText);
+    RunTest("deleting: each name, with the exact calls", DeletesEachNameWithTheExactCalls);
+}
