@@ -28,8 +28,8 @@ class AddList {
             const std::string& archiveIdentity)
         : sourceFolder_(sourceFolder), into_(into), archiveIdentity_(archiveIdentity) {}
 
-    // Adds the file or folder `relative` (already checked); returns false
-    // when something was reported.
+    // Adds the file or folder `relative` (already checked; empty for the
+    // source folder itself); returns false when something was reported.
     bool AddPath(const std::string& relative) {
         std::string full = sourceFolder_ + relative;
         uint64_t size = 0;
@@ -90,9 +90,10 @@ class AddList {
         for (const std::string& name : names) {
             // A file name on disk may hold characters that the archive takes
             // as separators; such names are checked like the user's paths.
-            CheckedPath checked = CheckMemberPath(relative + kPathSeparator + name, kPathSeparator);
+            std::string child = relative.empty() ? name : relative + kPathSeparator + name;
+            CheckedPath checked = CheckMemberPath(child, kPathSeparator);
             if (!checked.ok) {
-                Report(full + kPathSeparator + name + ": refused, " + checked.reason);
+                Report(sourceFolder_ + child + ": refused, " + checked.reason);
                 ok = false;
                 continue;
             }
@@ -124,6 +125,12 @@ std::string SourceFolder(const std::string& folder) {
         base += kPathSeparator;
     }
     return base;
+}
+
+// True for "." and the like ("./.", ".//"): the source folder itself.
+bool NamesTheFolderItself(const std::string& path) {
+    return !path.empty() && path.find("..") == std::string::npos &&
+           path.find_first_not_of(std::string("./") + kPathSeparator) == std::string::npos;
 }
 
 std::string WithoutTrailingSeparators(std::string path) {
@@ -171,6 +178,10 @@ int RunAdd(Plugin& plugin, const CommandLine& line) {
         if (IsAbsolutePath(path)) {
             Report(operand + ": refused, an absolute path; give it relative to -C DIR");
             ++failures;
+            continue;
+        }
+        if (NamesTheFolderItself(path)) {
+            failures += list.AddPath("") ? 0 : 1;
             continue;
         }
         CheckedPath checked = CheckMemberPath(path, kPathSeparator);

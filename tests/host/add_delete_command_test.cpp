@@ -1,0 +1,128 @@
+// tarnel add and tarnel delete on real archives, checked by listing and
+// extracting the result.
+#include "tarnel_runner.h"
+
+namespace {
+
+class AddDeleteCommand : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        archive = scratch / "a.mpq";
+        WriteFile(scratch / "src/readme.txt", "read me");
+        WriteFile(scratch / "src/maps/first.txt", "first");
+        WriteFile(scratch / "src/maps/deep/second.txt", "second");
+        WriteFile(scratch / "src/other.txt", "other");
+    }
+    // The member names, without the archive's own name list.
+    std::vector<std::string> Members() {
+        RunResult result = RunTarnel(scratch, {"list", archive});
+        EXPECT_EQ(result.status, 0) << result.err;
+        std::vector<std::string> names;
+        size_t start = 0;
+        while (start < result.out.size()) {
+            size_t end = result.out.find('\n', start);
+            std::string line = result.out.substr(start, end - start);
+            std::string name = line.size() > 27 ? line.substr(27) : line;
+            if (name != "(listfile)") {
+                names.push_back(name);
+            }
+            start = end + 1;
+        }
+        std::sort(names.begin(), names.end());
+        return names;
+    }
+    std::string Member(const std::string& name) {
+        Scratch out;
+        RunResult result = RunTarnel(scratch, {"extract", archive, "-C", out.path(), name});
+        EXPECT_EQ(result.status, 0) << result.err;
+        return ReadFile(out / name);
+    }
+
+    Scratch scratch;
+    std::string archive;
+};
+
+} // namespace
+
+TEST_F(AddDeleteCommand, FilesAndFoldersKeepTheirNamesRelativeToTheSourceFolder) {
+    RunResult result =
+        RunTarnel(scratch, {"add", archive, "-C", scratch / "src", "readme.txt", "maps/"});
+    ASSERT_EQ(result.status, 0) << result.err;
+    EXPECT_EQ(result.err, "");
+    EXPECT_EQ(Members(),
+              (std::vector<std::string>{"maps/deep/second.txt", "maps/first.txt", "readme.txt"}));
+    EXPECT_EQ(Member("maps/deep/second.txt"), "second");
+    EXPECT_TRUE(Exists(scratch / "src/readme.txt")); // no --move
+}
+
+TEST_F(AddDeleteCommand, FromTheCurrentFolderAndBelowASubpath) {
+    RunResult result = RunTarnel(
+        scratch, {"add", archive, "--into", "/data/", "./readme.txt", "maps"}, scratch / "src");
+    ASSERT_EQ(result.status, 0) << result.err;
+    EXPECT_EQ(Members(), (std::vector<std::string>{"data/maps/deep/second.txt",
+                                                   "data/maps/first.txt", "data/readme.txt"}));
+}
+
+TEST_F(AddDeleteCommand, AddingAgainReplacesTheMember) {
+    ASSERT_EQ(RunTarnel(scratch, {"add", archive, "-C", scratch / "src", "readme.txt"}).status, 0);
+    WriteFile(scratch / "src/readme.txt", "new text, longer than before");
+    ASSERT_EQ(RunTarnel(scratch, {"add", archive, "-C", scratch / "src", "readme.txt"}).status, 0);
+    EXPECT_EQ(Members(), (std::vector<std::string>{"readme.txt"}));
+    EXPECT_EQ(Member("readme.txt"), "new text, longer than before");
+}
+
+TEST_F(AddDeleteCommand, MoveDeletesTheSourcesThatWereAdded) {
+    RunResult result =
+        RunTarnel(scratch, {"add", archive, "--move", "-C", scratch / "src", "maps", "missing"});
+    EXPECT_EQ(result.status, 1); // "missing" does not exist
+    EXPECT_NE(result.err.find("missing: no such file or folder"), std::string::npos) << result.err;
+    EXPECT_FALSE(Exists(scratch / "src/maps/first.txt"));
+    EXPECT_FALSE(Exists(scratch / "src/maps/deep/second.txt"));
+    EXPECT_TRUE(Exists(scratch / "src/readme.txt"));
+    EXPECT_EQ(Member("maps/first.txt"), "first");
+}
+
+TEST_F(AddDeleteCommand, PathsOutsideTheSourceFolderAreRefused) {
+    WriteFile(scratch / "outside.txt", "outside");
+    for (const std::string& path : {std::string("../outside.txt"), scratch / "outside.txt",
+                                    std::string("maps/../../outside.txt")}) {
+        RunResult result = RunTarnel(scratch, {"add", archive, "-C", scratch / "src", path});
+        EXPECT_EQ(result.status, 1) << path;
+        EXPECT_NE(result.err.find("refused"), std::string::npos) << result.err;
+    }
+    EXPECT_EQ(
+        RunTarnel(scratch, {"add", archive, "--into", "..", "-C", scratch / "src", "maps"}).status,
+        2);
+    EXPECT_FALSE(Exists(archive));
+}
+
+TEST_F(AddDeleteCommand, TheArchiveItselfIsNotAddedToItself) {
+    std::string inside = scratch / "src/self.mpq";
+    RunResult first = RunTarnel(scratch, {"add", inside, "-C", scratch / "src", "readme.txt"});
+    ASSERT_EQ(first.status, 0) << first.err;
+    RunResult result = RunTarnel(scratch, {"add", "self.mpq", "."}, scratch / "src");
+    ASSERT_EQ(result.status, 0) << result.err;
+    EXPECT_NE(result.err.find("the archive itself; skipped"), std::string::npos) << result.err;
+    archive = inside;
+    EXPECT_EQ(Members(), (std::vector<std::string>{"maps/deep/second.txt", "maps/first.txt",
+                                                   "other.txt", "readme.txt"}));
+}
+
+TEST_F(AddDeleteCommand, DeleteByNameAndPattern) {
+    ASSERT_EQ(RunTarnel(scratch, {"add", archive, "-C", scratch / "src", "."}).status, 0);
+    RunResult result = RunTarnel(scratch, {"delete", archive, "README.TXT", "maps\\deep"});
+    ASSERT_EQ(result.status, 0) << result.err;
+    EXPECT_EQ(Members(), (std::vector<std::string>{"maps/first.txt", "other.txt"}));
+    ASSERT_EQ(RunTarnel(scratch, {"delete", archive, "*.txt"}).status, 0);
+    EXPECT_EQ(Members(), std::vector<std::string>{});
+}
+
+TEST_F(AddDeleteCommand, DeletingAMemberThatIsNotThereFails) {
+    ASSERT_EQ(RunTarnel(scratch, {"add", archive, "-C", scratch / "src", "other.txt"}).status, 0);
+    RunResult result = RunTarnel(scratch, {"delete", archive, "other.txt", "ghost.txt"});
+    EXPECT_EQ(result.status, 1);
+    EXPECT_NE(result.err.find("ghost.txt: no such member"), std::string::npos) << result.err;
+    EXPECT_EQ(Members(), std::vector<std::string>{});
+    EXPECT_EQ(RunTarnel(scratch, {"delete", scratch / "none.mpq", "x"}).status, 2);
+    EXPECT_FALSE(Exists(scratch / "none.mpq"));
+}

@@ -1,0 +1,131 @@
+// tarnel extract and tarnel test on real archives: choosing members,
+// creating folders, refusing names that would land outside the folder.
+#include "tarnel_runner.h"
+
+namespace {
+
+class ExtractCommand : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        archive = scratch / "a.mpq";
+        MakeArchive(archive, {{"readme.txt", "read me\n"},
+                              {"maps\\first.w3m", std::string(70000, 'm')},
+                              {"maps\\deep\\second.txt", "second", false},
+                              {"sounds\\beep.txt", "beep"}});
+    }
+    std::vector<std::string> Extracted() { return FilesBelow(scratch / "out"); }
+
+    Scratch scratch;
+    std::string archive;
+};
+
+} // namespace
+
+TEST_F(ExtractCommand, EverythingIntoAFolderWithMemberFolders) {
+    RunResult result = RunTarnel(scratch, {"extract", archive, "-C", scratch / "out"});
+    ASSERT_EQ(result.status, 0) << result.err;
+    EXPECT_EQ(result.err, "");
+    EXPECT_EQ(Extracted(),
+              (std::vector<std::string>{"(listfile)", "maps/deep/second.txt", "maps/first.w3m",
+                                        "readme.txt", "sounds/beep.txt"}));
+    EXPECT_EQ(ReadFile(scratch / "out/maps/first.w3m"), std::string(70000, 'm'));
+    EXPECT_EQ(ReadFile(scratch / "out/maps/deep/second.txt"), "second");
+}
+
+TEST_F(ExtractCommand, IntoTheCurrentFolderByDefault) {
+    WriteFile(scratch / "here/.keep", "");
+    RunResult result = RunTarnel(scratch, {"extract", archive, "readme.txt"}, scratch / "here");
+    ASSERT_EQ(result.status, 0) << result.err;
+    EXPECT_EQ(ReadFile(scratch / "here/readme.txt"), "read me\n");
+}
+
+TEST_F(ExtractCommand, ChosenByNamePatternAndFolder) {
+    RunResult result = RunTarnel(
+        scratch, {"extract", archive, "-C", scratch / "out", "README.TXT", "*/deep/*", "sounds"});
+    ASSERT_EQ(result.status, 0) << result.err;
+    EXPECT_EQ(Extracted(),
+              (std::vector<std::string>{"maps/deep/second.txt", "readme.txt", "sounds/beep.txt"}));
+    // Backslashes work as well as slashes, and '*' crosses folders.
+    ASSERT_EQ(
+        RunTarnel(scratch, {"extract", archive, "-C", scratch / "out2", "maps\\*.w3m"}).status, 0);
+    EXPECT_EQ(FilesBelow(scratch / "out2"), (std::vector<std::string>{"maps/first.w3m"}));
+}
+
+TEST_F(ExtractCommand, ANameThatMatchesNothingFailsButTheOthersAreExtracted) {
+    RunResult result =
+        RunTarnel(scratch, {"extract", archive, "-C", scratch / "out", "readme.txt", "nope*"});
+    EXPECT_EQ(result.status, 1);
+    EXPECT_NE(result.err.find("nope*: no such member"), std::string::npos) << result.err;
+    EXPECT_EQ(Extracted(), (std::vector<std::string>{"readme.txt"}));
+}
+
+TEST_F(ExtractCommand, AnExistingFileIsReplaced) {
+    WriteFile(scratch / "out/readme.txt", "old content that is longer than the new one");
+    ASSERT_EQ(RunTarnel(scratch, {"extract", archive, "-C", scratch / "out", "readme.txt"}).status,
+              0);
+    EXPECT_EQ(ReadFile(scratch / "out/readme.txt"), "read me\n");
+}
+
+TEST_F(ExtractCommand, MembersThatWouldLandOutsideAreRefusedAndSkipped) {
+    std::string evil = scratch / "evil.mpq";
+    MakeArchive(evil, {{"..\\evil.txt", "up one"},
+                       {"\\abs.txt", "absolute"},
+                       {"good\\..\\..\\escape.txt", "up through a folder"},
+                       {"C:\\drive.txt", "a drive"},
+                       {"good\\ok.txt", "fine"}});
+    RunResult result = RunTarnel(scratch, {"extract", evil, "-C", scratch / "box/out"});
+    EXPECT_EQ(result.status, 1);
+    for (const char* name : {"../evil.txt", "/abs.txt", "good/../../escape.txt", "C:/drive.txt"}) {
+        EXPECT_NE(result.err.find(std::string(name) + ": refused"), std::string::npos)
+            << name << "\n"
+            << result.err;
+    }
+    // Only the good member, inside the folder; nothing beside or above it.
+    EXPECT_EQ(FilesBelow(scratch / "box"),
+              (std::vector<std::string>{"out/(listfile)", "out/good/ok.txt"}));
+    EXPECT_FALSE(Exists(scratch / "evil.txt"));
+    EXPECT_FALSE(Exists("/abs.txt"));
+    EXPECT_FALSE(Exists(scratch / "escape.txt"));
+}
+
+TEST_F(ExtractCommand, AFolderThatCannotBeMadeFailsThatMemberOnly) {
+    // "maps" exists as a file, so maps/... cannot be created.
+    WriteFile(scratch / "out/maps", "a file in the way");
+    RunResult result = RunTarnel(scratch, {"extract", archive, "-C", scratch / "out"});
+    EXPECT_EQ(result.status, 1);
+    EXPECT_NE(result.err.find("cannot create folder"), std::string::npos) << result.err;
+    EXPECT_EQ(ReadFile(scratch / "out/readme.txt"), "read me\n");
+    EXPECT_EQ(ReadFile(scratch / "out/maps"), "a file in the way");
+}
+
+TEST_F(ExtractCommand, TestReadsEveryMember) {
+    RunResult result = RunTarnel(scratch, {"test", archive});
+    ASSERT_EQ(result.status, 0) << result.err;
+    EXPECT_EQ(result.out, "5 members tested, all OK\n");
+    EXPECT_FALSE(Exists(scratch / "readme.txt"));
+}
+
+TEST_F(ExtractCommand, TestReportsAMemberWhoseDataIsDamaged) {
+    // A compressed member large enough to find its data in the file: the
+    // middle of the archive is inside it.
+    std::string damaged = scratch / "damaged.mpq";
+    std::string text;
+    for (int i = 0; text.size() < 400000; ++i) {
+        text += "line " + std::to_string(i * 7919 % 100003) + "\n";
+    }
+    MakeArchive(damaged, {{"big.txt", text}, {"small.txt", "small"}});
+    std::string bytes = ReadFile(damaged);
+    for (size_t i = bytes.size() / 2 - 2000; i < bytes.size() / 2 + 2000; ++i) {
+        bytes[i] = static_cast<char>(i * 31);
+    }
+    WriteFile(damaged, bytes);
+    RunResult result = RunTarnel(scratch, {"test", damaged});
+    EXPECT_EQ(result.status, 1);
+    EXPECT_NE(result.err.find("big.txt: "), std::string::npos) << result.err;
+    EXPECT_NE(result.out.find("failed the test"), std::string::npos) << result.out;
+    // Extraction of it fails too, and leaves no file.
+    RunResult extract = RunTarnel(scratch, {"extract", damaged, "-C", scratch / "out"});
+    EXPECT_EQ(extract.status, 1);
+    EXPECT_FALSE(Exists(scratch / "out/big.txt"));
+    EXPECT_EQ(ReadFile(scratch / "out/small.txt"), "small");
+}

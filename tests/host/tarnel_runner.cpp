@@ -1,0 +1,163 @@
+#include "tarnel_runner.h"
+
+#include <StormLib.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <dirent.h>
+#include <fcntl.h>
+#include <fstream>
+#include <sstream>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace {
+
+void MakeParents(const std::string& path) {
+    for (size_t i = 1; i < path.size(); ++i) {
+        if (path[i] == '/') {
+            mkdir(path.substr(0, i).c_str(), 0777);
+        }
+    }
+}
+
+void CollectFiles(const std::string& root, const std::string& relative,
+                  std::vector<std::string>& files) {
+    DIR* folder = opendir((root + "/" + relative).c_str());
+    if (!folder) {
+        return;
+    }
+    while (struct dirent* entry = readdir(folder)) {
+        std::string name = entry->d_name;
+        if (name == "." || name == "..") {
+            continue;
+        }
+        std::string path = relative.empty() ? name : relative + "/" + name;
+        struct stat info;
+        if (stat((root + "/" + path).c_str(), &info) == 0 && S_ISDIR(info.st_mode)) {
+            CollectFiles(root, path, files);
+        } else {
+            files.push_back(path);
+        }
+    }
+    closedir(folder);
+}
+
+} // namespace
+
+Scratch::Scratch() {
+    const char* base = std::getenv("TMPDIR");
+    std::string pattern = std::string(base && *base ? base : "/tmp") + "/tarnel-host-XXXXXX";
+    std::vector<char> buffer(pattern.begin(), pattern.end());
+    buffer.push_back('\0');
+    if (!mkdtemp(buffer.data())) {
+        ADD_FAILURE() << "cannot create a temporary folder";
+    }
+    path_ = buffer.data();
+}
+
+Scratch::~Scratch() {
+    std::string command = "rm -rf '" + path_ + "'";
+    if (std::system(command.c_str()) != 0) {
+        std::fprintf(stderr, "cannot remove %s\n", path_.c_str());
+    }
+}
+
+pid_t StartTarnel(const Scratch& scratch, const std::vector<std::string>& args,
+                  const std::string& cwd) {
+    std::vector<std::string> full = {TARNEL_BINARY, "--settings", scratch / "tarnel.ini"};
+    full.insert(full.end(), args.begin(), args.end());
+    std::string out = scratch / ".stdout";
+    std::string err = scratch / ".stderr";
+    std::fflush(nullptr);
+    pid_t pid = fork();
+    if (pid == 0) {
+        // Above 2, so that none of them lands on a standard descriptor that
+        // the test runner left closed and is then overwritten.
+        int outFd = fcntl(open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666), F_DUPFD, 10);
+        int errFd = fcntl(open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666), F_DUPFD, 10);
+        int nullFd = fcntl(open("/dev/null", O_RDONLY), F_DUPFD, 10);
+        if (outFd < 0 || errFd < 0 || nullFd < 0 || (!cwd.empty() && chdir(cwd.c_str()) != 0)) {
+            _exit(127);
+        }
+        dup2(nullFd, 0);
+        dup2(outFd, 1);
+        dup2(errFd, 2);
+        std::vector<char*> argv;
+        for (std::string& arg : full) {
+            argv.push_back(&arg[0]);
+        }
+        argv.push_back(nullptr);
+        execv(argv[0], argv.data());
+        _exit(127);
+    }
+    return pid;
+}
+
+RunResult FinishTarnel(const Scratch& scratch, pid_t pid) {
+    RunResult result;
+    int status = 0;
+    if (pid > 0 && waitpid(pid, &status, 0) == pid) {
+        if (WIFEXITED(status)) {
+            result.status = WEXITSTATUS(status);
+        }
+        result.signaled = WIFSIGNALED(status);
+    }
+    result.out = ReadFile(scratch / ".stdout");
+    result.err = ReadFile(scratch / ".stderr");
+    return result;
+}
+
+RunResult RunTarnel(const Scratch& scratch, const std::vector<std::string>& args,
+                    const std::string& cwd) {
+    return FinishTarnel(scratch, StartTarnel(scratch, args, cwd));
+}
+
+void WriteFile(const std::string& path, const std::string& content) {
+    MakeParents(path);
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out << content;
+}
+
+std::string ReadFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream content;
+    content << in.rdbuf();
+    return content.str();
+}
+
+bool Exists(const std::string& path) {
+    struct stat info;
+    return lstat(path.c_str(), &info) == 0;
+}
+
+std::vector<std::string> FilesBelow(const std::string& folder) {
+    std::vector<std::string> files;
+    CollectFiles(folder, "", files);
+    std::sort(files.begin(), files.end());
+    return files;
+}
+
+void MakeArchive(const std::string& path, const std::vector<ArchiveMember>& members) {
+    HANDLE archive = nullptr;
+    ASSERT_TRUE(
+        SFileCreateArchive(path.c_str(), MPQ_CREATE_LISTFILE | MPQ_CREATE_ARCHIVE_V1, 64, &archive))
+        << path;
+    for (const ArchiveMember& member : members) {
+        HANDLE file = nullptr;
+        DWORD flags = MPQ_FILE_REPLACEEXISTING | (member.compressed ? MPQ_FILE_COMPRESS : 0);
+        ASSERT_TRUE(SFileCreateFile(archive, member.name.c_str(), 0,
+                                    static_cast<DWORD>(member.content.size()), 0, flags, &file))
+            << member.name;
+        if (!member.content.empty()) {
+            ASSERT_TRUE(SFileWriteFile(file, member.content.data(),
+                                       static_cast<DWORD>(member.content.size()),
+                                       member.compressed ? MPQ_COMPRESSION_ZLIB : 0));
+        }
+        ASSERT_TRUE(SFileFinishFile(file));
+    }
+    ASSERT_TRUE(SFileCloseArchive(archive));
+}
