@@ -1,0 +1,266 @@
+// Opening archives for reading and reading their members.
+#include "sfmpq/operations.h"
+
+#include "sfmpq/library_state.h"
+#include "sfmpq/member_names.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace sfmpq {
+
+uint32_t SetLocale(uint32_t locale) {
+    State.locale = locale;
+    return locale;
+}
+
+// Checks that `path` is a regular file this process may read, so that the
+// caller gets the system's reason (ENOENT, EACCES, EISDIR) and nothing that
+// could block, such as a pipe, is ever opened by the engine.
+int CheckReadableFile(const char* path) {
+    if (!path || !*path) {
+        return ENOENT;
+    }
+    int fd = open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) {
+        return errno;
+    }
+    struct stat info;
+    int error = 0;
+    if (fstat(fd, &info) != 0) {
+        error = errno;
+    } else if (S_ISDIR(info.st_mode)) {
+        error = EISDIR;
+    } else if (!S_ISREG(info.st_mode)) {
+        error = ENOEXEC;
+    }
+    close(fd);
+    return error;
+}
+
+int OpenArchive(const char* path, MpqHandle* archive) {
+    if (!archive) {
+        errno = EINVAL;
+        return 0;
+    }
+    *archive = nullptr;
+    const StormApi* storm = Storm();
+    if (!storm) {
+        return 0;
+    }
+    if (int error = CheckReadableFile(path)) {
+        errno = error;
+        return 0;
+    }
+    // Read-only, and without the engine's own name list and attributes: the
+    // caller hands the names over when it lists, and nothing else is needed.
+    HANDLE handle = nullptr;
+    if (!storm->OpenArchive(path, 0,
+                            MPQ_OPEN_READ_ONLY | MPQ_OPEN_NO_LISTFILE | MPQ_OPEN_NO_ATTRIBUTES,
+                            &handle)) {
+        errno = StormErrno();
+        return 0;
+    }
+    Archive* opened = new Archive;
+    opened->storm = handle;
+    State.archives.insert(opened);
+    *archive = opened;
+    return 1;
+}
+
+int CloseArchive(MpqHandle handle) {
+    Archive* archive = FindArchive(handle);
+    if (!archive) {
+        errno = EBADF;
+        return 0;
+    }
+    if (archive->update) {
+        // Closing an update handle this way finishes the update.
+        return CloseUpdate(handle);
+    }
+    CloseMembersOf(archive);
+    if (const StormApi* storm = Storm()) {
+        storm->CloseArchive(archive->storm);
+    }
+    State.archives.erase(archive);
+    delete archive;
+    return 1;
+}
+
+uint32_t GetArchiveInfo(MpqHandle handle, uint32_t infoCode) {
+    Archive* archive = FindArchive(handle);
+    if (!archive) {
+        errno = EBADF;
+        return 0;
+    }
+    if (infoCode != kInfoHashTableSize) {
+        errno = EINVAL;
+        return 0;
+    }
+    LoadTables(archive);
+    return static_cast<uint32_t>(archive->hashes.size());
+}
+
+namespace {
+
+// The slot of the member that a generated name stands for, or false.
+bool FindGeneratedSlot(Archive* archive, const GeneratedName& name, uint32_t* slot) {
+    if (!LoadTables(archive)) {
+        return false;
+    }
+    if (name.hasSlot) {
+        if (!SlotHoldsMember(archive, name.slot)) {
+            return false;
+        }
+        const TMPQHash& hash = archive->hashes[name.slot];
+        *slot = name.slot;
+        return hash.dwName1 == name.hashA && hash.dwName2 == name.hashB &&
+               hash.lcLocale == name.locale;
+    }
+    if (!archive->generatedIndexBuilt) {
+        archive->generatedIndexBuilt = true;
+        for (uint32_t i = 0; i < archive->hashes.size(); ++i) {
+            if (SlotHoldsMember(archive, i)) {
+                const TMPQHash& hash = archive->hashes[i];
+                char key[32];
+                std::snprintf(key, sizeof key, "%08X%08X_%X", hash.dwName1, hash.dwName2,
+                              hash.lcLocale);
+                archive->generatedIndex.emplace(key, i); // the first slot wins
+            }
+        }
+    }
+    char key[32];
+    std::snprintf(key, sizeof key, "%08X%08X_%X", name.hashA, name.hashB, name.locale);
+    auto found = archive->generatedIndex.find(key);
+    if (found == archive->generatedIndex.end()) {
+        return false;
+    }
+    *slot = found->second;
+    return true;
+}
+
+} // namespace
+
+bool EngineNameOfGenerated(Archive* archive, const char* name, std::string* engineName) {
+    GeneratedName generated;
+    uint32_t slot = 0;
+    if (!ParseGeneratedName(name, &generated) || !FindGeneratedSlot(archive, generated, &slot)) {
+        return false;
+    }
+    // The engine opens a member whose name it does not know by the index of
+    // its block, written as "File" and eight decimal digits.
+    char text[32];
+    std::snprintf(text, sizeof text, "File%08u.xxx",
+                  archive->hashes[slot].dwBlockIndex & BLOCK_INDEX_MASK);
+    *engineName = text;
+    return true;
+}
+
+bool OpenEngineMember(Archive* archive, const char* name, HANDLE* member) {
+    const StormApi* storm = Storm();
+    if (!storm) {
+        return false;
+    }
+    ApplyLocale(storm);
+    if (storm->OpenFileEx(archive->storm, name, SFILE_OPEN_FROM_MPQ, member)) {
+        return true;
+    }
+    int error = StormErrno();
+    std::string engineName;
+    if (EngineNameOfGenerated(archive, name, &engineName) &&
+        storm->OpenFileEx(archive->storm, engineName.c_str(), SFILE_OPEN_FROM_MPQ, member)) {
+        return true;
+    }
+    errno = error;
+    return false;
+}
+
+int OpenMember(MpqHandle handle, const char* name, MpqHandle* member) {
+    if (!member) {
+        errno = EINVAL;
+        return 0;
+    }
+    *member = nullptr;
+    Archive* archive = FindArchive(handle);
+    if (!archive) {
+        errno = EBADF;
+        return 0;
+    }
+    if (!name || !*name) {
+        errno = ENOENT;
+        return 0;
+    }
+    if (std::strlen(name) > kMaxMemberName) {
+        errno = ENAMETOOLONG;
+        return 0;
+    }
+    HANDLE opened = nullptr;
+    if (!OpenEngineMember(archive, name, &opened)) {
+        return 0;
+    }
+    *member = AddMember(archive, opened);
+    return 1;
+}
+
+uint32_t GetMemberSize(MpqHandle handle, uint32_t* high) {
+    Member* member = FindMember(handle);
+    const StormApi* storm = Storm();
+    if (!member || !storm) {
+        errno = EBADF;
+        return SFILE_INVALID_SIZE;
+    }
+    DWORD sizeHigh = 0;
+    DWORD size = storm->GetFileSize(member->storm, &sizeHigh);
+    if (size == SFILE_INVALID_SIZE) {
+        errno = StormErrno();
+    }
+    if (high) {
+        *high = sizeHigh;
+    }
+    return size;
+}
+
+int ReadMember(MpqHandle handle, void* buffer, uint32_t count, uint32_t* read) {
+    if (read) {
+        *read = 0;
+    }
+    Member* member = FindMember(handle);
+    const StormApi* storm = Storm();
+    if (!member || !storm) {
+        errno = EBADF;
+        return 0;
+    }
+    if (!buffer && count != 0) {
+        errno = EINVAL;
+        return 0;
+    }
+    DWORD got = 0;
+    bool ok = storm->ReadFile(member->storm, buffer, count, &got, nullptr);
+    if (read) {
+        *read = got;
+    }
+    // The engine fails a read that meets the end of the member; what it
+    // delivered up to the end is a successful, shorter read (0 bytes at the
+    // end itself).
+    if (ok || storm->LastError() == ERROR_HANDLE_EOF) {
+        return 1;
+    }
+    errno = StormErrno();
+    return 0;
+}
+
+int CloseMember(MpqHandle handle) {
+    Member* member = FindMember(handle);
+    if (!member) {
+        errno = EBADF;
+        return 0;
+    }
+    CloseEngineMember(member);
+    return 1;
+}
+
+} // namespace sfmpq

@@ -1,0 +1,93 @@
+#include "sfmpq/storm_api.h"
+
+#include <cerrno>
+#include <dlfcn.h>
+
+namespace sfmpq {
+
+namespace {
+
+void* module = nullptr;
+StormApi api;
+
+template <typename Function> bool Resolve(Function* slot, const char* name) {
+    *slot = reinterpret_cast<Function>(dlsym(module, name));
+    return *slot != nullptr;
+}
+
+bool ResolveAll() {
+    return Resolve(&api.SetLocale, "SFileSetLocale") &&
+           Resolve(&api.OpenArchive, "SFileOpenArchive") &&
+           Resolve(&api.CreateArchive2, "SFileCreateArchive2") &&
+           Resolve(&api.FlushArchive, "SFileFlushArchive") &&
+           Resolve(&api.CompactArchive, "SFileCompactArchive") &&
+           Resolve(&api.CloseArchive, "SFileCloseArchive") &&
+           Resolve(&api.GetFileInfo, "SFileGetFileInfo") &&
+           Resolve(&api.EnumLocales, "SFileEnumLocales") &&
+           Resolve(&api.OpenFileEx, "SFileOpenFileEx") &&
+           Resolve(&api.GetFileSize, "SFileGetFileSize") &&
+           Resolve(&api.ReadFile, "SFileReadFile") && Resolve(&api.CloseFile, "SFileCloseFile") &&
+           Resolve(&api.AddFileEx, "SFileAddFileEx") &&
+           Resolve(&api.RemoveFile, "SFileRemoveFile") &&
+           Resolve(&api.SetFileLocale, "SFileSetFileLocale") &&
+           Resolve(&api.LastError, "GetLastError") && Resolve(&api.SetLastError, "SetLastError");
+}
+
+} // namespace
+
+const StormApi* Storm() {
+    if (module) {
+        return &api;
+    }
+    // RTLD_LOCAL: StormLib's names stay out of the global scope, and its own
+    // calls resolve within its scope, to itself.
+    module = dlopen(SFMPQ_STORM_SONAME, RTLD_NOW | RTLD_LOCAL);
+    if (!module) {
+        errno = ELIBACC;
+        return nullptr;
+    }
+    if (!ResolveAll()) {
+        dlclose(module);
+        module = nullptr;
+        errno = ELIBBAD;
+        return nullptr;
+    }
+    return &api;
+}
+
+void UnloadStorm() {
+    if (module) {
+        dlclose(module);
+        module = nullptr;
+        api = StormApi();
+    }
+}
+
+int StormErrno() {
+    if (!module) {
+        return ELIBACC;
+    }
+    DWORD code = api.LastError();
+    switch (code) {
+    case ERROR_SUCCESS:
+    case ERROR_HANDLE_EOF:
+    case ERROR_CAN_NOT_COMPLETE:
+        return EIO;
+    case ERROR_ACCESS_DENIED:
+        return EACCES;
+    case ERROR_NO_MORE_FILES:
+        return ENOENT;
+    case ERROR_BAD_FORMAT:
+    case ERROR_FILE_CORRUPT:
+    case ERROR_AVI_FILE:
+        return ENOEXEC;
+    case ERROR_INTERNAL_FILE:
+        return EPERM;
+    default:
+        // StormLib's other codes on Linux are errno values already; its own
+        // codes above 1000 have no errno of their own.
+        return code < 1000 ? static_cast<int>(code) : EIO;
+    }
+}
+
+} // namespace sfmpq

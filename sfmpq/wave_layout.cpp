@@ -1,0 +1,85 @@
+#include "sfmpq/wave_layout.h"
+
+#include <cstdio>
+#include <cstring>
+
+namespace sfmpq {
+
+namespace {
+
+uint32_t Le32(const unsigned char* p) {
+    return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
+}
+
+uint16_t Le16(const unsigned char* p) { return uint16_t(p[0] | p[1] << 8); }
+
+} // namespace
+
+bool ReadWaveLayout(const char* path, WaveLayout* layout) {
+    *layout = WaveLayout();
+    FILE* file = std::fopen(path, "rb");
+    if (!file) {
+        return false;
+    }
+    bool ok = false;
+    bool haveFormat = false;
+    unsigned char header[12];
+    if (std::fseek(file, 0, SEEK_END) == 0) {
+        long size = std::ftell(file);
+        layout->fileSize = size > 0 ? static_cast<uint64_t>(size) : 0;
+        std::rewind(file);
+    }
+    if (std::fread(header, 1, 12, file) == 12 && std::memcmp(header, "RIFF", 4) == 0 &&
+        std::memcmp(header + 8, "WAVE", 4) == 0) {
+        uint64_t offset = 12;
+        unsigned char chunk[8];
+        // Chunks are walked in order; a bounded number, so a damaged file
+        // cannot keep the loop going.
+        for (int i = 0; i < 64 && std::fread(chunk, 1, 8, file) == 8; ++i) {
+            uint64_t size = Le32(chunk + 4);
+            offset += 8;
+            if (std::memcmp(chunk, "fmt ", 4) == 0 && size >= 16) {
+                unsigned char format[16];
+                if (std::fread(format, 1, 16, file) != 16) {
+                    break;
+                }
+                layout->format = Le16(format);
+                layout->channels = Le16(format + 2);
+                layout->blockAlign = Le16(format + 12);
+                layout->bitsPerSample = Le16(format + 14);
+                haveFormat = true;
+                offset += 16;
+                size -= 16;
+            } else if (std::memcmp(chunk, "data", 4) == 0) {
+                layout->dataOffset = offset;
+                layout->dataSize = size;
+                ok = haveFormat;
+                break;
+            }
+            // Chunks are padded to an even size.
+            offset += size + (size & 1);
+            if (offset > layout->fileSize ||
+                std::fseek(file, static_cast<long>(offset), SEEK_SET) != 0) {
+                break;
+            }
+        }
+    }
+    std::fclose(file);
+    return ok;
+}
+
+bool FitsLossyCompression(const WaveLayout& layout, uint32_t sectorSize) {
+    if (layout.format != 1 || layout.bitsPerSample != 16 ||
+        (layout.channels != 1 && layout.channels != 2) ||
+        layout.blockAlign != 2 * layout.channels || sectorSize == 0 ||
+        sectorSize % layout.blockAlign != 0) {
+        return false;
+    }
+    // Only sound data may follow the first sector, all of it whole frames.
+    return layout.dataOffset <= sectorSize &&
+           layout.dataOffset + layout.dataSize == layout.fileSize &&
+           (sectorSize - layout.dataOffset) % layout.blockAlign == 0 &&
+           layout.dataSize % layout.blockAlign == 0;
+}
+
+} // namespace sfmpq
