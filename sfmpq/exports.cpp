@@ -37,8 +37,7 @@ SFMPQ_EXPORT int SFileListFiles(MpqHandle archive, const char* list, ListEntry* 
     return sfmpq::ListMembers(archive, list, entries, listFlag);
 }
 
-SFMPQ_EXPORT int SFileOpenFileEx(MpqHandle archive, const char* name, uint32_t,
-                                 MpqHandle* member) {
+SFMPQ_EXPORT int SFileOpenFileEx(MpqHandle archive, const char* name, uint32_t, MpqHandle* member) {
     std::lock_guard<std::mutex> guard(lock);
     return sfmpq::OpenMember(archive, name, member);
 }
@@ -105,7 +104,8 @@ SFMPQ_EXPORT int SFMpqDestroy(void) {
 
 // The exports have exactly the types the plug-in binds them with.
 #define SFMPQ_SAME_TYPE(name)                                                                      \
-    static_assert(std::is_same<decltype(&name), name##Fn>::value, #name " has the contract's type")
+    static_assert(std::is_same<decltype(&name), name##Fn>::value, #name " has the contract's "     \
+                                                                        "type")
 SFMPQ_SAME_TYPE(SFileSetLocale);
 SFMPQ_SAME_TYPE(SFileOpenArchive);
 SFMPQ_SAME_TYPE(SFileGetFileInfo);

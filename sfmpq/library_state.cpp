@@ -92,12 +92,13 @@ bool LoadTables(Archive* archive) {
         return false;
     }
     // Without a block table the slots are listed, but none holds a member.
-    ReadTable(storm, archive->storm, SFileMpqBlockTableSize, SFileMpqBlockTable,
-              &archive->blocks);
+    ReadTable(storm, archive->storm, SFileMpqBlockTableSize, SFileMpqBlockTable, &archive->blocks);
     return true;
 }
 
-void ApplyLocale(const StormApi* storm) { storm->SetLocale(static_cast<LCID>(State.locale)); }
+void ApplyLocale(const StormApi* storm) {
+    storm->SetLocale(static_cast<LCID>(State.locale));
+}
 
 bool SlotHoldsMember(const Archive* archive, uint32_t slot) {
     if (slot >= archive->hashes.size()) {

@@ -20,9 +20,9 @@ struct Member;
 // engine works on, and what is needed to put it in the original's place.
 struct UpdateSession {
     AtomicFile file;
-    bool changed = false;       // something was added, deleted or moved
-    bool needsCompact = false;  // a member was deleted or replaced
-    int failure = 0;            // an errno when a write failed: nothing is committed
+    bool changed = false;      // something was added, deleted or moved
+    bool needsCompact = false; // a member was deleted or replaced
+    int failure = 0;           // an errno when a write failed: nothing is committed
 };
 
 // One open archive, read-only or for update.

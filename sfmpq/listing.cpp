@@ -133,8 +133,8 @@ int ListMembers(MpqHandle handle, const char* list, ListEntry* entries, uint32_t
         generated.hashA = hash.dwName1;
         generated.hashB = hash.dwName2;
         generated.locale = hash.lcLocale;
-        auto key = std::make_pair((uint64_t(hash.dwName1) << 32) | hash.dwName2,
-                                  uint32_t(hash.lcLocale));
+        auto key =
+            std::make_pair((uint64_t(hash.dwName1) << 32) | hash.dwName2, uint32_t(hash.lcLocale));
         if (!firstSlot.emplace(key, i).second) {
             generated.hasSlot = true;
             generated.slot = i;

@@ -3,8 +3,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <strings.h>
 #include <fcntl.h>
+#include <strings.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -130,8 +130,8 @@ void ReadNameListFiles(const char* paths, std::vector<std::string>* names) {
 
 std::string FormatGeneratedName(const GeneratedName& name, const char* extension) {
     char text[64];
-    int length = std::snprintf(text, sizeof text, "%s\\%08X%08X", kUnknownFolder, name.hashA,
-                               name.hashB);
+    int length =
+        std::snprintf(text, sizeof text, "%s\\%08X%08X", kUnknownFolder, name.hashA, name.hashB);
     if (name.locale != 0) {
         length += std::snprintf(text + length, sizeof text - length, "_%X", name.locale);
     }
@@ -151,8 +151,8 @@ bool ParseGeneratedName(const char* text, GeneratedName* name) {
     const char* p = text + folder + 1;
     GeneratedName result;
     const char* hashStart = p;
-    if (!ParseHex(&p, 8, &result.hashA) || p - hashStart != 8 ||
-        !ParseHex(&p, 8, &result.hashB) || p - hashStart != 16) {
+    if (!ParseHex(&p, 8, &result.hashA) || p - hashStart != 8 || !ParseHex(&p, 8, &result.hashB) ||
+        p - hashStart != 16) {
         return false;
     }
     if (*p == '_') {
@@ -187,11 +187,11 @@ const char* GuessExtension(const unsigned char* head, size_t length) {
         const char* extension;
     };
     static const Signature signatures[] = {
-        {"WAVE", 8, 4, "wav"},     {"AVI ", 8, 4, "avi"},    {"MPQ\x1A", 0, 4, "mpq"},
-        {"MPQ\x1B", 0, 4, "mpq"},  {"SMK2", 0, 4, "smk"},    {"SMK4", 0, 4, "smk"},
-        {"BIK", 0, 3, "bik"},      {"MDLX", 0, 4, "mdx"},    {"BLP", 0, 3, "blp"},
-        {"DDS ", 0, 4, "dds"},     {"\x89PNG", 0, 4, "png"}, {"GIF8", 0, 4, "gif"},
-        {"OggS", 0, 4, "ogg"},     {"ID3", 0, 3, "mp3"},     {"PK\x03\x04", 0, 4, "zip"},
+        {"WAVE", 8, 4, "wav"},         {"AVI ", 8, 4, "avi"},    {"MPQ\x1A", 0, 4, "mpq"},
+        {"MPQ\x1B", 0, 4, "mpq"},      {"SMK2", 0, 4, "smk"},    {"SMK4", 0, 4, "smk"},
+        {"BIK", 0, 3, "bik"},          {"MDLX", 0, 4, "mdx"},    {"BLP", 0, 3, "blp"},
+        {"DDS ", 0, 4, "dds"},         {"\x89PNG", 0, 4, "png"}, {"GIF8", 0, 4, "gif"},
+        {"OggS", 0, 4, "ogg"},         {"ID3", 0, 3, "mp3"},     {"PK\x03\x04", 0, 4, "zip"},
         {"\xFF\xD8\xFF", 0, 3, "jpg"}, {"MZ", 0, 2, "exe"},
     };
     for (const Signature& s : signatures) {

@@ -30,9 +30,8 @@ void AbandonUpdate(Archive* archive) {
 // True when `path` holds an archive the engine can open.
 int CheckIsArchive(const StormApi* storm, const char* path) {
     HANDLE probe = nullptr;
-    if (!storm->OpenArchive(path, 0,
-                            MPQ_OPEN_READ_ONLY | MPQ_OPEN_NO_LISTFILE | MPQ_OPEN_NO_ATTRIBUTES,
-                            &probe)) {
+    if (!storm->OpenArchive(
+            path, 0, MPQ_OPEN_READ_ONLY | MPQ_OPEN_NO_LISTFILE | MPQ_OPEN_NO_ATTRIBUTES, &probe)) {
         return StormErrno();
     }
     storm->CloseArchive(probe);
@@ -86,7 +85,6 @@ Archive* CheckAddArguments(MpqHandle handle, const char* source, const char* nam
     }
     return archive;
 }
-
 
 int AddWithEngine(Archive* archive, const char* source, const char* name, uint32_t flags,
                   DWORD firstCompression, DWORD nextCompression, bool compress) {
@@ -178,7 +176,8 @@ MpqHandle OpenForUpdate(const char* path, uint32_t flags, uint32_t maxFiles) {
         create.dwMpqVersion = MPQ_FORMAT_VERSION_1;
         create.dwFileFlags1 = (flags & kUpdateKeepListFile) ? MPQ_FILE_DEFAULT_INTERNAL : 0;
         create.dwSectorSize = 0x1000;
-        create.dwMaxFileCount = std::max<uint32_t>(1, std::min<uint32_t>(maxFiles, HASH_TABLE_SIZE_MAX));
+        create.dwMaxFileCount =
+            std::max<uint32_t>(1, std::min<uint32_t>(maxFiles, HASH_TABLE_SIZE_MAX));
         opened = storm->CreateArchive2(session->file.temp.c_str(), &create, &handle);
         // A new archive is written even when nothing is added to it.
         session->changed = true;
@@ -222,8 +221,8 @@ int AddFile(MpqHandle handle, const char* source, const char* name, uint32_t fla
         return 0;
     }
     bool compress = (flags & kAddCompress) != 0 && engineCompression != 0;
-    return AddWithEngine(archive, source, name, flags, engineCompression,
-                         MPQ_COMPRESSION_NEXT_SAME, compress);
+    return AddWithEngine(archive, source, name, flags, engineCompression, MPQ_COMPRESSION_NEXT_SAME,
+                         compress);
 }
 
 int DeleteMember(MpqHandle handle, const char* name) {

@@ -42,9 +42,9 @@ int AddWave(MpqHandle handle, const char* source, const char* name, uint32_t fla
                              nullptr);
         WaveLayout layout;
         if (ReadWaveLayout(source, &layout) && FitsLossyCompression(layout, sectorSize)) {
-            next = (layout.channels == 1 ? MPQ_COMPRESSION_ADPCM_MONO
-                                         : MPQ_COMPRESSION_ADPCM_STEREO) |
-                   MPQ_COMPRESSION_HUFFMANN;
+            next =
+                (layout.channels == 1 ? MPQ_COMPRESSION_ADPCM_MONO : MPQ_COMPRESSION_ADPCM_STEREO) |
+                MPQ_COMPRESSION_HUFFMANN;
         }
     }
     return AddWithEngine(archive, source, name, flags, MPQ_COMPRESSION_PKWARE, next, compress);

@@ -6,11 +6,11 @@
 namespace sfmpq {
 
 struct WaveLayout {
-    uint16_t format = 0;        // 1 for PCM
+    uint16_t format = 0; // 1 for PCM
     uint16_t channels = 0;
-    uint16_t blockAlign = 0;    // bytes per sample frame
+    uint16_t blockAlign = 0; // bytes per sample frame
     uint16_t bitsPerSample = 0;
-    uint64_t dataOffset = 0;    // where the sound data starts
+    uint64_t dataOffset = 0; // where the sound data starts
     uint64_t dataSize = 0;
     uint64_t fileSize = 0;
 };

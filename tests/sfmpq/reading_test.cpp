@@ -1,0 +1,154 @@
+// Reading members of real archives: every compression kind byte for byte,
+// read semantics, and failures that must be clean.
+#include "sfmpq_test_support.h"
+
+#include <cerrno>
+#include <cstring>
+#include <sys/stat.h>
+
+namespace {
+
+TEST(Reading, EveryCompressionKindOfAnIndependentWriterRoundTrips) {
+    Folder folder;
+    std::string archive = folder / "a.mpq";
+    struct Kind {
+        const char* name;
+        uint32_t flags;
+        uint32_t compression;
+    } kinds[] = {{"stored", 0, 0},
+                 {"zlib", 0x200, 0x02},
+                 {"pkware", 0x200, 0x08},
+                 {"bzip2", 0x200, 0x10},
+                 {"imploded", 0x100, 0x08},
+                 {"encrypted zlib", 0x30200, 0x02},
+                 {"single unit", 0x1000200, 0x02}};
+    std::vector<StormMember> members;
+    for (const Kind& k : kinds) {
+        for (size_t size : {size_t(0), size_t(1), size_t(4097), size_t(3 << 20)}) {
+            for (bool compressible : {true, false}) {
+                std::string name = std::string(k.name) + "-" + std::to_string(size) +
+                                   (compressible ? "-text" : "-noise");
+                members.push_back(
+                    {name, Content(size, static_cast<uint32_t>(members.size()), compressible), 0,
+                     k.flags, k.compression});
+            }
+        }
+    }
+    WriteWithStorm(archive, members, true, 128);
+    MpqHandle handle = nullptr;
+    ASSERT_TRUE(Lib().SFileOpenArchive(archive.c_str(), 0, 0, &handle));
+    for (const StormMember& m : members) {
+        EXPECT_TRUE(Extract(handle, m.name) == m.content) << m.name;
+    }
+    Lib().SFileCloseArchive(handle);
+}
+
+TEST(Reading, ArchivesWrittenByTheLibraryReadBackInEveryCompression) {
+    Folder folder;
+    std::string archive = folder / "a.mpq";
+    std::vector<std::pair<std::string, std::string>> files;
+    for (uint32_t compression : {0u, 2u, 8u}) {
+        for (uint32_t flags : {0x1u, 0x201u, 0x10201u}) {
+            std::string name = "f" + std::to_string(compression) + "-" + std::to_string(flags);
+            files.push_back({name, Content(300000 + compression, flags, compression != 8)});
+            ASSERT_TRUE(AddFiles(archive, {files.back()}, flags, compression)) << name;
+        }
+    }
+    for (const auto& file : files) {
+        EXPECT_TRUE(ExtractFrom(archive, file.first) == file.second) << file.first;
+        EXPECT_TRUE(ReadWithStorm(archive, file.first) == file.second) << file.first;
+    }
+}
+
+TEST(Reading, ShortReadsAtTheEndAndZeroBytesAfterIt) {
+    Folder folder;
+    std::string archive = folder / "a.mpq";
+    WriteWithStorm(archive, {{"m", "0123456789"}});
+    MpqHandle handle = nullptr;
+    MpqHandle member = nullptr;
+    ASSERT_TRUE(Lib().SFileOpenArchive(archive.c_str(), 0, 0, &handle));
+    ASSERT_TRUE(Lib().SFileOpenFileEx(handle, "m", 0, &member));
+    uint32_t high = 7;
+    EXPECT_EQ(Lib().SFileGetFileSize(member, &high), 10u);
+    EXPECT_EQ(high, 0u);
+    char buffer[16] = {};
+    uint32_t got = 0;
+    EXPECT_TRUE(Lib().SFileReadFile(member, buffer, 4, &got, nullptr));
+    EXPECT_EQ(got, 4u);
+    EXPECT_TRUE(Lib().SFileReadFile(member, buffer, 16, &got, nullptr));
+    EXPECT_EQ(std::string(buffer, got), "456789");
+    EXPECT_TRUE(Lib().SFileReadFile(member, buffer, 16, &got, nullptr));
+    EXPECT_EQ(got, 0u);
+    Lib().SFileCloseFile(member);
+    Lib().SFileCloseArchive(handle);
+}
+
+TEST(Reading, FailedOpensSayWhy) {
+    Folder folder;
+    MpqHandle handle = reinterpret_cast<MpqHandle>(1);
+    errno = 0;
+    EXPECT_FALSE(Lib().SFileOpenArchive((folder / "missing.mpq").c_str(), 0, 0, &handle));
+    EXPECT_EQ(errno, ENOENT);
+    EXPECT_EQ(handle, nullptr);
+    EXPECT_FALSE(Lib().SFileOpenArchive(folder.path().c_str(), 0, 0, &handle));
+    EXPECT_EQ(errno, EISDIR);
+    WriteFile(folder / "text.mpq", Content(100000, 1, true));
+    EXPECT_FALSE(Lib().SFileOpenArchive((folder / "text.mpq").c_str(), 0, 0, &handle));
+    EXPECT_EQ(errno, ENOEXEC);
+    // A pipe is refused rather than read, which would wait forever.
+    ASSERT_EQ(mkfifo((folder / "pipe.mpq").c_str(), 0600), 0);
+    EXPECT_FALSE(Lib().SFileOpenArchive((folder / "pipe.mpq").c_str(), 0, 0, &handle));
+
+    WriteWithStorm(folder / "a.mpq", {{"m", "x"}});
+    ASSERT_TRUE(Lib().SFileOpenArchive((folder / "a.mpq").c_str(), 0, 0, &handle));
+    MpqHandle member = reinterpret_cast<MpqHandle>(1);
+    EXPECT_FALSE(Lib().SFileOpenFileEx(handle, "not there", 0, &member));
+    EXPECT_EQ(member, nullptr);
+    EXPECT_FALSE(Lib().SFileOpenFileEx(handle, "Unknown\\0123456789ABCDEF.xxx", 0, &member));
+    Lib().SFileCloseArchive(handle);
+}
+
+TEST(Reading, InvalidHandlesAndNullPointersFailWithoutHarm) {
+    const SfmpqLibrary& l = Lib();
+    int local = 0;
+    MpqHandle bogus[] = {nullptr, &local, MPQ_INVALID_UPDATE_HANDLE};
+    for (MpqHandle h : bogus) {
+        MpqHandle out = nullptr;
+        char buffer[8];
+        uint32_t got = 5;
+        ListEntry entry;
+        EXPECT_EQ(l.SFileGetFileInfo(h, 2), 0u);
+        EXPECT_FALSE(l.SFileListFiles(h, "", &entry, 1));
+        EXPECT_FALSE(l.SFileOpenFileEx(h, "x", 0, &out));
+        EXPECT_EQ(l.SFileGetFileSize(h, nullptr), 0xFFFFFFFFu);
+        EXPECT_FALSE(l.SFileReadFile(h, buffer, 8, &got, nullptr));
+        EXPECT_EQ(got, 0u);
+        EXPECT_FALSE(l.SFileCloseFile(h));
+        EXPECT_FALSE(l.SFileCloseArchive(h));
+        EXPECT_FALSE(l.MpqAddFileToArchiveEx(h, "/etc/hostname", "x", 0, 0, 0));
+        EXPECT_FALSE(l.MpqAddWaveToArchive(h, "/etc/hostname", "x", 0, 0));
+        EXPECT_FALSE(l.MpqDeleteFile(h, "x"));
+        EXPECT_FALSE(l.MpqSetFileLocale(h, "x", 0, 1));
+        EXPECT_FALSE(l.MpqCloseUpdatedArchive(h, 0));
+    }
+    EXPECT_FALSE(l.SFileOpenArchive(nullptr, 0, 0, nullptr));
+    EXPECT_EQ(l.MpqOpenArchiveForUpdate(nullptr, 0x21, 16), nullptr);
+
+    Folder folder;
+    WriteWithStorm(folder / "a.mpq", {{"m", "x"}});
+    MpqHandle archive = nullptr;
+    ASSERT_TRUE(l.SFileOpenArchive((folder / "a.mpq").c_str(), 0, 0, &archive));
+    MpqHandle member = nullptr;
+    EXPECT_FALSE(l.SFileOpenFileEx(archive, nullptr, 0, &member));
+    EXPECT_FALSE(l.SFileOpenFileEx(archive, "m", 0, nullptr));
+    EXPECT_FALSE(l.SFileListFiles(archive, "m", nullptr, 1));
+    EXPECT_TRUE(l.SFileListFiles(archive, nullptr, (ListEntry*)nullptr, 1) == 0);
+    ASSERT_TRUE(l.SFileOpenFileEx(archive, "m", 0, &member));
+    EXPECT_FALSE(l.SFileReadFile(member, nullptr, 1, nullptr, nullptr));
+    // Closing the archive closes its members: the member handle is dead.
+    EXPECT_TRUE(l.SFileCloseArchive(archive));
+    EXPECT_FALSE(l.SFileCloseFile(member));
+    EXPECT_FALSE(l.SFileCloseArchive(archive));
+}
+
+} // namespace

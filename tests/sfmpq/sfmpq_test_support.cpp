@@ -1,0 +1,235 @@
+#include "sfmpq_test_support.h"
+
+#include <StormLib.h>
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <dirent.h>
+#include <dlfcn.h>
+#include <fstream>
+#include <sstream>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+template <typename Function> void Bind(void* module, Function* slot, const char* name) {
+    *slot = reinterpret_cast<Function>(dlsym(module, name));
+}
+
+SfmpqLibrary Load() {
+    SfmpqLibrary lib = {};
+    lib.module = dlopen(SFMPQ_LIBRARY_PATH, RTLD_NOW | RTLD_LOCAL);
+    if (!lib.module) {
+        std::fprintf(stderr, "cannot load %s: %s\n", SFMPQ_LIBRARY_PATH, dlerror());
+        std::abort();
+    }
+    Bind(lib.module, &lib.SFileSetLocale, "SFileSetLocale");
+    Bind(lib.module, &lib.SFileOpenArchive, "SFileOpenArchive");
+    Bind(lib.module, &lib.SFileGetFileInfo, "SFileGetFileInfo");
+    Bind(lib.module, &lib.SFileListFiles, "SFileListFiles");
+    Bind(lib.module, &lib.SFileOpenFileEx, "SFileOpenFileEx");
+    Bind(lib.module, &lib.SFileGetFileSize, "SFileGetFileSize");
+    Bind(lib.module, &lib.SFileReadFile, "SFileReadFile");
+    Bind(lib.module, &lib.SFileCloseFile, "SFileCloseFile");
+    Bind(lib.module, &lib.SFileCloseArchive, "SFileCloseArchive");
+    Bind(lib.module, &lib.MpqOpenArchiveForUpdate, "MpqOpenArchiveForUpdate");
+    Bind(lib.module, &lib.MpqAddFileToArchiveEx, "MpqAddFileToArchiveEx");
+    Bind(lib.module, &lib.MpqAddWaveToArchive, "MpqAddWaveToArchive");
+    Bind(lib.module, &lib.MpqDeleteFile, "MpqDeleteFile");
+    Bind(lib.module, &lib.MpqSetFileLocale, "MpqSetFileLocale");
+    Bind(lib.module, &lib.MpqCloseUpdatedArchive, "MpqCloseUpdatedArchive");
+    Bind(lib.module, &lib.SFMpqDestroy, "SFMpqDestroy");
+    return lib;
+}
+
+} // namespace
+
+const SfmpqLibrary& Lib() {
+    static SfmpqLibrary lib = Load();
+    return lib;
+}
+
+Folder::Folder() {
+    char pattern[] = "/tmp/sfmpq-test-XXXXXX";
+    const char* made = mkdtemp(pattern);
+    path_ = made ? made : "/tmp";
+}
+
+Folder::~Folder() {
+    std::string command = "rm -rf '" + path_ + "'";
+    if (std::system(command.c_str()) != 0) {
+        std::fprintf(stderr, "cannot remove %s\n", path_.c_str());
+    }
+}
+
+std::vector<std::string> Folder::Files() const {
+    std::vector<std::string> names;
+    if (DIR* dir = opendir(path_.c_str())) {
+        while (struct dirent* entry = readdir(dir)) {
+            std::string name = entry->d_name;
+            if (name != "." && name != "..") {
+                names.push_back(name);
+            }
+        }
+        closedir(dir);
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+std::string ReadFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream content;
+    content << in.rdbuf();
+    return content.str();
+}
+
+void WriteFile(const std::string& path, const std::string& content) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(content.data(), static_cast<std::streamsize>(content.size()));
+}
+
+bool Exists(const std::string& path) {
+    struct stat info;
+    return stat(path.c_str(), &info) == 0;
+}
+
+std::string Content(size_t size, uint32_t seed, bool compressible) {
+    std::string text(size, '\0');
+    uint32_t state = seed * 2654435761u + 1;
+    for (size_t i = 0; i < size; ++i) {
+        state = state * 1664525u + 1013904223u;
+        text[i] = compressible ? static_cast<char>("abcdefgh \n"[(state >> 24) % 10])
+                               : static_cast<char>(state >> 24);
+    }
+    return text;
+}
+
+void WriteWithStorm(const std::string& path, const std::vector<StormMember>& members, bool listFile,
+                    uint32_t maxFiles) {
+    unlink(path.c_str());
+    SFILE_CREATE_MPQ create = {};
+    create.cbSize = sizeof create;
+    create.dwMpqVersion = MPQ_FORMAT_VERSION_1;
+    create.dwFileFlags1 = listFile ? MPQ_FILE_DEFAULT_INTERNAL : 0;
+    create.dwMaxFileCount = maxFiles;
+    create.dwSectorSize = 0x1000;
+    HANDLE archive = nullptr;
+    ASSERT_TRUE(SFileCreateArchive2(path.c_str(), &create, &archive)) << path;
+    for (const StormMember& m : members) {
+        SFileSetLocale(m.locale);
+        HANDLE file = nullptr;
+        ASSERT_TRUE(SFileCreateFile(archive, m.name.c_str(), 0,
+                                    static_cast<DWORD>(m.content.size()), m.locale, m.flags, &file))
+            << m.name;
+        if (!m.content.empty()) {
+            ASSERT_TRUE(SFileWriteFile(file, m.content.data(), static_cast<DWORD>(m.content.size()),
+                                       m.compression));
+        }
+        ASSERT_TRUE(SFileFinishFile(file));
+    }
+    SFileSetLocale(0);
+    ASSERT_TRUE(SFileCloseArchive(archive));
+}
+
+std::string ReadWithStorm(const std::string& path, const std::string& name, uint32_t locale) {
+    HANDLE archive = nullptr;
+    if (!SFileOpenArchive(path.c_str(), 0, MPQ_OPEN_READ_ONLY, &archive)) {
+        ADD_FAILURE() << "StormLib cannot open " << path;
+        return "";
+    }
+    SFileSetLocale(locale);
+    HANDLE file = nullptr;
+    std::string content;
+    if (SFileOpenFileEx(archive, name.c_str(), 0, &file)) {
+        content.resize(SFileGetFileSize(file, nullptr));
+        DWORD got = 0;
+        SFileReadFile(file, &content[0], static_cast<DWORD>(content.size()), &got, nullptr);
+        content.resize(got);
+        SFileCloseFile(file);
+    } else {
+        ADD_FAILURE() << "StormLib cannot open member " << name;
+    }
+    SFileSetLocale(0);
+    SFileCloseArchive(archive);
+    return content;
+}
+
+std::vector<ListEntry> List(const std::string& path, const char* list, uint32_t flag) {
+    std::vector<ListEntry> existing;
+    MpqHandle archive = nullptr;
+    if (!Lib().SFileOpenArchive(path.c_str(), 0, 0, &archive)) {
+        ADD_FAILURE() << "cannot open " << path;
+        return existing;
+    }
+    uint32_t count = Lib().SFileGetFileInfo(archive, kInfoHashTableSize);
+    std::vector<ListEntry> records(count);
+    std::memset(records.data(), 0xAB, records.size() * sizeof(ListEntry));
+    EXPECT_TRUE(Lib().SFileListFiles(archive, list, records.data(), flag));
+    for (const ListEntry& record : records) {
+        EXPECT_TRUE(std::memchr(record.name, 0, sizeof record.name)) << "unterminated name";
+        if (record.exists) {
+            existing.push_back(record);
+        }
+    }
+    Lib().SFileCloseArchive(archive);
+    return existing;
+}
+
+std::string Extract(MpqHandle archive, const std::string& name) {
+    MpqHandle member = nullptr;
+    if (!Lib().SFileOpenFileEx(archive, name.c_str(), 0, &member)) {
+        ADD_FAILURE() << "cannot open member " << name;
+        return "";
+    }
+    uint32_t size = Lib().SFileGetFileSize(member, nullptr);
+    EXPECT_NE(size, 0xFFFFFFFFu);
+    std::string content;
+    std::vector<char> chunk(1 << 20);
+    while (content.size() < size) {
+        uint32_t got = 0;
+        if (!Lib().SFileReadFile(member, chunk.data(), static_cast<uint32_t>(chunk.size()), &got,
+                                 nullptr) ||
+            got == 0) {
+            ADD_FAILURE() << "read of " << name << " failed at " << content.size();
+            break;
+        }
+        content.append(chunk.data(), got);
+    }
+    Lib().SFileCloseFile(member);
+    return content;
+}
+
+std::string ExtractFrom(const std::string& path, const std::string& name, uint32_t locale) {
+    MpqHandle archive = nullptr;
+    if (!Lib().SFileOpenArchive(path.c_str(), 0, 0, &archive)) {
+        ADD_FAILURE() << "cannot open " << path;
+        return "";
+    }
+    Lib().SFileSetLocale(locale);
+    std::string content = Extract(archive, name);
+    Lib().SFileSetLocale(0);
+    Lib().SFileCloseArchive(archive);
+    return content;
+}
+
+bool AddFiles(const std::string& path,
+              const std::vector<std::pair<std::string, std::string>>& files, uint32_t flags,
+              uint32_t compression) {
+    MpqHandle update = Lib().MpqOpenArchiveForUpdate(path.c_str(), 0x21, 64);
+    if (!update || update == MPQ_INVALID_UPDATE_HANDLE) {
+        return false;
+    }
+    bool ok = true;
+    std::string source = path + ".source";
+    for (const auto& file : files) {
+        WriteFile(source, file.second);
+        ok = Lib().MpqAddFileToArchiveEx(update, source.c_str(), file.first.c_str(), flags,
+                                         compression, 9) &&
+             ok;
+    }
+    unlink(source.c_str());
+    return Lib().MpqCloseUpdatedArchive(update, 0) && ok;
+}
