@@ -1,6 +1,8 @@
-// Ctrl+C (SIGINT) in the middle of a large extraction: the command stops at
-// its next progress report, exits cleanly, and leaves no partial file; a file
-// that was there before keeps its content.
+// Ctrl+C (SIGINT) in the middle of a large extraction or a move into an
+// archive: the command stops at its next progress report and exits cleanly.
+// An extraction leaves no partial file, and a file that was there before
+// keeps its content; a move leaves every file either in the archive or on
+// disk.
 #include <csignal>
 #include <sys/wait.h>
 #include <thread>
@@ -73,4 +75,55 @@ TEST(Interrupt, CtrlCInALargeExtractionLeavesNoPartialFile) {
         EXPECT_EQ(content.find_first_not_of(file[5]), std::string::npos) << file;
     }
     EXPECT_EQ(ReadFile(out + "/part-f.bin"), "old content");
+}
+
+TEST(Interrupt, CtrlCInAMoveKeepsEveryFileInTheArchiveOrOnDisk) {
+    Scratch scratch;
+    std::string archive = scratch / "moved.mpq";
+    std::vector<std::string> names;
+    std::string block;
+    for (int i = 0; block.size() < (3u << 20); ++i) {
+        block += std::to_string(i * 2654435761u) + ",";
+    }
+    for (int i = 0; i < 40; ++i) {
+        std::string name = "file" + std::to_string(100 + i) + ".dat";
+        WriteFile(scratch / ("src/" + name), block + name);
+        names.push_back(name);
+    }
+    pid_t pid = StartTarnel(scratch, {"add", archive, "--move", "-C", scratch / "src", "."});
+    ASSERT_GT(pid, 0);
+    // Wait until the archive is being written (the library's working copy
+    // of it, or the archive, exists).
+    bool caught = false;
+    for (int i = 0; i < 20000 && !caught; ++i) {
+        for (const std::string& file : FilesBelow(scratch.path())) {
+            caught = caught || file.find("moved.mpq") != std::string::npos;
+        }
+        if (!caught) {
+            std::this_thread::sleep_for(std::chrono::microseconds(250));
+        }
+    }
+    ASSERT_TRUE(caught) << "the update never started";
+    kill(pid, SIGINT);
+    RunResult result = FinishTarnel(scratch, pid);
+    EXPECT_FALSE(result.signaled);
+    EXPECT_EQ(result.status, 1);
+    EXPECT_NE(result.err.find("stopped by the user"), std::string::npos) << result.err;
+
+    // The archive is whole, and each file is in it or still on disk.
+    RunResult test = RunTarnel(scratch, {"test", archive});
+    EXPECT_EQ(test.status, 0) << test.err;
+    RunResult extract = RunTarnel(scratch, {"extract", archive, "-C", scratch / "back"});
+    EXPECT_EQ(extract.status, 0) << extract.err;
+    size_t inArchive = 0;
+    for (const std::string& name : names) {
+        bool onDisk = Exists(scratch / ("src/" + name));
+        bool archived = Exists(scratch / ("back/" + name));
+        EXPECT_NE(onDisk, archived) << name;
+        if (archived) {
+            EXPECT_EQ(ReadFile(scratch / ("back/" + name)), block + name);
+            ++inArchive;
+        }
+    }
+    EXPECT_LT(inArchive, names.size()) << "the stop came too late to test anything";
 }
