@@ -5,6 +5,7 @@
 #include "archive_library/archive_library.h"
 #include "platform/platform.h"
 #include "plugin/host_interface.h"
+#include "plugin/host_names.h"
 #include "plugin/opened_archive.h"
 #include "settings/plugin_settings.h"
 
@@ -99,17 +100,6 @@ bool ListArchive(OpenedArchive* opened, const char* archivePath) {
     return true;
 }
 
-// Copies a member name into the host's header: cut to 259 characters if the
-// library left it unterminated, and with the host's separator on hosts whose
-// paths use '/'.
-void CopyNameForHost(char* out, const char* name) {
-    size_t length = strnlen(name, sizeof(ListEntry::name) - 1);
-    for (size_t i = 0; i < length; ++i) {
-        out[i] = (name[i] == '\\') ? kHostSeparator : name[i];
-    }
-    out[length] = '\0';
-}
-
 } // namespace
 
 extern "C" void* TARNEL_STDCALL OpenArchive(OpenRequest* request) {
@@ -162,7 +152,7 @@ extern "C" int TARNEL_STDCALL ReadHeader(void* handle, EntryHeader* header) {
     for (uint32_t i = opened->nextIndex; i < opened->entryCount; ++i) {
         const ListEntry& entry = opened->entries[i];
         if (entry.exists) {
-            CopyNameForHost(header->fileName, entry.name);
+            CopyMemberNameForHost(header->fileName, sizeof(ListEntry::name), entry.name);
             header->packSize = entry.compressedSize;
             header->unpackSize = entry.fullSize;
             header->fileTime = 0xFFFFFFFFu;
