@@ -141,3 +141,47 @@ void RunRenamedPluginScenario(const std::string& pluginPath) {
         CHECK_EQ(Entry.closeArchive(handle), 0);
     });
 }
+
+// The plug-in beside a library that lacks SFMpqDestroy and MpqDeleteFile.
+void RunPartialLibraryScenario(const std::string& pluginPath) {
+    static std::string path;
+    path = pluginPath;
+    RunTest("loader: a library lacking entry points loads silently and is freed", [] {
+        CHECK(StartWatchingScreen());
+        CHECK(RecordBoxesOfModulesLoadedLater());
+        CHECK(LoadPlugin(path));
+        CHECK(Library.Attach());
+        CHECK_BOXES({});
+        if (!Library.module) {
+            return;
+        }
+        CHECK(GetProcAddress(Library.module, "SFMpqDestroy") == nullptr);
+        CHECK(GetProcAddress(Library.module, "MpqDeleteFile") == nullptr);
+
+        // Listing needs neither.
+        Library.Reset();
+        Library.AddMember("a.txt", "abc");
+        std::string archive = JoinPath(StartDirectory, "partial.mpq");
+        OpenRequest request = {archive.c_str(), 0, 0};
+        void* handle = Entry.openArchive(&request);
+        CHECK(handle != nullptr);
+        EntryHeader header = {};
+        CHECK_EQ(Entry.readHeader(handle, &header), 0);
+        CHECK_EQ(Entry.closeArchive(handle), 0);
+
+        // Deleting cannot be done: it fails without calling the library.
+        Library.Reset();
+        std::string list = std::string("a.txt") + '\0' + '\0';
+        CHECK_EQ(Entry.deleteFiles(&archive[0], &list[0]), 13);
+        CHECK_EQ(Library.Calls().size(), 0u);
+
+        // Unloading calls nothing and frees the library.
+        HMODULE held = LoadLibraryA(ModulePath(Library.module).c_str());
+        CHECK(FreeLibrary(Plugin));
+        Plugin = nullptr;
+        CHECK_EQ(Library.Calls().size(), 0u);
+        FreeLibrary(held);
+        CHECK(GetModuleHandleA("SFMpq.dll") == nullptr);
+        CHECK_BOXES({});
+    });
+}

@@ -3,6 +3,7 @@
 //   driver main            <plug-in path> <work folder>
 //   driver missing-library <plug-in path> <work folder>
 //   driver renamed         <plug-in path> <work folder>
+//   driver partial-library <plug-in path> <work folder>
 // The exit code is 0 when every check held.
 #include <cstdio>
 #include <cstring>
@@ -17,7 +18,8 @@ std::string StartDirectory;
 namespace {
 
 int Usage() {
-    std::printf("usage: driver main|missing-library|renamed <plug-in path> <work folder>\n");
+    std::printf("usage: driver main|missing-library|renamed|partial-library <plug-in path> <work "
+                "folder>\n");
     return 2;
 }
 
@@ -59,6 +61,8 @@ int main(int argc, char** argv) {
         RunMissingLibraryScenario(pluginPath);
     } else if (scenario == "renamed") {
         RunRenamedPluginScenario(pluginPath);
+    } else if (scenario == "partial-library") {
+        RunPartialLibraryScenario(pluginPath);
     } else {
         return Usage();
     }

@@ -19,6 +19,7 @@ void RunUnloadTests(); // last: unloads the plug-in
 // Scenarios with a plug-in placed elsewhere; each loads it itself.
 void RunMissingLibraryScenario(const std::string& pluginPath);
 void RunRenamedPluginScenario(const std::string& pluginPath);
+void RunPartialLibraryScenario(const std::string& pluginPath);
 
 // The folder the scenario started in, current before the plug-in loaded.
 extern std::string StartDirectory;
