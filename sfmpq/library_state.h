@@ -80,6 +80,10 @@ bool SlotHoldsMember(const Archive* archive, uint32_t slot);
 // Checks that `path` names a regular file this process may read. Returns 0 or
 // the errno value that says why not (ENOENT, EACCES, EISDIR; ENOEXEC for a
 // pipe or device, which the engine is never given).
+int CheckRegularFile(const char* path);
+
+// CheckRegularFile, and for an archive header that it is believable
+// (archive_header.h). For every archive the engine is given.
 int CheckReadableFile(const char* path);
 
 // Opens a member by its name, or by the name the library generated for it,

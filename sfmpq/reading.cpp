@@ -1,6 +1,7 @@
 // Opening archives for reading and reading their members.
 #include "sfmpq/operations.h"
 
+#include "sfmpq/archive_header.h"
 #include "sfmpq/library_state.h"
 #include "sfmpq/member_names.h"
 
@@ -22,6 +23,14 @@ uint32_t SetLocale(uint32_t locale) {
 // caller gets the system's reason (ENOENT, EACCES, EISDIR) and nothing that
 // could block, such as a pipe, is ever opened by the engine.
 int CheckReadableFile(const char* path) {
+    if (!path || !*path) {
+        return ENOENT;
+    }
+    int error = CheckRegularFile(path);
+    return error ? error : CheckArchiveHeader(path);
+}
+
+int CheckRegularFile(const char* path) {
     if (!path || !*path) {
         return ENOENT;
     }

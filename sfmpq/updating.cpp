@@ -79,7 +79,7 @@ Archive* CheckAddArguments(MpqHandle handle, const char* source, const char* nam
         errno = ENAMETOOLONG;
         return nullptr;
     }
-    if (int error = CheckReadableFile(source)) {
+    if (int error = CheckRegularFile(source)) {
         errno = error;
         return nullptr;
     }

@@ -1,0 +1,201 @@
+// Updating real archives: create, replace, delete, locales, the member limit,
+// the open flags and the reasons a failed open gives.
+#include "sfmpq_test_support.h"
+
+#include <cerrno>
+#include <map>
+#include <sys/stat.h>
+
+namespace {
+
+MpqHandle OpenUpdate(const std::string& path, uint32_t flags, uint32_t maxFiles = 64) {
+    MpqHandle h = Lib().MpqOpenArchiveForUpdate(path.c_str(), flags, maxFiles);
+    return h == MPQ_INVALID_UPDATE_HANDLE ? nullptr : h;
+}
+
+std::map<std::string, ListEntry> Listed(const std::string& path) {
+    std::map<std::string, ListEntry> named;
+    std::string list = ReadWithStorm(path, "(listfile)");
+    for (const ListEntry& e : List(path, list.c_str(), kListIsText)) {
+        named[e.name] = e;
+    }
+    return named;
+}
+
+off_t SizeOf(const std::string& path) {
+    struct stat info;
+    return stat(path.c_str(), &info) == 0 ? info.st_size : -1;
+}
+
+TEST(Update, OpenFlagsCreateOnlyWhenAskedAndFailuresSayWhy) {
+    Folder folder;
+    std::string archive = folder / "new.mpq";
+    errno = 0;
+    EXPECT_EQ(OpenUpdate(archive, 0x05), nullptr);
+    EXPECT_EQ(errno, ENOENT);
+    EXPECT_FALSE(Exists(archive)) << "0x04 never creates";
+
+    MpqHandle h = OpenUpdate(archive, 0x21);
+    ASSERT_NE(h, nullptr);
+    EXPECT_FALSE(Exists(archive)) << "a new archive appears only when it is written";
+    EXPECT_TRUE(Lib().MpqCloseUpdatedArchive(h, 0));
+    EXPECT_TRUE(Exists(archive)) << "an empty new archive is still written";
+    EXPECT_EQ(Listed(archive).size(), 1u) << "only its (listfile)";
+
+    WriteFile(folder / "text.mpq", Content(50000, 1, true));
+    EXPECT_EQ(OpenUpdate(folder / "text.mpq", 0x21), nullptr);
+    EXPECT_EQ(errno, ENOEXEC);
+    EXPECT_EQ(ReadFile(folder / "text.mpq"), Content(50000, 1, true));
+
+    EXPECT_EQ(OpenUpdate(folder / "no-such-folder/a.mpq", 0x21), nullptr);
+    EXPECT_EQ(errno, ENOENT);
+
+    // A read-only archive is refused whoever asks, and left alone.
+    ASSERT_TRUE(AddFiles(folder / "ro.mpq", {{"a", "a"}}));
+    std::string before = ReadFile(folder / "ro.mpq");
+    chmod((folder / "ro.mpq").c_str(), 0444);
+    EXPECT_EQ(OpenUpdate(folder / "ro.mpq", 0x21), nullptr);
+    EXPECT_EQ(errno, EACCES);
+    EXPECT_EQ(ReadFile(folder / "ro.mpq"), before);
+    EXPECT_EQ(folder.Files(), (std::vector<std::string>{"new.mpq", "ro.mpq", "text.mpq"}))
+        << "no temporary file is left behind";
+}
+
+TEST(Update, ReplaceOnlyWithTheReplaceFlagAndReclaimTheSpace) {
+    Folder folder;
+    std::string archive = folder / "a.mpq";
+    std::string big = Content(1 << 20, 1, false);
+    ASSERT_TRUE(AddFiles(archive, {{"big", big}, {"keep", "keep"}}));
+
+    MpqHandle h = OpenUpdate(archive, 0x21);
+    ASSERT_NE(h, nullptr);
+    WriteFile(folder / "src", "other");
+    errno = 0;
+    EXPECT_FALSE(Lib().MpqAddFileToArchiveEx(h, (folder / "src").c_str(), "big", 0x10200, 2, 9));
+    EXPECT_EQ(errno, EEXIST);
+    EXPECT_TRUE(Lib().MpqCloseUpdatedArchive(h, 0));
+    EXPECT_TRUE(ExtractFrom(archive, "big") == big);
+
+    off_t size = SizeOf(archive);
+    for (uint32_t round = 2; round < 6; ++round) {
+        ASSERT_TRUE(AddFiles(archive, {{"big", Content(1 << 20, round, false)}}, 0x10201, 2));
+    }
+    EXPECT_TRUE(ExtractFrom(archive, "big") == Content(1 << 20, 5, false));
+    EXPECT_EQ(ExtractFrom(archive, "keep"), "keep");
+    EXPECT_LT(SizeOf(archive), size + 64 * 1024) << "replaced data is reclaimed";
+}
+
+TEST(Update, DeleteReturnsZeroForMissingMembersAndShrinksTheArchive) {
+    Folder folder;
+    std::string archive = folder / "a.mpq";
+    ASSERT_TRUE(AddFiles(archive, {{"dir\\a", Content(500000, 1, false)}, {"b", "b"}}));
+    off_t size = SizeOf(archive);
+
+    MpqHandle h = OpenUpdate(archive, 0x05, 16);
+    ASSERT_NE(h, nullptr);
+    EXPECT_TRUE(Lib().MpqDeleteFile(h, "dir\\a"));
+    errno = 0;
+    EXPECT_FALSE(Lib().MpqDeleteFile(h, "dir\\a"));
+    EXPECT_EQ(errno, ENOENT);
+    EXPECT_FALSE(Lib().MpqDeleteFile(h, "*"));
+    EXPECT_TRUE(Lib().MpqCloseUpdatedArchive(h, 0));
+
+    auto named = Listed(archive);
+    EXPECT_EQ(named.count("dir\\a"), 0u);
+    EXPECT_EQ(named.count("b"), 1u);
+    EXPECT_LT(SizeOf(archive), size - 400000);
+}
+
+TEST(Update, UnnamedMembersAreDeletedByTheirGeneratedNames) {
+    Folder folder;
+    std::string archive = folder / "a.mpq";
+    WriteWithStorm(archive, {{"secret", "s"}, {"other", "o"}}, false);
+    std::string generated;
+    for (const ListEntry& e : List(archive, "other", kListIsText)) {
+        if (std::string(e.name) != "other") {
+            generated = e.name;
+        }
+    }
+    ASSERT_EQ(generated.rfind("Unknown\\", 0), 0u);
+    MpqHandle h = OpenUpdate(archive, 0x05, 16);
+    ASSERT_NE(h, nullptr);
+    EXPECT_TRUE(Lib().MpqDeleteFile(h, generated.c_str()));
+    EXPECT_TRUE(Lib().MpqCloseUpdatedArchive(h, 0));
+    auto left = List(archive, "other", kListIsText);
+    ASSERT_EQ(left.size(), 1u);
+    EXPECT_STREQ(left[0].name, "other");
+}
+
+TEST(Update, LocalesOfAdditionsDeletionsAndMoves) {
+    Folder folder;
+    std::string archive = folder / "a.mpq";
+    WriteFile(folder / "de", "deutsch");
+    WriteFile(folder / "en", "neutral");
+    MpqHandle h = OpenUpdate(archive, 0x21);
+    ASSERT_NE(h, nullptr);
+    Lib().SFileSetLocale(0x407);
+    EXPECT_TRUE(Lib().MpqAddFileToArchiveEx(h, (folder / "de").c_str(), "t", 0x10201, 8, 9));
+    EXPECT_TRUE(Lib().MpqAddFileToArchiveEx(h, (folder / "de").c_str(), "moved", 0x201, 2, 9));
+    Lib().SFileSetLocale(0);
+    EXPECT_TRUE(Lib().MpqAddFileToArchiveEx(h, (folder / "en").c_str(), "t", 0x10201, 8, 9));
+    EXPECT_TRUE(Lib().MpqSetFileLocale(h, "moved", 0x407, 0x409));
+    EXPECT_FALSE(Lib().MpqSetFileLocale(h, "moved", 0x407, 0)) << "no member of that locale";
+    EXPECT_FALSE(Lib().MpqSetFileLocale(h, "t", 0x407, 0)) << "would clash with the neutral one";
+    EXPECT_TRUE(Lib().MpqCloseUpdatedArchive(h, 0));
+
+    EXPECT_EQ(ExtractFrom(archive, "t", 0x407), "deutsch");
+    EXPECT_EQ(ExtractFrom(archive, "t", 0), "neutral");
+    EXPECT_EQ(ReadWithStorm(archive, "moved", 0x409), "deutsch");
+
+    h = OpenUpdate(archive, 0x05, 16);
+    ASSERT_NE(h, nullptr);
+    Lib().SFileSetLocale(0x407);
+    EXPECT_TRUE(Lib().MpqDeleteFile(h, "t"));
+    Lib().SFileSetLocale(0);
+    EXPECT_TRUE(Lib().MpqCloseUpdatedArchive(h, 0));
+    EXPECT_EQ(ExtractFrom(archive, "t", 0x407), "neutral") << "only the German one was deleted";
+}
+
+TEST(Update, TheMemberLimitRefusesFurtherMembersAndKeepsTheOthers) {
+    Folder folder;
+    std::string archive = folder / "a.mpq";
+    MpqHandle h = OpenUpdate(archive, 0x21, 8);
+    ASSERT_NE(h, nullptr);
+    WriteFile(folder / "src", "data");
+    uint32_t added = 0;
+    while (added < 100 &&
+           Lib().MpqAddFileToArchiveEx(h, (folder / "src").c_str(),
+                                       ("m" + std::to_string(added)).c_str(), 0x10201, 2, 9)) {
+        ++added;
+    }
+    EXPECT_GE(added, 8u) << "room for at least the members asked for";
+    EXPECT_LT(added, 100u) << "but a limit";
+    EXPECT_TRUE(Lib().MpqCloseUpdatedArchive(h, 0)) << "a refused member spoils nothing";
+    auto named = Listed(archive);
+    for (uint32_t i = 0; i < added; ++i) {
+        EXPECT_EQ(ExtractFrom(archive, "m" + std::to_string(i)), "data");
+    }
+    EXPECT_EQ(named.size(), added + 1);
+}
+
+TEST(Update, AddingFailsCleanlyForBadSourcesNamesAndTypes) {
+    Folder folder;
+    std::string archive = folder / "a.mpq";
+    MpqHandle h = OpenUpdate(archive, 0x21);
+    ASSERT_NE(h, nullptr);
+    WriteFile(folder / "src", "data");
+    errno = 0;
+    EXPECT_FALSE(Lib().MpqAddFileToArchiveEx(h, (folder / "none").c_str(), "a", 1, 0, 0));
+    EXPECT_EQ(errno, ENOENT);
+    EXPECT_FALSE(Lib().MpqAddFileToArchiveEx(h, folder.path().c_str(), "a", 1, 0, 0));
+    EXPECT_FALSE(Lib().MpqAddFileToArchiveEx(h, (folder / "src").c_str(), "", 1, 0, 0));
+    EXPECT_FALSE(Lib().MpqAddFileToArchiveEx(h, (folder / "src").c_str(),
+                                             std::string(300, 'n').c_str(), 1, 0, 0));
+    EXPECT_FALSE(Lib().MpqAddFileToArchiveEx(h, (folder / "src").c_str(), "a", 0x201, 0x77, 9));
+    EXPECT_TRUE(Lib().MpqAddFileToArchiveEx(h, (folder / "src").c_str(), "a", 0x201, 0x10, 9))
+        << "other types of the engine pass through (bzip2)";
+    EXPECT_TRUE(Lib().MpqCloseUpdatedArchive(h, 0));
+    EXPECT_EQ(ExtractFrom(archive, "a"), "data");
+}
+
+} // namespace

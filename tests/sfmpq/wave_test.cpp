@@ -1,0 +1,103 @@
+// Wave additions: lossy only for sound data that can take it, byte-exact
+// for everything else.
+#include "sfmpq_test_support.h"
+
+#include <cmath>
+#include <cstring>
+
+namespace {
+
+std::string Wave(uint16_t channels, uint16_t bits, uint32_t frames, const std::string& tail = "") {
+    uint32_t align = channels * bits / 8;
+    uint32_t dataSize = frames * align;
+    std::string w = "RIFF";
+    auto put32 = [&w](uint32_t v) {
+        for (int i = 0; i < 4; ++i) {
+            w += static_cast<char>(v >> (8 * i));
+        }
+    };
+    auto put16 = [&w](uint16_t v) {
+        w += static_cast<char>(v);
+        w += static_cast<char>(v >> 8);
+    };
+    put32(36 + dataSize);
+    w += "WAVEfmt ";
+    put32(16);
+    put16(1);
+    put16(channels);
+    put32(22050);
+    put32(22050 * align);
+    put16(static_cast<uint16_t>(align));
+    put16(bits);
+    w += "data";
+    put32(dataSize);
+    for (uint32_t i = 0; i < frames * channels; ++i) {
+        double t = i / static_cast<double>(channels);
+        int sample = static_cast<int>(8000 * std::sin(t / 7.0) + 3000 * std::sin(t / 2.3));
+        if (bits == 16) {
+            put16(static_cast<uint16_t>(static_cast<int16_t>(sample)));
+        } else {
+            w += static_cast<char>(128 + sample / 256);
+        }
+    }
+    return w + tail;
+}
+
+std::string AddWave(const std::string& content, uint32_t quality, uint32_t* packed = nullptr) {
+    Folder folder;
+    std::string archive = folder / "a.mpq";
+    WriteFile(folder / "src", content);
+    MpqHandle h = Lib().MpqOpenArchiveForUpdate(archive.c_str(), 0x21, 16);
+    EXPECT_TRUE(Lib().MpqAddWaveToArchive(h, (folder / "src").c_str(), "s.wav", 0x10201, quality));
+    EXPECT_TRUE(Lib().MpqCloseUpdatedArchive(h, 0));
+    if (packed) {
+        for (const ListEntry& e : List(archive, "s.wav", kListIsText)) {
+            *packed = e.compressedSize;
+        }
+    }
+    return ExtractFrom(archive, "s.wav");
+}
+
+double RelativeError(const std::string& original, const std::string& decoded) {
+    double error = 0;
+    double signal = 0;
+    for (size_t i = 44; i + 1 < original.size(); i += 2) {
+        int16_t a, b;
+        std::memcpy(&a, &original[i], 2);
+        std::memcpy(&b, &decoded[i], 2);
+        error += double(a - b) * (a - b);
+        signal += double(a) * a;
+    }
+    return std::sqrt(error / signal);
+}
+
+TEST(Wave, PcmSoundIsCompressedLossilyWithTheHeaderIntact) {
+    for (uint16_t channels : {1, 2}) {
+        std::string wave = Wave(channels, 16, 40000);
+        uint32_t packed = 0;
+        std::string decoded = AddWave(wave, 0, &packed);
+        ASSERT_EQ(decoded.size(), wave.size());
+        EXPECT_EQ(decoded.substr(0, 4096), wave.substr(0, 4096)) << "first sector lossless";
+        EXPECT_LT(packed, wave.size() / 2) << "ADPCM packs 16-bit samples to about a quarter";
+        EXPECT_LT(RelativeError(wave, decoded), 0.1) << channels << " channel(s)";
+        EXPECT_EQ(AddWave(wave, 2), decoded) << "low is the same as medium";
+    }
+}
+
+TEST(Wave, EverythingElseIsAddedLosslessly) {
+    std::string stereo = Wave(2, 16, 40000);
+    EXPECT_TRUE(AddWave(stereo, 1) == stereo) << "high quality";
+    EXPECT_TRUE(AddWave(stereo, 7) == stereo) << "unknown quality";
+    std::string eightBit = Wave(1, 8, 40000);
+    EXPECT_TRUE(AddWave(eightBit, 0) == eightBit);
+    std::string tail = Wave(2, 16, 40000, std::string("LIST\x04\0\0\0abcd", 12));
+    EXPECT_TRUE(AddWave(tail, 0) == tail) << "a chunk after the sound data";
+    std::string odd = Wave(2, 16, 40000);
+    odd.insert(36, std::string("junk\x01\0\0\0x\0", 10)); // moves the data by 10 bytes
+    odd[4] += 10;
+    EXPECT_TRUE(AddWave(odd, 0) == odd) << "samples that do not line up with the sectors";
+    std::string notWave = Content(100000, 9, false);
+    EXPECT_TRUE(AddWave(notWave, 0) == notWave);
+}
+
+} // namespace
