@@ -20,8 +20,11 @@ int RunConfig(Plugin& plugin, const CommandLine& line) {
     // anything else when the dialog could not be shown.
     int result = plugin.ConfigurePacker(nullptr, plugin.module);
     if (result == 1) {
-        std::printf("settings saved%s%s\n", line.settingsPath.empty() ? "" : " to ",
-                    line.settingsPath.c_str());
+        if (line.settingsPath.empty()) {
+            std::printf("settings kept for this run only: no settings file is known\n");
+        } else {
+            std::printf("settings saved to %s\n", line.settingsPath.c_str());
+        }
         return kExitOk;
     }
     if (result == 2) {

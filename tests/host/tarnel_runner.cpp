@@ -66,10 +66,10 @@ Scratch::~Scratch() {
     }
 }
 
-pid_t StartTarnel(const Scratch& scratch, const std::vector<std::string>& args,
-                  const std::string& cwd) {
-    std::vector<std::string> full = {TARNEL_BINARY, "--settings", scratch / "tarnel.ini"};
-    full.insert(full.end(), args.begin(), args.end());
+namespace {
+
+pid_t Start(const Scratch& scratch, std::vector<std::string> full, const std::string& cwd,
+            const std::vector<std::string>& environment) {
     std::string out = scratch / ".stdout";
     std::string err = scratch / ".stderr";
     std::fflush(nullptr);
@@ -86,6 +86,9 @@ pid_t StartTarnel(const Scratch& scratch, const std::vector<std::string>& args,
         dup2(nullFd, 0);
         dup2(outFd, 1);
         dup2(errFd, 2);
+        for (const std::string& entry : environment) {
+            putenv(const_cast<char*>(entry.c_str()));
+        }
         std::vector<char*> argv;
         for (std::string& arg : full) {
             argv.push_back(&arg[0]);
@@ -95,6 +98,23 @@ pid_t StartTarnel(const Scratch& scratch, const std::vector<std::string>& args,
         _exit(127);
     }
     return pid;
+}
+
+} // namespace
+
+pid_t StartTarnel(const Scratch& scratch, const std::vector<std::string>& args,
+                  const std::string& cwd) {
+    std::vector<std::string> full = {TARNEL_BINARY, "--settings", scratch / "tarnel.ini"};
+    full.insert(full.end(), args.begin(), args.end());
+    return Start(scratch, full, cwd, {});
+}
+
+RunResult RunTarnelWithEnvironment(const Scratch& scratch,
+                                   const std::vector<std::string>& environment,
+                                   const std::vector<std::string>& args) {
+    std::vector<std::string> full = {TARNEL_BINARY};
+    full.insert(full.end(), args.begin(), args.end());
+    return FinishTarnel(scratch, Start(scratch, full, "", environment));
 }
 
 RunResult FinishTarnel(const Scratch& scratch, pid_t pid) {

@@ -35,6 +35,12 @@ class Scratch {
 RunResult RunTarnel(const Scratch& scratch, const std::vector<std::string>& args,
                     const std::string& cwd = "");
 
+// Runs tarnel without a --settings option, with `environment` ("NAME=value"
+// entries) added to its environment.
+RunResult RunTarnelWithEnvironment(const Scratch& scratch,
+                                   const std::vector<std::string>& environment,
+                                   const std::vector<std::string>& args);
+
 // Starts tarnel like RunTarnel without waiting; its standard output and
 // error go to files in `scratch`. FinishTarnel waits and collects them.
 pid_t StartTarnel(const Scratch& scratch, const std::vector<std::string>& args,

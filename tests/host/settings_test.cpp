@@ -1,0 +1,72 @@
+// tarnel hands its settings file to the plug-in: named with --settings, or
+// found in the user's configuration folder; and tarnel config without a
+// terminal says that the dialog cannot be shown.
+#include "tarnel_runner.h"
+
+namespace {
+
+// The packed size that `tarnel list` shows for the only member besides the
+// archive's name list.
+std::string PackedSize(const std::string& listing, const std::string& name) {
+    size_t at = listing.find("  " + name + "\n");
+    if (at == std::string::npos || at < 12) {
+        return "";
+    }
+    std::string packed = listing.substr(at - 12, 12);
+    return packed.substr(packed.find_first_not_of(' '));
+}
+
+const char kNothingCompressed[] = "[TarnelPlugin]\nNoCompExt=txt\n";
+
+} // namespace
+
+TEST(Settings, TheNamedSettingsFileDecidesTheCompression) {
+    Scratch scratch;
+    WriteFile(scratch / "src/a.txt", std::string(50000, 'a'));
+    // By default a .txt file is compressed.
+    ASSERT_EQ(
+        RunTarnel(scratch, {"add", scratch / "one.mpq", "-C", scratch / "src", "a.txt"}).status, 0);
+    EXPECT_NE(PackedSize(RunTarnel(scratch, {"list", scratch / "one.mpq"}).out, "a.txt"), "50000");
+    // A settings file that stores .txt files as they are.
+    WriteFile(scratch / "stored.ini", kNothingCompressed);
+    RunResult added = RunTarnel(scratch, {"--settings", scratch / "stored.ini", "add",
+                                          scratch / "two.mpq", "-C", scratch / "src", "a.txt"});
+    ASSERT_EQ(added.status, 0) << added.err;
+    EXPECT_EQ(PackedSize(RunTarnel(scratch, {"list", scratch / "two.mpq"}).out, "a.txt"), "50000");
+}
+
+TEST(Settings, TheDefaultFileIsInTheConfigurationFolder) {
+    Scratch scratch;
+    WriteFile(scratch / "src/a.txt", std::string(50000, 'a'));
+    WriteFile(scratch / "xdg/tarnel/tarnel.ini", kNothingCompressed);
+    WriteFile(scratch / "home/.config/tarnel/tarnel.ini", kNothingCompressed);
+    std::vector<std::string> add = {"add", "", "-C", scratch / "src", "a.txt"};
+
+    add[1] = scratch / "xdg.mpq";
+    ASSERT_EQ(RunTarnelWithEnvironment(
+                  scratch, {"XDG_CONFIG_HOME=" + scratch / "xdg", "HOME=" + scratch / "none"}, add)
+                  .status,
+              0);
+    add[1] = scratch / "home.mpq";
+    ASSERT_EQ(
+        RunTarnelWithEnvironment(scratch, {"XDG_CONFIG_HOME=", "HOME=" + scratch / "home"}, add)
+            .status,
+        0);
+    add[1] = scratch / "none.mpq";
+    ASSERT_EQ(
+        RunTarnelWithEnvironment(scratch, {"XDG_CONFIG_HOME=", "HOME=" + scratch / "none"}, add)
+            .status,
+        0);
+    EXPECT_EQ(PackedSize(RunTarnel(scratch, {"list", scratch / "xdg.mpq"}).out, "a.txt"), "50000");
+    EXPECT_EQ(PackedSize(RunTarnel(scratch, {"list", scratch / "home.mpq"}).out, "a.txt"), "50000");
+    EXPECT_NE(PackedSize(RunTarnel(scratch, {"list", scratch / "none.mpq"}).out, "a.txt"), "50000");
+}
+
+TEST(Settings, ConfigWithoutATerminalSaysSoAndChangesNothing) {
+    Scratch scratch;
+    RunResult result = RunTarnel(scratch, {"config"});
+    EXPECT_EQ(result.status, 1);
+    EXPECT_NE(result.err.find("the options dialog cannot be shown"), std::string::npos)
+        << result.err;
+    EXPECT_FALSE(Exists(scratch / "tarnel.ini"));
+}
