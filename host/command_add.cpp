@@ -2,6 +2,7 @@
 // to PackFiles in one call. Since PackFiles reports single files only in
 // messages, the archive is listed afterwards to find what did not arrive.
 #include <algorithm>
+#include <map>
 #include <set>
 
 #include "host/commands.h"
@@ -140,24 +141,32 @@ std::string WithoutTrailingSeparators(std::string path) {
     return path;
 }
 
+// The folder inside the archive that --into names, without separators at
+// either end; empty for the archive's root. Returns false after reporting a
+// path that would make member names an extraction refuses.
+bool ArchiveSubPath(const std::string& given, std::string& into) {
+    const char* separators = "/\\";
+    size_t first = given.find_first_not_of(separators);
+    if (first == std::string::npos) {
+        into.clear();
+        return true;
+    }
+    size_t last = given.find_last_not_of(separators);
+    CheckedPath checked = CheckMemberPath(given.substr(first, last - first + 1), kPathSeparator);
+    if (!checked.ok) {
+        Report("--into " + given + ": refused, " + checked.reason);
+        return false;
+    }
+    into = checked.relative;
+    return true;
+}
+
 } // namespace
 
 int RunAdd(Plugin& plugin, const CommandLine& line) {
     std::string into;
-    if (line.intoGiven) {
-        std::string trimmed = line.into;
-        while (!trimmed.empty() && IsSeparator(trimmed.front())) {
-            trimmed.erase(trimmed.begin());
-        }
-        if (!WithoutTrailingSeparators(trimmed).empty() && trimmed != "/") {
-            CheckedPath checked =
-                CheckMemberPath(WithoutTrailingSeparators(trimmed), kPathSeparator);
-            if (!checked.ok) {
-                Report("--into " + line.into + ": refused, " + checked.reason);
-                return kExitUsage;
-            }
-            into = checked.relative;
-        }
+    if (line.intoGiven && !ArchiveSubPath(line.into, into)) {
+        return kExitUsage;
     }
     if (!FitsPluginPath(line.archive, "archive")) {
         return kExitUsage;
@@ -229,14 +238,16 @@ int RunAdd(Plugin& plugin, const CommandLine& line) {
     if (!ReadMembers(plugin, line.archive, members)) {
         return kExitSomeFailed;
     }
-    std::set<std::string> present;
+    std::map<std::string, uint32_t> present; // member sizes by name
     for (const Member& member : members) {
-        present.insert(MemberKey(member.name));
+        present[MemberKey(member.name)] = member.size;
     }
     int missing = 0;
     for (const FileToAdd& file : list.files()) {
         std::string full = sourceFolder + file.name;
-        if (!present.count(MemberKey(list.ArchivedName(file)))) {
+        auto member = present.find(MemberKey(list.ArchivedName(file)));
+        // A member of another size is an older one that was not replaced.
+        if (member == present.end() || member->second != file.size) {
             if (!stopped) {
                 Report(full + ": not added to " + line.archive);
             }

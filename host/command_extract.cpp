@@ -34,6 +34,20 @@ bool MakeParentFolders(const std::string& destination, std::set<std::string>& ma
     return true;
 }
 
+// Works out where member `name` goes below `folder` (empty or ending with a
+// separator) and makes its folders. Returns false after reporting why the
+// member cannot be extracted.
+bool PrepareDestination(const std::string& name, const std::string& folder,
+                        std::set<std::string>& made, std::string& destination) {
+    CheckedPath checked = CheckMemberPath(name, kPathSeparator);
+    if (!checked.ok) {
+        Report(name + ": refused, " + checked.reason);
+        return false;
+    }
+    destination = folder + checked.relative;
+    return FitsPluginPath(destination, "destination") && MakeParentFolders(destination, made);
+}
+
 } // namespace
 
 int RunExtract(Plugin& plugin, const CommandLine& line) {
@@ -92,35 +106,28 @@ int RunExtract(Plugin& plugin, const CommandLine& line) {
             plugin.ProcessFile(handle, kOpSkip, nullptr, nullptr);
             continue;
         }
-        CheckedPath checked = CheckMemberPath(name, kPathSeparator);
-        std::string destination = folder + checked.relative;
-        if (!checked.ok) {
-            Report(name + ": refused, " + checked.reason);
-        } else if (!FitsPluginPath(destination, "destination")) {
-            // reported
-        } else if (!MakeParentFolders(destination, made)) {
-            // reported
-        } else {
-            std::vector<char> target(destination.begin(), destination.end());
-            target.push_back('\0');
-            int result = plugin.ProcessFile(handle, kOpExtract, nullptr, target.data());
-            if (ProgressStopped()) {
-                stopped = true;
-                break;
-            }
-            if (result != kResultOk) {
-                Report(name + ": " + ResultInWords(result));
-                ++failures;
-            }
+        std::string destination;
+        if (!PrepareDestination(name, folder, made, destination)) {
+            ++failures;
+            plugin.ProcessFile(handle, kOpSkip, nullptr, nullptr);
             continue;
         }
-        ++failures;
-        plugin.ProcessFile(handle, kOpSkip, nullptr, nullptr);
+        std::vector<char> target(destination.begin(), destination.end());
+        target.push_back('\0');
+        int result = plugin.ProcessFile(handle, kOpExtract, nullptr, target.data());
+        if (ProgressStopped()) {
+            stopped = true;
+            break;
+        }
+        if (result != kResultOk) {
+            Report(name + ": " + ResultInWords(result));
+            ++failures;
+        }
     }
     plugin.CloseArchive(handle);
     EndProgress();
     if (stopped) {
-        Report("stopped by the user; the member being extracted was not written");
+        Report("stopped by the user; the members not yet extracted were left out");
         return kExitSomeFailed;
     }
     return failures ? kExitSomeFailed : kExitOk;
