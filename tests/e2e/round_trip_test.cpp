@@ -1,0 +1,162 @@
+// Packing real files into real archives through the plug-in, listing them
+// back, extracting and comparing bytes; replacing, deleting and moving; the
+// compression chosen, as the listing's sizes show it.
+#include <map>
+#include <string>
+#include <vector>
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include "e2e_support.h"
+
+using ::testing::ElementsAre;
+using ::testing::IsEmpty;
+using ::testing::Pair;
+
+namespace {
+
+class RoundTripTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        plugin_ = Plugin();
+        ASSERT_NE(plugin_, nullptr);
+        // A settings file that does not exist: every key has its default.
+        plugin_->UseSettings(dir_.File("settings.ini"));
+        plugin_->SetProcessDataProc(nullptr, nullptr);
+        source_ = dir_.path() + "/src/";
+        archive_ = dir_.File("test.mpq");
+    }
+
+    // Writes the files below the source folder and remembers their content.
+    void MakeSources(const std::map<std::string, std::string>& files) {
+        for (const auto& file : files) {
+            WriteFile(source_ + file.first, file.second);
+            content_[file.first] = file.second;
+        }
+    }
+
+    // Extracts every member into a fresh folder and compares each with the
+    // content it was packed from.
+    void ExpectExtractsAsPacked(const std::string& archive, const std::string& prefix = "") {
+        std::string out = dir_.File("out" + std::to_string(++extractions_));
+        std::map<std::string, int> results = ProcessAll(archive, kOpExtract, out);
+        for (const auto& result : results) {
+            SCOPED_TRACE(result.first);
+            EXPECT_EQ(result.second, kResultOk);
+            std::string name = result.first.substr(prefix.size());
+            EXPECT_EQ(ReadFile(out + "/" + result.first), content_[name]);
+        }
+    }
+
+    TempFolder dir_;
+    LoadedPlugin* plugin_ = nullptr;
+    std::string source_;
+    std::string archive_;
+    std::map<std::string, std::string> content_;
+    int extractions_ = 0;
+};
+
+TEST_F(RoundTripTest, PackListExtractAndTest) {
+    MakeSources({{"notes.txt", CompressibleData(300000)},
+                 {"data/blob.bin", RandomData(2 * 1048576 + 123)},
+                 {"music.mp3", RandomData(50000, 2)},
+                 {"empty.txt", ""}});
+    ASSERT_EQ(Pack(archive_, source_, {"notes.txt", "data/blob.bin", "music.mp3", "empty.txt"}),
+              kResultOk);
+
+    std::map<std::string, ListedMember> members = ListMembers(archive_);
+    ASSERT_EQ(members.size(), 4u);
+    for (const auto& member : members) {
+        SCOPED_TRACE(member.first);
+        ASSERT_EQ(content_.count(member.first), 1u);
+        EXPECT_EQ(member.second.unpackSize, content_[member.first].size());
+    }
+    // Ordinary text is compressed; an .mp3 is stored as it is.
+    EXPECT_LT(members["notes.txt"].packSize, members["notes.txt"].unpackSize / 2);
+    EXPECT_EQ(members["music.mp3"].packSize, members["music.mp3"].unpackSize);
+
+    ExpectExtractsAsPacked(archive_);
+    std::map<std::string, int> tests = ProcessAll(archive_, kOpTest);
+    EXPECT_EQ(tests.size(), 4u);
+    for (const auto& result : tests) {
+        EXPECT_EQ(result.second, kResultOk) << result.first;
+    }
+}
+
+TEST_F(RoundTripTest, CompressionFollowsArchiveNameAndSetting) {
+    MakeSources({{"notes.txt", CompressibleData(400000, 3)}});
+    // Automatic: Standard for an .mpq, Deflate for a name in MPQDeflateExt.
+    ASSERT_EQ(Pack(dir_.File("standard.mpq"), source_, {"notes.txt"}), kResultOk);
+    ASSERT_EQ(Pack(dir_.File("deflate.w3m"), source_, {"notes.txt"}), kResultOk);
+    WriteFile(dir_.File("settings.ini"), "[TarnelPlugin]\nCompType=2\n");
+    ASSERT_EQ(Pack(dir_.File("configured.mpq"), source_, {"notes.txt"}), kResultOk);
+
+    uint32_t standard = ListMembers(dir_.File("standard.mpq"))["notes.txt"].packSize;
+    uint32_t deflate = ListMembers(dir_.File("deflate.w3m"))["notes.txt"].packSize;
+    uint32_t configured = ListMembers(dir_.File("configured.mpq"))["notes.txt"].packSize;
+    EXPECT_LT(standard, 400000u);
+    EXPECT_LT(deflate, 400000u);
+    EXPECT_NE(standard, deflate);
+    EXPECT_EQ(configured, deflate);
+    ExpectExtractsAsPacked(dir_.File("standard.mpq"));
+    ExpectExtractsAsPacked(dir_.File("deflate.w3m"));
+}
+
+TEST_F(RoundTripTest, WaveFilesAreAddedAsWaves) {
+    MakeSources({{"sound.wav", RandomData(70000, 4)}});
+    ASSERT_EQ(Pack(archive_, source_, {"sound.wav"}), kResultOk);
+    std::map<std::string, ListedMember> members = ListMembers(archive_);
+    ASSERT_EQ(members.count("sound.wav"), 1u);
+    EXPECT_EQ(members["sound.wav"].unpackSize, 70000u);
+    // Wave compression may change the samples, so only the size is compared.
+    std::string out = dir_.File("out");
+    EXPECT_THAT(ProcessAll(archive_, kOpExtract, out), ElementsAre(Pair("sound.wav", kResultOk)));
+    EXPECT_EQ(ReadFile(out + "/sound.wav").size(), 70000u);
+}
+
+TEST_F(RoundTripTest, SubPathAndReplace) {
+    MakeSources({{"a.txt", "first version"}});
+    ASSERT_EQ(Pack(archive_, source_, {"a.txt"}, "maps/x"), kResultOk);
+    MakeSources({{"a.txt", "second, longer version"}});
+    ASSERT_EQ(Pack(archive_, source_, {"a.txt"}, "maps/x"), kResultOk);
+
+    std::map<std::string, ListedMember> members = ListMembers(archive_);
+    ASSERT_EQ(members.size(), 1u);
+    EXPECT_EQ(members.begin()->first, "maps/x/a.txt");
+    ExpectExtractsAsPacked(archive_, "maps/x/");
+}
+
+TEST_F(RoundTripTest, DeleteMembers) {
+    MakeSources({{"a.txt", "alpha"}, {"data/b.txt", "beta"}, {"c.txt", "gamma"}});
+    ASSERT_EQ(Pack(archive_, source_, {"a.txt", "data/b.txt", "c.txt"}), kResultOk);
+
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(Delete(archive_, {"a.txt", "not-there.txt", "data/b.txt"}), kResultOk);
+    std::string messages = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(messages, "Error: Cannot delete not-there.txt\n");
+
+    std::map<std::string, ListedMember> members = ListMembers(archive_);
+    ASSERT_EQ(members.size(), 1u);
+    EXPECT_EQ(members.begin()->first, "c.txt");
+    ExpectExtractsAsPacked(archive_);
+}
+
+TEST_F(RoundTripTest, DeleteFromMissingArchiveCreatesNothing) {
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(Delete(archive_, {"a.txt"}), kResultBadArchive);
+    std::string messages = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(messages.rfind("Error: ", 0), 0u);
+    EXPECT_FALSE(Exists(archive_));
+}
+
+TEST_F(RoundTripTest, MoveDeletesSourcesOfPackedFiles) {
+    MakeSources({{"a.txt", CompressibleData(5000)}, {"b.bin", RandomData(9000)}});
+    ASSERT_EQ(Pack(archive_, source_, {"a.txt", "b.bin", "missing.txt"}, nullptr, kPackMoveFiles),
+              kResultOk);
+    EXPECT_THAT(FilesIn(source_), IsEmpty());
+    EXPECT_EQ(ListMembers(archive_).size(), 2u);
+    ExpectExtractsAsPacked(archive_);
+}
+
+} // namespace
