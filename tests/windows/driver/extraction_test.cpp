@@ -167,7 +167,12 @@ void OperationsOtherThanExtract() {
     CHECK_EQ(Library.get("readCount"), 1);
     CHECK_EQ(FilesIn(Folder()).size(), 0u);
 
-    // A destination in a folder that does not exist.
+    // A destination in a folder that does not exist, and one far longer than
+    // a path can be.
+    Library.Reset();
+    Library.AddMember("t.bin", "abc");
+    CHECK_EQ(Extract(handle, JoinPath(Folder(), std::string(1100, 'd'))), 16);
+    CHECK_EQ(Library.get("openMembers"), 0);
     Library.Reset();
     Library.AddMember("t.bin", "abc");
     CHECK_EQ(Extract(handle, JoinPath(Folder(), "no-such-folder\\t.bin")), 16);

@@ -130,6 +130,42 @@ void MovedFilesLeaveTheDiskOnlyWhenAdded() {
     }
 }
 
+void AMoveKeepsEverySourceWhenTheArchiveIsNotWritten() {
+    UseSettings("");
+    MakeEmptyFolder(Sources());
+    WriteWholeFile(Sources() + "a.txt", "a");
+    Library.Reset();
+    Library.set("closeUpdatedResult", 0);
+    Library.set("closeUpdatedError", ERROR_DISK_FULL);
+    ProgressStopAt = 0;
+    CHECK_EQ(Pack(JoinPath(Dirs.work, "full.mpq"), nullptr, {"a.txt"}, 1), 0);
+    CHECK_EQ(FilesIn(Sources()), std::vector<std::string>{"a.txt"});
+    CHECK_BOXES({{SystemText(ERROR_DISK_FULL), "Error", 0x30}});
+}
+
+// Names longer than the plug-in's buffers: reported with as much of the name
+// as the message holds (1023 characters), never cut into another name.
+void OverlongNamesAreReportedNotCut() {
+    UseSettings("");
+    std::string name(1500, 'n');
+    std::string archive = JoinPath(Dirs.work, "long.mpq");
+
+    Library.Reset();
+    CHECK_EQ(Pack(archive, nullptr, {name, "b.txt"}, 0), 0);
+    std::vector<std::string> calls = Library.Calls();
+    CHECK_EQ(calls.size(), 5u);
+    if (calls.size() == 5) {
+        CHECK_EQ(calls[2],
+                 "MpqAddFileToArchiveEx(update, " + Sources() + "b.txt, b.txt, 66049, 8, 9)");
+    }
+    CHECK_BOXES({{("Cannot Add " + name + " to archive!").substr(0, 1023), "Error", 0x30}});
+
+    Library.Reset();
+    CHECK_EQ(Delete(archive, {name}), 0);
+    CHECK_EQ(Library.Calls().size(), 4u);
+    CHECK_BOXES({{("Cannot delete " + name).substr(0, 1023), "Error", 0x30}});
+}
+
 void ArchivesThatCannotBeOpenedShowTheSystemText() {
     UseSettings("");
     std::string archive = JoinPath(Dirs.work, "no-such-folder\\a.mpq");
@@ -189,6 +225,9 @@ void RunUpdateTests() {
             ArchiveCompressionFollowsTheSettings);
     RunTest("packing: moved files leave the disk only when added",
             MovedFilesLeaveTheDiskOnlyWhenAdded);
+    RunTest("packing: a move keeps every source when the archive is not written",
+            AMoveKeepsEverySourceWhenTheArchiveIsNotWritten);
+    RunTest("update: overlong names are reported, not cut", OverlongNamesAreReportedNotCut);
     RunTest("update: an archive that cannot be opened shows the system's text",
             ArchivesThatCannotBeOpenedShowTheSystemText);
     RunTest("deleting: each name, with the exact calls", DeletesEachNameWithTheExactCalls);

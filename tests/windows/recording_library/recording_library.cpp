@@ -170,6 +170,8 @@ int RecorderSet(const char* key, int64_t value) {
         Fake.updateOpenError = u;
     } else if (k == "closeUpdatedResult") {
         Fake.closeUpdatedResult = static_cast<int>(value);
+    } else if (k == "closeUpdatedError") {
+        Fake.closeUpdatedError = u;
     } else {
         return 0;
     }

@@ -26,7 +26,8 @@ typedef void (*RecorderAddEmptySlotFn)(void);
 
 // Sets one value of the script by name: "openArchiveSucceeds", "slotCount",
 // "maxBytesPerRead", "failReadAt", "zeroReadAt", "updateHandle",
-// "updateOpenError", "closeUpdatedResult". Returns 0 for an unknown name.
+// "updateOpenError", "closeUpdatedResult", "closeUpdatedError" (the last
+// error left by a failed close). Returns 0 for an unknown name.
 typedef int (*RecorderSetFn)(const char* key, int64_t value);
 
 // Sets the result of one member's call: kind "add" (both add calls), "delete"
