@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <cstring>
 #include <sys/stat.h>
+#include <unistd.h>
 #include <vector>
 
 namespace sfmpq {
@@ -332,6 +333,9 @@ int CloseUpdate(MpqHandle handle) {
         // failure (a member whose name and key it cannot find) leaves the
         // archive as it was, just not compacted.
         storm->CompactArchive(archive->storm, nullptr, false);
+        // The engine compacts into "<file>.tmp" and renames that over the
+        // file; after a failure the partial one may still be there.
+        unlink((session->file.temp + ".tmp").c_str());
     }
     bool written = storm->FlushArchive(archive->storm);
     int error = written ? 0 : StormErrno();
