@@ -157,6 +157,14 @@ int CopyFileContent(int in, int out, CopyMethod method, bool* reflinked) {
 int BeginAtomicUpdate(const char* path, bool existing, AtomicFile* file) {
     *file = AtomicFile();
     file->target = path;
+    // Through a symbolic link the file it names is updated, in its own
+    // folder; renaming over the link would replace the link instead.
+    if (existing) {
+        if (char* real = realpath(path, nullptr)) {
+            file->target = real;
+            std::free(real);
+        }
+    }
     std::string folder;
     std::string name;
     SplitPath(file->target, &folder, &name);
@@ -168,7 +176,7 @@ int BeginAtomicUpdate(const char* path, bool existing, AtomicFile* file) {
 
     struct stat original;
     if (existing) {
-        file->lockFd = open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+        file->lockFd = open(file->target.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
         if (file->lockFd < 0) {
             return errno;
         }
@@ -179,7 +187,7 @@ int BeginAtomicUpdate(const char* path, bool existing, AtomicFile* file) {
         }
         // A file nobody may write is read-only for this library too, even
         // for a caller whom the system would let write it.
-        if ((original.st_mode & 0222) == 0 || access(path, W_OK) != 0) {
+        if ((original.st_mode & 0222) == 0 || access(file->target.c_str(), W_OK) != 0) {
             ReleaseLock(file);
             return EACCES;
         }

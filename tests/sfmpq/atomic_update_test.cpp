@@ -171,4 +171,16 @@ TEST(AtomicUpdate, OneUpdaterAtATimeAndAbandonedUpdatesChangeNothing) {
     EXPECT_EQ(ExtractFrom(archive, "b"), "b");
 }
 
+TEST(AtomicUpdate, AnArchiveReachedThroughALinkIsUpdatedWhereItIs) {
+    Folder folder;
+    std::string real = folder / "real.mpq";
+    ASSERT_TRUE(AddFiles(real, {{"a", "a"}}));
+    ASSERT_EQ(symlink(real.c_str(), (folder / "link.mpq").c_str()), 0);
+    ASSERT_TRUE(AddFiles(folder / "link.mpq", {{"b", "b"}}));
+    char target[256] = {};
+    EXPECT_GT(readlink((folder / "link.mpq").c_str(), target, sizeof target - 1), 0)
+        << "still a link";
+    EXPECT_EQ(ExtractFrom(real, "b"), "b");
+}
+
 } // namespace

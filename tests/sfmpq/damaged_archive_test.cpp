@@ -96,6 +96,35 @@ TEST(DamagedArchive, CorruptedArchivesNeverCrash) {
     }
 }
 
+TEST(DamagedArchive, UpdatingCorruptedArchivesNeverCrashesNorTouchesThemOnFailure) {
+    Folder folder;
+    std::string good = Sample(folder);
+    std::string path = folder / "bad.mpq";
+    WriteFile(folder / "src", Content(5000, 9, true));
+    uint32_t state = 777;
+    auto next = [&state] { return state = state * 1664525u + 1013904223u; };
+    for (int variant = 0; variant < 60; ++variant) {
+        std::string bad = good;
+        for (int i = 0; i < 4; ++i) {
+            size_t at = variant % 2 ? next() % 64 : bad.size() - 1 - next() % 1024;
+            bad[at] = static_cast<char>(next() >> 24);
+        }
+        WriteFile(path, bad);
+        MpqHandle h = Lib().MpqOpenArchiveForUpdate(path.c_str(), 0x05, 16);
+        if (!h) {
+            EXPECT_TRUE(ReadFile(path) == bad);
+            continue;
+        }
+        Lib().MpqAddFileToArchiveEx(h, (folder / "src").c_str(), "added", 0x10201, 2, 9);
+        Lib().MpqDeleteFile(h, "text");
+        if (!Lib().MpqCloseUpdatedArchive(h, 0)) {
+            EXPECT_TRUE(ReadFile(path) == bad);
+        }
+        ReadEverything(path);
+    }
+    EXPECT_EQ(folder.Files(), (std::vector<std::string>{"bad.mpq", "good.mpq", "src"}));
+}
+
 TEST(DamagedArchive, AbsurdTableSizesAreNotBelieved) {
     Folder folder;
     std::string good = Sample(folder);
