@@ -327,18 +327,27 @@ int CloseUpdate(MpqHandle handle) {
         AbandonUpdate(archive);
         return 1;
     }
-    if (session->needsCompact) {
-        // Reclaims the space of deleted and replaced members. The engine
-        // compacts into a file of its own and only then swaps it in, so a
-        // failure (a member whose name and key it cannot find) leaves the
-        // archive as it was, just not compacted.
-        storm->CompactArchive(archive->storm, nullptr, false);
-        // The engine compacts into "<file>.tmp" and renames that over the
-        // file; after a failure the partial one may still be there.
-        unlink((session->file.temp + ".tmp").c_str());
-    }
+    // Everything is written first, so that the file is complete whatever
+    // the compaction below does.
     bool written = storm->FlushArchive(archive->storm);
     int error = written ? 0 : StormErrno();
+    if (written && session->needsCompact) {
+        // Reclaims the space of deleted and replaced members. The engine
+        // compacts into "<file>.tmp" and renames that over the file when it
+        // succeeds. It refuses at the start when it cannot find the key of
+        // an encrypted member whose name is unknown: nothing has changed
+        // then, and the archive is written uncompacted. Any other failure
+        // may leave its tables pointing into the abandoned copy, so the
+        // update is not committed.
+        if (!storm->CompactArchive(archive->storm, nullptr, false)) {
+            DWORD code = storm->LastError();
+            if (code != ERROR_UNKNOWN_FILE_KEY && code != ERROR_UNKNOWN_FILE_NAMES) {
+                written = false;
+                error = StormErrno();
+            }
+        }
+        unlink((session->file.temp + ".tmp").c_str());
+    }
     written = storm->CloseArchive(archive->storm) && written;
     if (!written && error == 0) {
         error = StormErrno();

@@ -126,6 +126,25 @@ TEST(Update, UnnamedMembersAreDeletedByTheirGeneratedNames) {
     EXPECT_STREQ(left[0].name, "other");
 }
 
+TEST(Update, DeletingBesideEncryptedMembersOfUnknownNameKeepsThemReadable) {
+    Folder folder;
+    std::string archive = folder / "a.mpq";
+    std::vector<StormMember> members = {{"gone", Content(200000, 1, false)},
+                                        {"packed", Content(30000, 2, true), 0, 0x10200, 2},
+                                        {"stored", Content(30000, 3, false), 0, 0x10000, 0},
+                                        {"keyed", Content(30000, 4, true), 0, 0x30200, 2}};
+    WriteWithStorm(archive, members, false);
+    MpqHandle h = OpenUpdate(archive, 0x05, 16);
+    ASSERT_NE(h, nullptr);
+    EXPECT_TRUE(Lib().MpqDeleteFile(h, "gone"));
+    EXPECT_TRUE(Lib().MpqCloseUpdatedArchive(h, 0));
+    for (size_t i = 1; i < members.size(); ++i) {
+        EXPECT_TRUE(ReadWithStorm(archive, members[i].name) == members[i].content)
+            << members[i].name;
+    }
+    EXPECT_EQ(List(archive, "", kListFromFiles).size(), 3u);
+}
+
 TEST(Update, LocalesOfAdditionsDeletionsAndMoves) {
     Folder folder;
     std::string archive = folder / "a.mpq";
