@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <dlfcn.h>
 #include <string>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
@@ -63,8 +64,20 @@ inline bool LoadBoth(LoadedPlugin& plugin, StandInLibrary& library) {
     return library.Load(TARNEL_OUT_DIR "/SFMpq.dll");
 }
 
-inline double Seconds(std::chrono::steady_clock::time_point since) {
-    return std::chrono::duration<double>(std::chrono::steady_clock::now() - since).count();
+// Wall-clock time, and the process's processor time (user and system),
+// which other work on a busy machine disturbs far less.
+struct Clock {
+    std::chrono::steady_clock::time_point wall;
+    double cpu;
+};
+inline double ProcessorSeconds() {
+    struct rusage usage = {};
+    getrusage(RUSAGE_SELF, &usage);
+    return usage.ru_utime.tv_sec + usage.ru_stime.tv_sec +
+           (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+inline Clock Now() {
+    return {std::chrono::steady_clock::now(), ProcessorSeconds()};
 }
 
 inline double Median(std::vector<double> values) {
@@ -74,23 +87,29 @@ inline double Median(std::vector<double> values) {
 }
 
 // Runs `plugin` and `direct` alternately `rounds` times, each after
-// `prepare` (not timed), and prints the medians and their ratio.
+// `prepare` (not timed), and prints the medians of their processor and
+// wall-clock times and the ratios.
 template <typename Prepare, typename PluginRun, typename DirectRun>
 void Compare(const char* what, int rounds, Prepare prepare, PluginRun plugin, DirectRun direct) {
-    std::vector<double> viaPlugin, viaLibrary;
+    std::vector<double> pluginCpu, pluginWall, directCpu, directWall;
+    auto timed = [](auto run, std::vector<double>& cpu, std::vector<double>& wall) {
+        Clock start = Now();
+        run();
+        Clock end = Now();
+        cpu.push_back(end.cpu - start.cpu);
+        wall.push_back(std::chrono::duration<double>(end.wall - start.wall).count());
+    };
     for (int round = 0; round < rounds; ++round) {
         prepare();
-        auto start = std::chrono::steady_clock::now();
-        direct();
-        viaLibrary.push_back(Seconds(start));
+        timed(direct, directCpu, directWall);
         prepare();
-        start = std::chrono::steady_clock::now();
-        plugin();
-        viaPlugin.push_back(Seconds(start));
+        timed(plugin, pluginCpu, pluginWall);
     }
-    double p = Median(viaPlugin), l = Median(viaLibrary);
-    std::printf("%-44s plug-in %8.3f s   library %8.3f s   ratio %.3f (%+.1f%%)\n", what, p, l,
-                p / l, (p / l - 1) * 100);
+    double pc = Median(pluginCpu), dc = Median(directCpu);
+    double pw = Median(pluginWall), dw = Median(directWall);
+    std::printf("%s\n  processor: plug-in %7.3f s  library %7.3f s  ratio %.3f (%+.1f%%)\n"
+                "  wall:      plug-in %7.3f s  library %7.3f s  ratio %.3f (%+.1f%%)\n",
+                what, pc, dc, pc / dc, (pc / dc - 1) * 100, pw, dw, pw / dw, (pw / dw - 1) * 100);
     std::fflush(stdout);
 }
 
