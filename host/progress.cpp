@@ -1,5 +1,6 @@
 #include "host/progress.h"
 
+#include <algorithm>
 #include <cstdio>
 
 #include "host/host_os.h"
@@ -88,6 +89,10 @@ int TARNEL_STDCALL OnProgress(char* name, int size) {
         double now = MonotonicSeconds();
         if (now - state.lastDrawn >= kRedrawInterval) {
             state.name = name ? name : "";
+#if !defined(_WIN32)
+            // Extraction reports the archive's own names, with backslashes.
+            std::replace(state.name.begin(), state.name.end(), '\\', '/');
+#endif
             Draw(now);
         }
     }

@@ -15,7 +15,6 @@
 #include "archive_library/archive_library.h"
 #include "platform/platform.h"
 #include "plugin/host_interface.h"
-#include "plugin/host_names.h"
 #include "plugin/opened_archive.h"
 #include "plugin/progress.h"
 
@@ -123,18 +122,14 @@ extern "C" int TARNEL_STDCALL ProcessFile(void* handle, int operation, char*, ch
     size_t length = strnlen(entry->name, sizeof memberName - 1);
     std::memcpy(memberName, entry->name, length);
     memberName[length] = '\0';
-    // The host is told about the member under the name ReadHeader gave it.
-    char progressName[sizeof(ListEntry::name)];
-    CopyMemberNameForHost(progressName, sizeof progressName, memberName);
-
     const OpenedArchive* opened = static_cast<const OpenedArchive*>(handle);
     MpqHandle member = nullptr;
     if (!ArchiveLibrary.SFileOpenFileEx(opened->archive, memberName, 0, &member)) {
         std::free(buffer);
         return kResultBadData;
     }
-    int result = (operation == kOpTest) ? TestMember(member, progressName, buffer)
-                                        : ExtractMember(member, destName, progressName, buffer);
+    int result = (operation == kOpTest) ? TestMember(member, memberName, buffer)
+                                        : ExtractMember(member, destName, memberName, buffer);
     ArchiveLibrary.SFileCloseFile(member);
     std::free(buffer);
     return result;

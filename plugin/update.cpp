@@ -193,17 +193,17 @@ extern "C" int TARNEL_STDCALL PackFiles(char* packedFile, char* subPath, char* s
         }
     }
 
-    int written = FinishUpdate(update);
-    if (added) {
-        if (written) {
-            DeleteMovedSources(folder, addList, added);
-        } else {
-            // The archive may not hold the files: keep every source.
-            ShowSystemError();
-        }
-        std::free(added);
+    // An archive that could not be written is a failure of the whole call,
+    // not of single files: tell the user why, and under move keep every
+    // source, since the archive may not hold them.
+    bool written = FinishUpdate(update) != 0;
+    if (!written) {
+        ShowSystemError();
+    } else if (added) {
+        DeleteMovedSources(folder, addList, added);
     }
-    return kResultOk;
+    std::free(added);
+    return written ? kResultOk : kResultBadArchive;
 }
 
 extern "C" int TARNEL_STDCALL DeleteFiles(char* packedFile, char* deleteList) {
@@ -228,6 +228,9 @@ extern "C" int TARNEL_STDCALL DeleteFiles(char* packedFile, char* deleteList) {
         }
     }
 
-    FinishUpdate(update);
+    if (!FinishUpdate(update)) {
+        ShowSystemError();
+        return kResultBadArchive;
+    }
     return kResultOk;
 }

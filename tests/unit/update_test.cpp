@@ -167,10 +167,26 @@ TEST_F(UpdateTest, MoveKeepsEverySourceWhenTheArchiveCannotBeWritten) {
     WriteFileText(Source("b.txt"), "b");
     Fake.closeUpdatedResult = 0;
     Fake.closeUpdatedError = ENOSPC;
-    EXPECT_EQ(Pack({"a.txt", "b.txt"}, nullptr, kPackMoveFiles), kResultOk);
+    EXPECT_EQ(Pack({"a.txt", "b.txt"}, nullptr, kPackMoveFiles), kResultBadArchive);
     EXPECT_TRUE(FileExists(Source("a.txt")));
     EXPECT_TRUE(FileExists(Source("b.txt")));
     EXPECT_THAT(ShownMessages, ElementsAre(Warning(std::strerror(ENOSPC))));
+}
+
+// Every file was added, but the archive was not written: the call fails and
+// says why, instead of reporting the lost additions or deletions as done.
+TEST_F(UpdateTest, AnArchiveThatCannotBeWrittenFailsTheWholeCall) {
+    WriteFileText(Source("a.txt"), "a");
+    Fake.closeUpdatedResult = 0;
+    Fake.closeUpdatedError = ENOSPC;
+    EXPECT_EQ(Pack({"a.txt"}), kResultBadArchive);
+    EXPECT_THAT(ShownMessages, ElementsAre(Warning(std::strerror(ENOSPC))));
+    EXPECT_TRUE(FileExists(Source("a.txt")));
+
+    ShownMessages.clear();
+    Fake.closeUpdatedError = EACCES;
+    EXPECT_EQ(Delete({"a.txt"}), kResultBadArchive);
+    EXPECT_THAT(ShownMessages, ElementsAre(Warning(std::strerror(EACCES))));
 }
 
 TEST_F(UpdateTest, WithoutMoveSourcesStay) {

@@ -138,7 +138,7 @@ void AMoveKeepsEverySourceWhenTheArchiveIsNotWritten() {
     Library.set("closeUpdatedResult", 0);
     Library.set("closeUpdatedError", ERROR_DISK_FULL);
     ProgressStopAt = 0;
-    CHECK_EQ(Pack(JoinPath(Dirs.work, "full.mpq"), nullptr, {"a.txt"}, 1), 0);
+    CHECK_EQ(Pack(JoinPath(Dirs.work, "full.mpq"), nullptr, {"a.txt"}, 1), 13);
     CHECK_EQ(FilesIn(Sources()), std::vector<std::string>{"a.txt"});
     CHECK_BOXES({{SystemText(ERROR_DISK_FULL), "Error", 0x30}});
 }
