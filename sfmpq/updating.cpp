@@ -28,7 +28,8 @@ void AbandonUpdate(Archive* archive) {
     delete archive;
 }
 
-// True when `path` holds an archive the engine can open.
+// Returns 0 when `path` holds an archive the engine can open, else the
+// engine's reason as an errno value.
 int CheckIsArchive(const StormApi* storm, const char* path) {
     HANDLE probe = nullptr;
     if (!storm->OpenArchive(

@@ -58,13 +58,14 @@ TEST(AtomicUpdate, AProcessKilledAtAnyPointLeavesTheOldOrTheNewArchiveWhole) {
             }
         }
         char byte;
-        ASSERT_EQ(read(ready[0], &byte, 1), 1);
+        ssize_t started = read(ready[0], &byte, 1);
         usleep(delayMs * 1000);
         kill(child, SIGKILL);
         int status = 0;
         Wait(child, &status);
         close(ready[0]);
         close(ready[1]);
+        ASSERT_EQ(started, 1);
 
         auto members = Members(archive);
         ASSERT_EQ(members.size(), 4u) << "killed after " << delayMs << " ms";
