@@ -33,11 +33,27 @@ bool ResolveAll() {
            Resolve(&api.LastError, "GetLastError") && Resolve(&api.SetLastError, "SetLastError");
 }
 
+// True when this library's own exports are what the global scope finds for
+// a name StormLib calls: this library was loaded with RTLD_GLOBAL (or linked
+// into the program), and StormLib loaded now would call us instead of itself.
+bool OurExportsAreGlobal() {
+    void* global = dlsym(RTLD_DEFAULT, "SFileOpenFileEx");
+    Dl_info found;
+    Dl_info self;
+    return global && dladdr(global, &found) &&
+           dladdr(reinterpret_cast<void*>(&OurExportsAreGlobal), &self) &&
+           found.dli_fbase == self.dli_fbase;
+}
+
 } // namespace
 
 const StormApi* Storm() {
     if (module) {
         return &api;
+    }
+    if (OurExportsAreGlobal()) {
+        errno = ELIBBAD;
+        return nullptr;
     }
     // RTLD_LOCAL: StormLib's names stay out of the global scope, and its own
     // calls resolve within its scope, to itself.
