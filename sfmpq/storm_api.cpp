@@ -37,7 +37,13 @@ bool ResolveAll() {
 // a name StormLib calls: this library was loaded with RTLD_GLOBAL (or linked
 // into the program), and StormLib loaded now would call us instead of itself.
 bool OurExportsAreGlobal() {
-    void* global = dlsym(RTLD_DEFAULT, "SFileOpenFileEx");
+    // The program's handle searches the global scope only; RTLD_DEFAULT
+    // would also search this library's own scope and always find us.
+    void* program = dlopen(nullptr, RTLD_LAZY);
+    void* global = program ? dlsym(program, "SFileOpenFileEx") : nullptr;
+    if (program) {
+        dlclose(program);
+    }
     Dl_info found;
     Dl_info self;
     return global && dladdr(global, &found) &&
