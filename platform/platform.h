@@ -85,6 +85,10 @@ typedef void* PlatformFile; // null means no file
 // not shared with other openers. Returns null on failure (last error set).
 PlatformFile PlatformCreateFile(const char* path);
 
+// Creates `path` for writing only when no file of that name exists yet
+// (never opening or replacing an existing one). Returns null on failure.
+PlatformFile PlatformCreateNewFile(const char* path);
+
 // Creates a new, empty, uniquely named file in the folder of `path` (beside
 // it) and opens it for writing; its full name goes to `tempPath`. Returns
 // null on failure, or when the name does not fit in `tempPathSize`.
@@ -94,7 +98,8 @@ PlatformFile PlatformCreateTempFileBeside(const char* path, char* tempPath, size
 // non-zero on success.
 int PlatformWriteFile(PlatformFile file, const void* data, uint32_t count, uint32_t* written);
 
-// Closes a file from PlatformCreateFile or PlatformCreateTempFileBeside.
+// Closes a file from PlatformCreateFile, PlatformCreateNewFile or
+// PlatformCreateTempFileBeside.
 // Returns non-zero when everything written reached the file.
 int PlatformCloseFile(PlatformFile file);
 

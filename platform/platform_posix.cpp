@@ -84,6 +84,11 @@ PlatformFile PlatformCreateFile(const char* path) {
     return fd < 0 ? nullptr : FileFromDescriptor(fd);
 }
 
+PlatformFile PlatformCreateNewFile(const char* path) {
+    int fd = open(path, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    return fd < 0 ? nullptr : FileFromDescriptor(fd);
+}
+
 PlatformFile PlatformCreateTempFileBeside(const char* path, char* tempPath, size_t tempPathSize) {
     static unsigned counter = 0;
     for (int attempt = 0; attempt < 100; ++attempt) {

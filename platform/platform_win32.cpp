@@ -53,6 +53,11 @@ PlatformFile PlatformCreateFile(const char* path) {
     return file == INVALID_HANDLE_VALUE ? nullptr : file;
 }
 
+PlatformFile PlatformCreateNewFile(const char* path) {
+    HANDLE file = CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
+    return file == INVALID_HANDLE_VALUE ? nullptr : file;
+}
+
 PlatformFile PlatformCreateTempFileBeside(const char* path, char* tempPath, size_t tempPathSize) {
     static unsigned counter = 0;
     for (int attempt = 0; attempt < 100; ++attempt) {

@@ -3,10 +3,9 @@
 // slot, and SetChangeVolProc.
 //
 // An extraction never leaves a partial or damaged file under the member's
-// name: the data goes to a temporary file beside the destination, which is
-// moved over the destination only once every byte is written. A failure or
-// a stop removes the temporary file, and an existing destination keeps its
-// content.
+// name: a failure or a stop removes what was written, and an existing
+// destination keeps its content, since its replacement is written beside it
+// and moved over it only once every byte is written.
 #include "plugin/extraction.h"
 
 #include <cstdlib>
@@ -57,13 +56,20 @@ int TransferMember(MpqHandle member, uint32_t size, char* progressName, char* bu
     return kResultOk;
 }
 
-// Copies the open member into a temporary file beside `destName` and, when
-// complete, moves it over `destName`. Returns 0, 12 (size unknown, read or
-// write failed), 16 (the destination cannot be created or replaced) or 21
-// (stopped).
+// Copies the open member to `destName`. A new file is created under its own
+// name, exclusively, and removed again when the copy does not complete. An
+// existing file is never touched until the copy is complete: the data goes
+// to a temporary file beside it, which then replaces it in one step. Returns
+// 0, 12 (size unknown, read or write failed), 16 (the destination cannot be
+// created or replaced) or 21 (stopped).
 int ExtractMember(MpqHandle member, const char* destName, char* progressName, char* buffer) {
-    char tempPath[kTempPathSize];
-    PlatformFile file = PlatformCreateTempFileBeside(destName, tempPath, sizeof tempPath);
+    char tempPath[kTempPathSize] = "";
+    PlatformFile file = PlatformCreateNewFile(destName);
+    const char* writtenPath = destName;
+    if (!file) {
+        file = PlatformCreateTempFileBeside(destName, tempPath, sizeof tempPath);
+        writtenPath = tempPath;
+    }
     if (!file) {
         return kResultECreate;
     }
@@ -74,11 +80,12 @@ int ExtractMember(MpqHandle member, const char* destName, char* progressName, ch
     if (!PlatformCloseFile(file) && result == kResultOk) {
         result = kResultBadData;
     }
-    if (result == kResultOk && !PlatformReplaceFile(tempPath, destName)) {
+    if (result == kResultOk && writtenPath == tempPath &&
+        !PlatformReplaceFile(tempPath, destName)) {
         result = kResultECreate;
     }
     if (result != kResultOk) {
-        PlatformDeleteFile(tempPath);
+        PlatformDeleteFile(writtenPath);
     }
     return result;
 }
