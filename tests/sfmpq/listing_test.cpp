@@ -114,6 +114,14 @@ TEST(Listing, UnnamedMembersGetStableGeneratedNamesThatOpenThem) {
     EXPECT_TRUE(named.count(waveName));
     EXPECT_TRUE(named.count(otherName));
     EXPECT_TRUE(named.count("new.txt"));
+
+    // And after a deletion, which compacts the archive and moves the data.
+    MpqHandle h = Lib().MpqOpenArchiveForUpdate(archive.c_str(), 0x05, 16);
+    ASSERT_TRUE(Lib().MpqDeleteFile(h, "new.txt"));
+    ASSERT_TRUE(Lib().MpqCloseUpdatedArchive(h, 0));
+    named = ByName(List(archive, "", kListFromFiles));
+    EXPECT_TRUE(named.count(waveName));
+    EXPECT_EQ(ExtractFrom(archive, otherName), Content(9000, 4, false));
 }
 
 TEST(Listing, OneNameInTwoLocalesIsListedTwiceAndOpenedByTheCurrentLocale) {
