@@ -207,6 +207,9 @@ TEST(Update, AddingFailsCleanlyForBadSourcesNamesAndTypes) {
     EXPECT_FALSE(Lib().MpqAddFileToArchiveEx(h, (folder / "none").c_str(), "a", 1, 0, 0));
     EXPECT_EQ(errno, ENOENT);
     EXPECT_FALSE(Lib().MpqAddFileToArchiveEx(h, folder.path().c_str(), "a", 1, 0, 0));
+    ASSERT_EQ(mkfifo((folder / "pipe").c_str(), 0600), 0);
+    EXPECT_FALSE(Lib().MpqAddFileToArchiveEx(h, (folder / "pipe").c_str(), "a", 1, 0, 0))
+        << "refused, not waited on";
     EXPECT_FALSE(Lib().MpqAddFileToArchiveEx(h, (folder / "src").c_str(), "", 1, 0, 0));
     EXPECT_FALSE(Lib().MpqAddFileToArchiveEx(h, (folder / "src").c_str(),
                                              std::string(300, 'n').c_str(), 1, 0, 0));
