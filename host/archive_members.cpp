@@ -79,15 +79,20 @@ std::string NameInHeader(const EntryHeader& header) {
 }
 
 std::vector<bool> SelectMembers(const std::vector<Member>& members,
-                                const std::vector<std::string>& patterns, std::vector<bool>& used) {
-    used.assign(patterns.size(), false);
+                                const std::vector<std::string>& patterns,
+                                const std::string& archive, int& unmatched) {
     std::vector<bool> chosen(members.size(), patterns.empty());
-    for (size_t p = 0; p < patterns.size(); ++p) {
+    for (const std::string& pattern : patterns) {
+        bool used = false;
         for (size_t m = 0; m < members.size(); ++m) {
-            if (PatternSelects(patterns[p], members[m].name)) {
+            if (PatternSelects(pattern, members[m].name)) {
                 chosen[m] = true;
-                used[p] = true;
+                used = true;
             }
+        }
+        if (!used) {
+            Report(pattern + ": no such member in " + archive);
+            ++unmatched;
         }
     }
     return chosen;

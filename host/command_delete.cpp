@@ -12,15 +12,8 @@ int RunDelete(Plugin& plugin, const CommandLine& line) {
     if (!ReadMembers(plugin, line.archive, members)) {
         return kExitUsage;
     }
-    std::vector<bool> used;
-    std::vector<bool> chosen = SelectMembers(members, line.operands, used);
     int failures = 0;
-    for (size_t p = 0; p < used.size(); ++p) {
-        if (!used[p]) {
-            Report(line.operands[p] + ": no such member in " + line.archive);
-            ++failures;
-        }
-    }
+    std::vector<bool> chosen = SelectMembers(members, line.operands, line.archive, failures);
     std::vector<std::string> names;
     std::set<std::string> doomed;
     for (size_t m = 0; m < members.size(); ++m) {

@@ -45,9 +45,11 @@ void* OpenForReading(Plugin& plugin, const std::string& archive);
 std::string NameInHeader(const EntryHeader& header);
 
 // Chooses members by the user's names and patterns: all members when there
-// are none. `used[i]` tells whether pattern i chose any member.
+// are none. A pattern that chooses no member is reported as missing from
+// `archive` and counted in `unmatched`.
 std::vector<bool> SelectMembers(const std::vector<Member>& members,
-                                const std::vector<std::string>& patterns, std::vector<bool>& used);
+                                const std::vector<std::string>& patterns,
+                                const std::string& archive, int& unmatched);
 
 // The same name in the archive's form (backslash separators) and with ASCII
 // letters folded, for comparing member names.
