@@ -56,7 +56,6 @@ int PlatformWriteProfileString(const char* section, const char* key, const char*
 // ---------------------------------------------------------------------------
 
 enum : uint32_t {
-    kMessageBoxOk = 0x00,
     kMessageBoxIconError = 0x10,
     kMessageBoxIconWarning = 0x30,
 };
@@ -81,25 +80,21 @@ bool PlatformErrorText(uint32_t code, char* buffer, size_t size);
 
 typedef void* PlatformFile; // null means no file
 
-// Creates `path` for writing, replacing an existing file with an empty one,
-// not shared with other openers. Returns null on failure (last error set).
-PlatformFile PlatformCreateFile(const char* path);
-
 // Creates `path` for writing only when no file of that name exists yet
 // (never opening or replacing an existing one). Returns null on failure.
 PlatformFile PlatformCreateNewFile(const char* path);
 
 // Creates a new, empty, uniquely named file in the folder of `path` (beside
-// it) and opens it for writing; its full name goes to `tempPath`. Returns
-// null on failure, or when the name does not fit in `tempPathSize`.
+// it; the name is short, so that it fits wherever `path` does) and opens it
+// for writing; its full name goes to `tempPath`. Returns null on failure, or
+// when the name does not fit in `tempPathSize`.
 PlatformFile PlatformCreateTempFileBeside(const char* path, char* tempPath, size_t tempPathSize);
 
 // Writes `count` bytes; `*written` receives the number stored. Returns
 // non-zero on success.
 int PlatformWriteFile(PlatformFile file, const void* data, uint32_t count, uint32_t* written);
 
-// Closes a file from PlatformCreateFile, PlatformCreateNewFile or
-// PlatformCreateTempFileBeside.
+// Closes a file from PlatformCreateNewFile or PlatformCreateTempFileBeside.
 // Returns non-zero when everything written reached the file.
 int PlatformCloseFile(PlatformFile file);
 
@@ -107,7 +102,9 @@ int PlatformCloseFile(PlatformFile file);
 int PlatformDeleteFile(const char* path);
 
 // Moves `from` over `to`, replacing `to` if it exists, as one step where the
-// system allows. Returns non-zero on success.
+// system allows. As on Windows, a read-only `to` is not replaced; on POSIX
+// the replacement takes the permissions of the file it replaces. Returns
+// non-zero on success.
 int PlatformReplaceFile(const char* from, const char* to);
 
 // ---------------------------------------------------------------------------

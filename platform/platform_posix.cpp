@@ -79,11 +79,6 @@ bool PlatformErrorText(uint32_t code, char* buffer, size_t size) {
     return true;
 }
 
-PlatformFile PlatformCreateFile(const char* path) {
-    int fd = open(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-    return fd < 0 ? nullptr : FileFromDescriptor(fd);
-}
-
 PlatformFile PlatformCreateNewFile(const char* path) {
     int fd = open(path, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     return fd < 0 ? nullptr : FileFromDescriptor(fd);
@@ -94,7 +89,10 @@ PlatformFile PlatformCreateTempFileBeside(const char* path, char* tempPath, size
     for (int attempt = 0; attempt < 100; ++attempt) {
         unsigned tag = (static_cast<unsigned>(getpid()) * 2654435761u) ^
                        static_cast<unsigned>(std::time(nullptr)) ^ (++counter * 40503u);
-        int length = std::snprintf(tempPath, tempPathSize, "%s.tarnel-%08x.tmp", path, tag);
+        const char* slash = std::strrchr(path, '/');
+        int folderLength = slash ? static_cast<int>(slash - path + 1) : 0;
+        int length =
+            std::snprintf(tempPath, tempPathSize, "%.*s~tn%08x.tmp", folderLength, path, tag);
         if (length < 0 || static_cast<size_t>(length) >= tempPathSize) {
             if (tempPathSize > 0) {
                 tempPath[0] = '\0';
@@ -150,6 +148,13 @@ int PlatformDeleteFile(const char* path) {
 }
 
 int PlatformReplaceFile(const char* from, const char* to) {
+    struct stat existing;
+    if (stat(to, &existing) == 0 && S_ISREG(existing.st_mode)) {
+        if (access(to, W_OK) != 0) {
+            return 0;
+        }
+        chmod(from, existing.st_mode & 07777);
+    }
     return rename(from, to) == 0;
 }
 

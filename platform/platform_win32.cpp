@@ -48,11 +48,6 @@ bool PlatformErrorText(uint32_t code, char* buffer, size_t size) {
     return true;
 }
 
-PlatformFile PlatformCreateFile(const char* path) {
-    HANDLE file = CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-    return file == INVALID_HANDLE_VALUE ? nullptr : file;
-}
-
 PlatformFile PlatformCreateNewFile(const char* path) {
     HANDLE file = CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
     return file == INVALID_HANDLE_VALUE ? nullptr : file;
@@ -63,7 +58,15 @@ PlatformFile PlatformCreateTempFileBeside(const char* path, char* tempPath, size
     for (int attempt = 0; attempt < 100; ++attempt) {
         unsigned tag =
             (GetCurrentProcessId() * 2654435761u) ^ GetTickCount() ^ (++counter * 40503u);
-        int length = std::snprintf(tempPath, tempPathSize, "%s.tarnel-%08x.tmp", path, tag);
+        const char* separator = nullptr;
+        for (const char* p = path; *p; ++p) {
+            if (*p == '\\' || *p == '/') {
+                separator = p;
+            }
+        }
+        int folderLength = separator ? static_cast<int>(separator - path + 1) : 0;
+        int length =
+            std::snprintf(tempPath, tempPathSize, "%.*s~tn%08x.tmp", folderLength, path, tag);
         if (length < 0 || static_cast<size_t>(length) >= tempPathSize) {
             if (tempPathSize > 0) {
                 tempPath[0] = '\0';

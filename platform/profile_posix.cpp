@@ -7,6 +7,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <unistd.h>
@@ -180,6 +181,11 @@ uint32_t PlatformGetProfileString(const char* section, const char* key, const ch
     std::string k;
     std::string value;
     KeyValue(lines[static_cast<size_t>(place.key)], &k, &value);
+    // Like the Windows reader, a value enclosed in a pair of double or single
+    // quotes is given without them (a path with blanks is often quoted).
+    if (value.size() >= 2 && (value[0] == '"' || value[0] == '\'') && value.back() == value[0]) {
+        value = value.substr(1, value.size() - 2);
+    }
     return CopyOut(value, buffer, size);
 }
 
@@ -189,8 +195,14 @@ int PlatformWriteProfileString(const char* section, const char* key, const char*
         errno = EINVAL;
         return 0;
     }
+    // Through a symbolic link, the file it names is the one to change.
+    std::string target = file;
+    if (char* resolved = realpath(file, nullptr)) {
+        target = resolved;
+        std::free(resolved);
+    }
     std::string content;
-    if (!ReadWholeFile(file, &content) && errno != ENOENT) {
+    if (!ReadWholeFile(target.c_str(), &content) && errno != ENOENT) {
         return 0;
     }
     const char* newline = content.find("\r\n") != std::string::npos ? "\r\n" : "\n";
@@ -213,18 +225,21 @@ int PlatformWriteProfileString(const char* section, const char* key, const char*
         out += line;
         out += newline;
     }
-    // Written beside the file and moved over it, so that a failed write never
-    // leaves a half-written settings file.
-    std::string temporary = std::string(file) + ".tarnel-new";
-    FILE* handle = std::fopen(temporary.c_str(), "wb");
+    // Written beside the file and moved over it (keeping its permissions, and
+    // refusing a read-only file as the Windows writer does), so that a failed
+    // write never leaves a half-written settings file.
+    char temporary[4096];
+    PlatformFile handle = PlatformCreateTempFileBeside(target.c_str(), temporary, sizeof temporary);
     if (!handle) {
         return 0;
     }
-    bool ok = std::fwrite(out.data(), 1, out.size(), handle) == out.size();
-    ok = (std::fclose(handle) == 0) && ok;
-    if (!ok || std::rename(temporary.c_str(), file) != 0) {
+    uint32_t written = 0;
+    bool ok = out.size() < UINT32_MAX &&
+              PlatformWriteFile(handle, out.data(), static_cast<uint32_t>(out.size()), &written);
+    ok = PlatformCloseFile(handle) && ok;
+    if (!ok || !PlatformReplaceFile(temporary, target.c_str())) {
         int saved = errno;
-        unlink(temporary.c_str());
+        unlink(temporary);
         errno = saved;
         return 0;
     }

@@ -119,5 +119,3 @@ static_assert(offsetof(EntryHeader, unpackSize) == 528, "host record layout");
 static_assert(offsetof(EntryHeader, fileTime) == 540, "host record layout");
 static_assert(offsetof(HostDefaults, settingsPath) == 12, "host record layout");
 #endif
-static_assert(offsetof(EntryHeader, fileTime) == 540, "host record layout");
-static_assert(offsetof(HostDefaults, settingsPath) == 12, "host record layout");

@@ -4,9 +4,10 @@
 #include "plugin/host_interface.h"
 #include "settings/plugin_settings.h"
 
-// Copies the proposed settings path (cut to 259 characters, never past the
-// host's 260-byte field) and loads the file at once. An empty path forgets
-// the file; the values in memory then stay as they are.
+// Copies the proposed settings path and loads the file at once. An empty
+// path forgets the file; the values in memory then stay as they are. A path
+// that fills the host's 260-byte field without a terminating zero is taken
+// as no path at all: cut, it would name another file.
 extern "C" void TARNEL_STDCALL PackSetDefaultParams(HostDefaults* defaults) {
     if (!defaults) {
         return;
@@ -14,7 +15,7 @@ extern "C" void TARNEL_STDCALL PackSetDefaultParams(HostDefaults* defaults) {
     const char* path = defaults->settingsPath;
     size_t length = strnlen(path, sizeof defaults->settingsPath);
     if (length >= sizeof PluginSettings.SettingsPath) {
-        length = sizeof PluginSettings.SettingsPath - 1;
+        length = 0;
     }
     std::memcpy(PluginSettings.SettingsPath, path, length);
     PluginSettings.SettingsPath[length] = '\0';

@@ -279,6 +279,23 @@ TEST_F(ExtractionTest, ReplacesAnExistingFileOnlyWhenComplete) {
     EXPECT_THAT(FilesIn(dir_.path()), ElementsAre("m"));
 }
 
+// The replacement is written under a short name beside the old file, so a
+// name that only just fits can still be replaced, and it keeps the old
+// file's permissions.
+TEST_F(ExtractionTest, ReplacementFitsWhereverTheNameFitsAndKeepsPermissions) {
+    Fake.AddMember("m", "new content");
+    OpenAtFirstMember();
+    std::string dest = dir_.File(std::string(250, 'n'));
+    WriteFileText(dest, "old content");
+    ASSERT_EQ(chmod(dest.c_str(), 0640), 0);
+    EXPECT_EQ(Extract(dest), kResultOk);
+    EXPECT_EQ(ReadFileText(dest), "new content");
+    struct stat info;
+    ASSERT_EQ(stat(dest.c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 07777, 0640u);
+    EXPECT_THAT(FilesIn(dir_.path()), ElementsAre(std::string(250, 'n')));
+}
+
 TEST_F(ExtractionTest, MemberThatCannotBeOpenedCreatesNothing) {
     Fake.AddMember("m", "data");
     Fake.members.erase("m");

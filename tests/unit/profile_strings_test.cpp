@@ -1,6 +1,8 @@
 // Profile strings on POSIX behave like the Windows profile functions the
 // settings store and the options dialog rely on.
 #include <string>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 
@@ -83,6 +85,39 @@ TEST_F(ProfileStringsTest, AnEmptyValueIsWrittenAsAKeyWithNothingAfterTheSign) {
     ASSERT_TRUE(PlatformWriteProfileString("S", "FileLists", "", ini.c_str()));
     EXPECT_EQ(ReadFileText(ini), "[S]\nFileLists=\n");
     EXPECT_EQ(Get("S", "FileLists"), "");
+}
+
+TEST_F(ProfileStringsTest, APairOfQuotesAroundAValueIsDropped) {
+    WriteFileText(ini, "[S]\nA=\"/a b/l.txt\"\nB='wav'\nC=\"x'\nD=\"\nE=\"\"\n");
+    EXPECT_EQ(Get("S", "A"), "/a b/l.txt");
+    EXPECT_EQ(Get("S", "B"), "wav");
+    EXPECT_EQ(Get("S", "C"), "\"x'");
+    EXPECT_EQ(Get("S", "D"), "\"");
+    EXPECT_EQ(Get("S", "E"), "");
+}
+
+TEST_F(ProfileStringsTest, WritingThroughALinkChangesTheLinkedFileAndKeepsItsPermissions) {
+    std::string real = dir.File("real.ini");
+    WriteFileText(real, "[S]\nK=1\n");
+    ASSERT_EQ(chmod(real.c_str(), 0640), 0);
+    ASSERT_EQ(symlink(real.c_str(), ini.c_str()), 0);
+    ASSERT_TRUE(PlatformWriteProfileString("S", "K", "2", ini.c_str()));
+    struct stat info;
+    ASSERT_EQ(lstat(ini.c_str(), &info), 0);
+    EXPECT_TRUE(S_ISLNK(info.st_mode));
+    ASSERT_EQ(stat(real.c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 07777, 0640u);
+    EXPECT_EQ(ReadFileText(real), "[S]\nK=2\n");
+}
+
+TEST_F(ProfileStringsTest, AReadOnlyFileIsNotWritten) {
+    if (geteuid() == 0) {
+        GTEST_SKIP() << "permissions do not bind the superuser";
+    }
+    WriteFileText(ini, "[S]\nK=1\n");
+    ASSERT_EQ(chmod(ini.c_str(), 0444), 0);
+    EXPECT_FALSE(PlatformWriteProfileString("S", "K", "2", ini.c_str()));
+    EXPECT_EQ(ReadFileText(ini), "[S]\nK=1\n");
 }
 
 TEST_F(ProfileStringsTest, AFailedWriteLeavesTheFileAsItWas) {

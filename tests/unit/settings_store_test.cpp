@@ -104,11 +104,12 @@ TEST_F(SettingsStoreTest, AnEmptyPathForgetsTheFileAndKeepsTheValues) {
     EXPECT_STREQ(PluginSettings.SettingsPath, "");
 }
 
-TEST_F(SettingsStoreTest, AnUnterminatedHostPathIsCutNotOverrun) {
+TEST_F(SettingsStoreTest, AnUnterminatedHostPathIsNoPathNeitherCutNorOverrun) {
+    UseSettingsFile(ini);
     HostDefaults defaults;
     std::memset(&defaults, 'x', sizeof defaults);
     PackSetDefaultParams(&defaults);
-    EXPECT_EQ(std::strlen(PluginSettings.SettingsPath), 259u);
+    EXPECT_STREQ(PluginSettings.SettingsPath, "");
 }
 
 TEST_F(SettingsStoreTest, OnlyTheFirst1999CharactersOfAValueAreSeen) {
