@@ -2,6 +2,7 @@
 // its controls' state (PosixDialog), and a console host with a terminal gets
 // the dialog as a text form that edits that record, then sends the dialog's
 // procedure the same commands the Windows dialog manager would.
+#include "platform/bounded_text.h"
 #include "platform/platform.h"
 
 #include <cstring>
@@ -26,12 +27,6 @@ PosixDialogControl* FindControl(PlatformWindow dialog, int id) {
     return nullptr;
 }
 
-void CopyText(char* to, size_t size, const char* text) {
-    size_t length = strnlen(text, size - 1);
-    std::memcpy(to, text, length);
-    to[length] = '\0';
-}
-
 // One line of input without its line end, cut to the size of `line`; the
 // rest of a longer line is read and dropped. False at the end of input.
 bool ReadLine(FILE* in, char* line, size_t size) {
@@ -54,22 +49,13 @@ bool ReadLine(FILE* in, char* line, size_t size) {
     return any && !(c == EOF && length == 0);
 }
 
-char LowerAscii(char c) {
-    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
 // True when `answer` is a non-empty beginning of `word`, case aside.
 bool Abbreviates(const char* answer, const char* word) {
     size_t length = std::strlen(answer);
     if (length == 0 || length > std::strlen(word)) {
         return false;
     }
-    for (size_t i = 0; i < length; ++i) {
-        if (LowerAscii(answer[i]) != LowerAscii(word[i])) {
-            return false;
-        }
-    }
-    return true;
+    return EqualNoCase(answer, word, length);
 }
 
 // The radio buttons that follow the group item at `first`: [first + 1, end).
@@ -134,7 +120,7 @@ bool AskText(const char* label, PosixDialogControl* control, FILE* in, FILE* out
         return false;
     }
     if (answer[0]) {
-        CopyText(control->text, sizeof control->text, answer);
+        CopyBounded(control->text, sizeof control->text, answer);
     }
     return true;
 }
@@ -242,7 +228,7 @@ int PlatformSetDialogItemText(PlatformWindow dialog, int id, const char* text) {
     if (!control || !text) {
         return 0;
     }
-    CopyText(control->text, sizeof control->text, text);
+    CopyBounded(control->text, sizeof control->text, text);
     return 1;
 }
 
@@ -251,7 +237,7 @@ uint32_t PlatformGetDialogItemText(PlatformWindow dialog, int id, char* buffer, 
         return 0;
     }
     PosixDialogControl* control = FindControl(dialog, id);
-    CopyText(buffer, static_cast<size_t>(size), control ? control->text : "");
+    CopyBounded(buffer, static_cast<size_t>(size), control ? control->text : "");
     return static_cast<uint32_t>(std::strlen(buffer));
 }
 

@@ -1,6 +1,7 @@
 // The POSIX backend: message boxes, errors, files and modules with the
 // Windows semantics the plug-in relies on. Profile strings live in
 // profile_posix.cpp.
+#include "platform/bounded_text.h"
 #include "platform/platform.h"
 
 #include <cerrno>
@@ -27,18 +28,6 @@ PlatformFile FileFromDescriptor(int fd) {
 
 int DescriptorOf(PlatformFile file) {
     return static_cast<int>(reinterpret_cast<intptr_t>(file) - 1);
-}
-
-// Copies `text` into `buffer` of `size` bytes, cut and terminated. Returns
-// the length copied.
-uint32_t CopyBounded(const char* text, char* buffer, uint32_t size) {
-    if (size == 0) {
-        return 0;
-    }
-    size_t length = strnlen(text, size - 1);
-    std::memcpy(buffer, text, length);
-    buffer[length] = '\0';
-    return static_cast<uint32_t>(length);
 }
 
 } // namespace
@@ -75,7 +64,7 @@ bool PlatformErrorText(uint32_t code, char* buffer, size_t size) {
     if (code == 0 || !message || std::strncmp(message, "Unknown error", 13) == 0) {
         return false;
     }
-    CopyBounded(message, buffer, static_cast<uint32_t>(size < UINT32_MAX ? size : UINT32_MAX));
+    CopyBounded(buffer, size, message);
     return true;
 }
 
@@ -224,7 +213,7 @@ uint32_t PlatformGetModuleFileName(PlatformModule module, char* buffer, uint32_t
         path = resolved;
         std::free(resolved);
     }
-    uint32_t copied = CopyBounded(path.c_str(), buffer, size);
+    uint32_t copied = static_cast<uint32_t>(CopyBounded(buffer, size, path.c_str()));
     return path.size() >= size ? size : copied;
 }
 

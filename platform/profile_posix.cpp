@@ -3,6 +3,7 @@
 // names and values are ignored, LF and CRLF files are both understood, and a
 // write changes one line while keeping every other line, comment and their
 // order.
+#include "platform/bounded_text.h"
 #include "platform/platform.h"
 
 #include <cerrno>
@@ -65,25 +66,8 @@ std::string Trim(const std::string& text) {
     return text.substr(begin, end - begin);
 }
 
-bool EqualNoCase(const std::string& a, const char* b) {
-    size_t length = std::strlen(b);
-    if (a.size() != length) {
-        return false;
-    }
-    for (size_t i = 0; i < length; ++i) {
-        char x = a[i];
-        char y = b[i];
-        if (x >= 'A' && x <= 'Z') {
-            x = static_cast<char>(x - 'A' + 'a');
-        }
-        if (y >= 'A' && y <= 'Z') {
-            y = static_cast<char>(y - 'A' + 'a');
-        }
-        if (x != y) {
-            return false;
-        }
-    }
-    return true;
+bool SameNameNoCase(const std::string& a, const char* b) {
+    return a.size() == std::strlen(b) && EqualNoCase(a.data(), b, a.size());
 }
 
 // When `line` is a section header, its name goes to `name`.
@@ -132,7 +116,7 @@ KeyPlace FindKey(const std::vector<std::string>& lines, const char* section, con
             if (inSection) {
                 break; // only the first section of that name counts
             }
-            if (EqualNoCase(name, section)) {
+            if (SameNameNoCase(name, section)) {
                 inSection = true;
                 place.section = static_cast<long>(i);
                 place.sectionEnd = static_cast<long>(i);
@@ -147,7 +131,7 @@ KeyPlace FindKey(const std::vector<std::string>& lines, const char* section, con
         }
         std::string k;
         std::string v;
-        if (place.key < 0 && KeyValue(lines[i], &k, &v) && EqualNoCase(k, key)) {
+        if (place.key < 0 && KeyValue(lines[i], &k, &v) && SameNameNoCase(k, key)) {
             place.key = static_cast<long>(i);
         }
     }

@@ -7,6 +7,7 @@
 // destination keeps its content, since its replacement is written beside it
 // and moved over it only once every byte is written.
 #include "plugin/extraction.h"
+#include "platform/bounded_text.h"
 
 #include <cstdlib>
 #include <cstring>
@@ -126,9 +127,7 @@ extern "C" int TARNEL_STDCALL ProcessFile(void* handle, int operation, char*, ch
     // The library wrote the record; its name is used only up to 259
     // characters even if it came unterminated.
     char memberName[sizeof(ListEntry::name)];
-    size_t length = strnlen(entry->name, sizeof memberName - 1);
-    std::memcpy(memberName, entry->name, length);
-    memberName[length] = '\0';
+    CopyBounded(memberName, sizeof memberName, entry->name);
     const OpenedArchive* opened = static_cast<const OpenedArchive*>(handle);
     MpqHandle member = nullptr;
     if (!ArchiveLibrary.SFileOpenFileEx(opened->archive, memberName, 0, &member)) {

@@ -6,17 +6,19 @@
 #include <cstddef>
 #include <cstring>
 
+#include "platform/bounded_text.h"
 #include "platform/platform.h"
 
 // Copies `name` into `out` (of `size` bytes, size > 0), cut to size - 1
 // characters and terminated, turning every backslash into the host's
 // separator.
 inline void CopyMemberNameForHost(char* out, size_t size, const char* name) {
-    size_t length = strnlen(name, size - 1);
+    size_t length = CopyBounded(out, size, name);
     for (size_t i = 0; i < length; ++i) {
-        out[i] = (name[i] == '\\') ? kHostSeparator : name[i];
+        if (out[i] == '\\') {
+            out[i] = kHostSeparator;
+        }
     }
-    out[length] = '\0';
 }
 
 // Appends the host's name `name` to the member name being built in `out`

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "archive_library/archive_library.h"
+#include "platform/bounded_text.h"
 #include "platform/platform.h"
 #include "plugin/host_interface.h"
 #include "plugin/host_names.h"
@@ -23,17 +24,16 @@ void BaseNameWithoutExtension(const char* path, char* out) {
             name = p + 1;
         }
     }
-    size_t length = strnlen(name, kSettingsTextSize - 1);
-    std::memcpy(out, name, length);
-    out[length] = '\0';
+    CopyBounded(out, kSettingsTextSize, name);
     char* dot = std::strrchr(out, '.');
     if (dot) {
         *dot = '\0';
     }
 }
 
-bool EqualNoCase(const char* a, const char* b) {
-    return std::strlen(a) == std::strlen(b) && EndsWithNoCase(a, b);
+bool SameNameNoCase(const char* a, const char* b) {
+    size_t length = std::strlen(a);
+    return length == std::strlen(b) && EqualNoCase(a, b, length);
 }
 
 void ShowError(const char* text) {
@@ -78,7 +78,7 @@ const char* MatchingExternalList(const char* archivePath) {
     for (int32_t i = 0; i < PluginSettings.FileLists.count; ++i) {
         char listBase[kSettingsTextSize];
         BaseNameWithoutExtension(PluginSettings.FileLists.entries[i], listBase);
-        if (EqualNoCase(listBase, archiveBase)) {
+        if (SameNameNoCase(listBase, archiveBase)) {
             return PluginSettings.FileLists.entries[i];
         }
     }

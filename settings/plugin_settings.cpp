@@ -1,4 +1,5 @@
 #include "settings/plugin_settings.h"
+#include "platform/bounded_text.h"
 
 #include <cstring>
 
@@ -24,10 +25,6 @@ void ReadList(const char* key, const char* def, SuffixList* list) {
     PlatformGetProfileString(SETTINGS_SECTION, key, def, value, sizeof value,
                              PluginSettings.SettingsPath);
     list->count = SplitList(list, value);
-}
-
-char LowerAscii(char c) {
-    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
 }
 
 } // namespace
@@ -120,13 +117,7 @@ bool EndsWithNoCase(const char* name, const char* suffix) {
     if (suffixLength > nameLength) {
         return false;
     }
-    const char* tail = name + (nameLength - suffixLength);
-    for (size_t i = 0; i < suffixLength; ++i) {
-        if (LowerAscii(tail[i]) != LowerAscii(suffix[i])) {
-            return false;
-        }
-    }
-    return true;
+    return EqualNoCase(name + (nameLength - suffixLength), suffix, suffixLength);
 }
 
 bool EndsWithAnyNoCase(const char* name, const SuffixList* list) {
