@@ -85,12 +85,15 @@ int TerminalColumns();
 // A clock in seconds that only goes forward.
 double MonotonicSeconds();
 
-// From now on Ctrl+C (SIGINT, or the console's break event) does not end the
-// process; it only makes InterruptRequested() true, so that the running
-// operation can stop at its next progress report and end cleanly.
+// From now on a request to stop does not end the process: Ctrl+C, and on
+// Linux SIGINT, SIGTERM, SIGHUP and SIGQUIT (those not ignored when the
+// command started), on Windows Ctrl+C, Ctrl+Break and closing the console.
+// It only makes InterruptRequested() true, so that the running operation can
+// stop at its next progress report and end cleanly. A second request ends
+// the process at once, as usual.
 void CatchInterrupts();
 
-// True once Ctrl+C has been pressed after CatchInterrupts().
+// True once a stop was requested after CatchInterrupts().
 bool InterruptRequested();
 
 } // namespace host

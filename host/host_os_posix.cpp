@@ -147,8 +147,24 @@ namespace {
 
 volatile sig_atomic_t interrupted = 0;
 
-void OnInterrupt(int) {
+// The signals that ask the command to stop: Ctrl+C, Ctrl+\, a plain kill
+// and the terminal going away. Each ends the operation the same clean way.
+const int kStopSignals[] = {SIGINT, SIGQUIT, SIGTERM, SIGHUP};
+constexpr size_t kStopSignalCount = sizeof kStopSignals / sizeof kStopSignals[0];
+
+// Which of them OnStopSignal handles (not those the command was started
+// with ignored).
+volatile sig_atomic_t caught[kStopSignalCount];
+
+void OnStopSignal(int) {
     interrupted = 1;
+    // The next stop signal ends the process at once, so that an operation
+    // stuck inside the library can still be ended.
+    for (size_t i = 0; i < kStopSignalCount; ++i) {
+        if (caught[i]) {
+            signal(kStopSignals[i], SIG_DFL);
+        }
+    }
     const char text[] = "\ntarnel: stopping...\n";
     ssize_t ignored = write(STDERR_FILENO, text, sizeof text - 1);
     (void)ignored;
@@ -159,10 +175,24 @@ void OnInterrupt(int) {
 void CatchInterrupts() {
     struct sigaction action;
     std::memset(&action, 0, sizeof action);
-    action.sa_handler = OnInterrupt;
+    action.sa_handler = OnStopSignal;
+    // The others wait while the handler runs, and then find the default in
+    // place: two signals at once end the process like two in a row.
     sigemptyset(&action.sa_mask);
+    for (int number : kStopSignals) {
+        sigaddset(&action.sa_mask, number);
+    }
     action.sa_flags = SA_RESTART;
-    sigaction(SIGINT, &action, nullptr);
+    for (size_t i = 0; i < kStopSignalCount; ++i) {
+        // A signal the command was started with ignored (nohup, a background
+        // job) stays ignored.
+        struct sigaction previous;
+        if (sigaction(kStopSignals[i], nullptr, &previous) == 0 && previous.sa_handler == SIG_IGN) {
+            continue;
+        }
+        caught[i] = 1;
+        sigaction(kStopSignals[i], &action, nullptr);
+    }
 }
 
 bool InterruptRequested() {

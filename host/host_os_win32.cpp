@@ -209,15 +209,26 @@ namespace {
 
 volatile LONG interrupted = 0;
 
+// Runs on a thread of its own for each console event.
 BOOL WINAPI OnConsoleEvent(DWORD event) {
-    if (event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT) {
-        InterlockedExchange(&interrupted, 1);
-        DWORD written = 0;
-        const char text[] = "\ntarnel: stopping...\n";
-        WriteFile(GetStdHandle(STD_ERROR_HANDLE), text, sizeof text - 1, &written, nullptr);
-        return TRUE;
+    if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT && event != CTRL_CLOSE_EVENT) {
+        return FALSE;
     }
-    return FALSE;
+    // After the first, the default handling ends the process at once, so
+    // that an operation stuck inside the library can still be ended.
+    if (InterlockedExchange(&interrupted, 1) != 0) {
+        return FALSE;
+    }
+    DWORD written = 0;
+    const char text[] = "\ntarnel: stopping...\n";
+    WriteFile(GetStdHandle(STD_ERROR_HANDLE), text, sizeof text - 1, &written, nullptr);
+    if (event == CTRL_CLOSE_EVENT) {
+        // The system ends the process as soon as this returns (or after a
+        // few seconds): wait here so that the operation can stop cleanly and
+        // the command exit first, which ends this thread too.
+        Sleep(30000);
+    }
+    return TRUE;
 }
 
 } // namespace

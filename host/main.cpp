@@ -45,10 +45,10 @@ int main(int argc, char** argv) {
         Report(error);
         return kExitUsage;
     }
-    // Ctrl+C now stops the running operation at its next progress report,
-    // so that it ends cleanly instead of leaving a half-written file. A
-    // listing writes nothing, and the options dialog must stay easy to
-    // leave, so both keep the usual Ctrl+C.
+    // Ctrl+C (and a kill, or a closed terminal) now stops the running
+    // operation at its next progress report, so that it ends cleanly instead
+    // of leaving a half-written file. A listing writes nothing, and the
+    // options dialog must stay easy to leave, so both keep the usual Ctrl+C.
     if (line.command != Command::List && line.command != Command::Config) {
         CatchInterrupts();
     }

@@ -1,5 +1,6 @@
-// Ctrl+C (SIGINT) in the middle of a large extraction or a move into an
-// archive: the command stops at its next progress report and exits cleanly.
+// Ctrl+C (SIGINT), or a request to terminate, in the middle of a large
+// extraction or a move into an archive: the command stops at its next
+// progress report and exits cleanly.
 // An extraction leaves no partial file, and a file that was there before
 // keeps its content; a move leaves every file either in the archive or on
 // disk.
@@ -23,14 +24,11 @@ bool HoldsOtherFile(const std::string& folder, const std::vector<std::string>& n
     return false;
 }
 
-} // namespace
+// An archive of stored members, so that extraction is disk-bound and long
+// enough to be caught in the middle.
+const size_t kMemberSize = 48u << 20;
 
-TEST(Interrupt, CtrlCInALargeExtractionLeavesNoPartialFile) {
-    Scratch scratch;
-    std::string archive = scratch / "big.mpq";
-    // Stored members, so that extraction is disk-bound and long enough to
-    // be caught in the middle.
-    const size_t kMemberSize = 48u << 20;
+std::vector<std::string> MakeLargeArchive(const std::string& archive) {
     std::vector<ArchiveMember> members;
     std::vector<std::string> names;
     for (char c = 'a'; c <= 'f'; ++c) {
@@ -39,23 +37,44 @@ TEST(Interrupt, CtrlCInALargeExtractionLeavesNoPartialFile) {
         names.push_back(name);
     }
     MakeArchive(archive, members);
+    return names;
+}
+
+// Starts extracting `archive` into `out` and waits until a member is being
+// written. Returns the process, or 0 when the extraction never started.
+pid_t StartExtractionAndWait(const Scratch& scratch, const std::string& archive,
+                             const std::string& out) {
+    pid_t pid = StartTarnel(scratch, {"extract", archive, "-C", out});
+    if (pid <= 0) {
+        return 0;
+    }
+    std::vector<std::string> known = {"part-f.bin"};
+    for (int i = 0; i < 20000; ++i) {
+        if (HoldsOtherFile(out, known)) {
+            return pid;
+        }
+        std::this_thread::sleep_for(std::chrono::microseconds(250));
+    }
+    kill(pid, SIGKILL);
+    FinishTarnel(scratch, pid);
+    return 0;
+}
+
+// Extracts a large archive, sends `signal` in the middle and checks that
+// the command stopped cleanly: no partial file, and the old copy of a
+// member untouched.
+void CheckExtractionStopsCleanlyOn(int signal) {
+    SCOPED_TRACE("signal " + std::to_string(signal));
+    Scratch scratch;
+    std::string archive = scratch / "big.mpq";
+    std::vector<std::string> names = MakeLargeArchive(archive);
     std::string out = scratch / "out";
     // An old copy of the last member, which a stop must not damage.
     WriteFile(out + "/part-f.bin", "old content");
 
-    pid_t pid = StartTarnel(scratch, {"extract", archive, "-C", out});
-    ASSERT_GT(pid, 0);
-    // Wait until a member is being written (its temporary file exists).
-    std::vector<std::string> known = {"part-f.bin"};
-    bool caught = false;
-    for (int i = 0; i < 20000 && !caught; ++i) {
-        caught = HoldsOtherFile(out, known);
-        if (!caught) {
-            std::this_thread::sleep_for(std::chrono::microseconds(250));
-        }
-    }
-    ASSERT_TRUE(caught) << "the extraction never started";
-    kill(pid, SIGINT);
+    pid_t pid = StartExtractionAndWait(scratch, archive, out);
+    ASSERT_GT(pid, 0) << "the extraction never started";
+    kill(pid, signal);
     RunResult result = FinishTarnel(scratch, pid);
 
     EXPECT_FALSE(result.signaled);
@@ -75,6 +94,36 @@ TEST(Interrupt, CtrlCInALargeExtractionLeavesNoPartialFile) {
         EXPECT_EQ(content.find_first_not_of(file[5]), std::string::npos) << file;
     }
     EXPECT_EQ(ReadFile(out + "/part-f.bin"), "old content");
+}
+
+} // namespace
+
+TEST(Interrupt, CtrlCInALargeExtractionLeavesNoPartialFile) {
+    CheckExtractionStopsCleanlyOn(SIGINT);
+}
+
+TEST(Interrupt, TerminationAndHangupStopAnExtractionAsCleanlyAsCtrlC) {
+    CheckExtractionStopsCleanlyOn(SIGTERM);
+    CheckExtractionStopsCleanlyOn(SIGHUP);
+}
+
+TEST(Interrupt, ASecondSignalEndsTheCommandAtOnce) {
+    // Held stopped, the command cannot act on the first signal before the
+    // second arrives, as when it is stuck inside the library.
+    Scratch scratch;
+    std::string archive = scratch / "big.mpq";
+    MakeLargeArchive(archive);
+    pid_t pid = StartExtractionAndWait(scratch, archive, scratch / "out");
+    ASSERT_GT(pid, 0) << "the extraction never started";
+    kill(pid, SIGSTOP);
+    int status = 0;
+    ASSERT_EQ(waitpid(pid, &status, WUNTRACED), pid);
+    ASSERT_TRUE(WIFSTOPPED(status));
+    kill(pid, SIGINT);
+    kill(pid, SIGTERM);
+    kill(pid, SIGCONT);
+    RunResult result = FinishTarnel(scratch, pid);
+    EXPECT_TRUE(result.signaled) << "exit status " << result.status << "\n" << result.err;
 }
 
 TEST(Interrupt, CtrlCInAMoveKeepsEveryFileInTheArchiveOrOnDisk) {
