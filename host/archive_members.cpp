@@ -5,13 +5,15 @@
 #include "host/commands.h"
 #include "host/host_os.h"
 #include "host/progress.h"
+#include "host/terminal_text.h"
 #include "host/wildcard.h"
 
 namespace host {
 
 void Report(const std::string& text) {
     ClearProgressBar();
-    std::fprintf(stderr, "tarnel: %s\n", text.c_str());
+    // Messages name members and files, which may hold control characters.
+    std::fprintf(stderr, "tarnel: %s\n", Printable(text).c_str());
     std::fflush(stderr);
 }
 

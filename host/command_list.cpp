@@ -5,6 +5,7 @@
 
 #include "host/commands.h"
 #include "host/json_text.h"
+#include "host/terminal_text.h"
 
 namespace host {
 
@@ -22,7 +23,8 @@ int RunList(Plugin& plugin, const CommandLine& line) {
         std::printf("%s]\n", members.empty() ? "" : "\n");
     } else {
         for (const Member& member : members) {
-            std::printf("%12u %12u  %s\n", member.size, member.packed, member.name.c_str());
+            std::printf("%12u %12u  %s\n", member.size, member.packed,
+                        Printable(member.name).c_str());
         }
     }
     return std::fflush(stdout) == 0 ? kExitOk : kExitSomeFailed;

@@ -9,6 +9,7 @@
 #include "host/host_os.h"
 #include "host/plugin_host.h"
 #include "host/progress.h"
+#include "host/terminal_text.h"
 
 #ifndef TARNEL_VERSION
 #define TARNEL_VERSION "unknown"
@@ -20,7 +21,7 @@ int main(int argc, char** argv) {
     CommandLine line;
     std::string error;
     if (!ParseCommandLine(args, line, error)) {
-        std::fprintf(stderr, "tarnel: %s\n%s", error.c_str(),
+        std::fprintf(stderr, "tarnel: %s\n%s", Printable(error).c_str(),
                      "Try 'tarnel --help' for more information.\n");
         return kExitUsage;
     }

@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "host/host_os.h"
+#include "host/terminal_text.h"
 
 namespace host {
 
@@ -93,6 +94,7 @@ int TARNEL_STDCALL OnProgress(char* name, int size) {
             // Extraction reports the archive's own names, with backslashes.
             std::replace(state.name.begin(), state.name.end(), '\\', '/');
 #endif
+            state.name = Printable(state.name);
             Draw(now);
         }
     }

@@ -1,12 +1,14 @@
-// The texts tarnel writes for people and scripts: the progress line and the
-// JSON form of member names.
+// The texts tarnel writes for people and scripts: the progress line, the
+// JSON form of member names and names made safe for a terminal.
 #include <gtest/gtest.h>
 
 #include "host/json_text.h"
 #include "host/progress.h"
+#include "host/terminal_text.h"
 
 using host::FormatProgressLine;
 using host::JsonString;
+using host::Printable;
 
 TEST(ProgressLine, ShowsShareBytesRateAndName) {
     std::string line =
@@ -40,4 +42,26 @@ TEST(JsonText, KeepsUtf8AndTurnsOtherBytesIntoCharacters) {
     EXPECT_EQ(JsonString("caf\xe9"), "\"caf\\u00e9\"");
     EXPECT_EQ(JsonString("\xc3"), "\"\\u00c3\"");
     EXPECT_EQ(JsonString("\xe0\x80\xaf"), "\"\\u00e0\\u0080\\u00af\"");
+}
+
+TEST(TerminalText, ControlCharactersAreShownAsHex) {
+    // A colour change, a window title, a forged line, a backspace and DEL.
+    EXPECT_EQ(Printable("\x1b[31mred.txt"), "\\x1B[31mred.txt");
+    EXPECT_EQ(Printable("\x1b]0;owned\x07"), "\\x1B]0;owned\\x07");
+    EXPECT_EQ(Printable("a\nb\rc\bd\x7f"), "a\\x0Ab\\x0Dc\\x08d\\x7F");
+    EXPECT_EQ(Printable(std::string("nul\0x", 5)), "nul\\x00x");
+}
+
+TEST(TerminalText, OrdinaryTextAndUtf8AreKept) {
+    EXPECT_EQ(Printable("maps\\a b~.txt"), "maps\\a b~.txt");
+    EXPECT_EQ(Printable("caf\xc3\xa9 \xe2\x82\xac"), "caf\xc3\xa9 \xe2\x82\xac");
+    // A lone byte of a code page other than UTF-8.
+    EXPECT_EQ(Printable("caf\xe9"), "caf\xe9");
+#if !defined(_WIN32)
+    // U+009B, the one-character form of ESC [ that some terminals obey.
+    EXPECT_EQ(Printable("a\xc2\x9b"
+                        "31mb"),
+              "a\\xC2\\x9B31mb");
+    EXPECT_EQ(Printable("\xc2\xa0"), "\xc2\xa0"); // no-break space
+#endif
 }

@@ -1,0 +1,119 @@
+// A stand-in plug-in for tests of how tarnel copes with what a plug-in
+// reports: its members, and where its listing fails, come from the
+// environment variable TARNEL_SCRIPTED_MEMBERS, entries separated by '|':
+//   NAME=SIZE   a member (NAME may hold any byte but '|', '=' and NUL)
+//   !CODE       ReadHeader returns CODE here instead of a member
+// Extracting a member writes SIZE bytes of 'x' to the destination; testing
+// and skipping succeed. The archive file itself is never read.
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "plugin/host_interface.h"
+
+namespace {
+
+struct Entry {
+    std::string name;
+    uint32_t size = 0;
+    int code = kResultOk; // what ReadHeader returns for this entry
+};
+
+std::vector<Entry> entries;
+size_t next = 0;
+int archiveHandle = 0; // its address is the one archive handle
+
+void ReadScript() {
+    entries.clear();
+    const char* script = std::getenv("TARNEL_SCRIPTED_MEMBERS");
+    std::string text = script ? script : "";
+    size_t start = 0;
+    while (start < text.size()) {
+        size_t end = text.find('|', start);
+        std::string item = text.substr(start, end == std::string::npos ? end : end - start);
+        Entry entry;
+        if (!item.empty() && item[0] == '!') {
+            entry.code = std::atoi(item.c_str() + 1);
+        } else {
+            size_t equals = item.rfind('=');
+            entry.name = item.substr(0, equals);
+            entry.size =
+                equals == std::string::npos
+                    ? 0
+                    : static_cast<uint32_t>(std::strtoul(item.c_str() + equals + 1, nullptr, 10));
+        }
+        entries.push_back(entry);
+        if (end == std::string::npos) {
+            break;
+        }
+        start = end + 1;
+    }
+}
+
+} // namespace
+
+extern "C" {
+
+TARNEL_EXPORT void* TARNEL_STDCALL OpenArchive(OpenRequest*) {
+    ReadScript();
+    next = 0;
+    return &archiveHandle;
+}
+
+TARNEL_EXPORT int TARNEL_STDCALL ReadHeader(void*, EntryHeader* header) {
+    if (next >= entries.size()) {
+        return kResultEndArchive;
+    }
+    const Entry& entry = entries[next++];
+    if (entry.code != kResultOk) {
+        return entry.code;
+    }
+    std::snprintf(header->fileName, sizeof header->fileName, "%s", entry.name.c_str());
+    header->packSize = entry.size;
+    header->unpackSize = entry.size;
+    return kResultOk;
+}
+
+TARNEL_EXPORT int TARNEL_STDCALL ProcessFile(void*, int operation, char* destPath, char* destName) {
+    if (operation != kOpExtract) {
+        return kResultOk;
+    }
+    std::string path = destPath ? std::string(destPath) + destName : std::string(destName);
+    FILE* file = std::fopen(path.c_str(), "wb");
+    if (!file) {
+        return kResultECreate;
+    }
+    std::string content(next > 0 ? entries[next - 1].size : 0, 'x');
+    bool ok = std::fwrite(content.data(), 1, content.size(), file) == content.size();
+    return std::fclose(file) == 0 && ok ? kResultOk : kResultEWrite;
+}
+
+TARNEL_EXPORT int TARNEL_STDCALL CloseArchive(void*) {
+    return kResultOk;
+}
+
+TARNEL_EXPORT int TARNEL_STDCALL GetPackerCaps(void) {
+    return kCapsMultiple;
+}
+
+TARNEL_EXPORT void TARNEL_STDCALL SetProcessDataProc(void*, ProgressCallback) {}
+
+TARNEL_EXPORT void TARNEL_STDCALL SetChangeVolProc(void*, ChangeVolumeCallback) {}
+
+TARNEL_EXPORT int TARNEL_STDCALL PackFiles(char*, char*, char*, char*, int) {
+    return kResultNotSupported;
+}
+
+TARNEL_EXPORT int TARNEL_STDCALL DeleteFiles(char*, char*) {
+    return kResultNotSupported;
+}
+
+TARNEL_EXPORT void TARNEL_STDCALL PackSetDefaultParams(HostDefaults*) {}
+
+TARNEL_EXPORT int TARNEL_STDCALL ConfigurePacker(void*, void*) {
+    return 0;
+}
+
+} // extern "C"
