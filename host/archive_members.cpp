@@ -54,14 +54,15 @@ void* OpenArchiveIn(Plugin& plugin, const std::string& archive, int mode) {
 
 } // namespace
 
-bool ReadMembers(Plugin& plugin, const std::string& archive, std::vector<Member>& members) {
+int ReadMembers(Plugin& plugin, const std::string& archive, std::vector<Member>& members) {
     void* handle = OpenArchiveIn(plugin, archive, kOpenList);
     if (!handle) {
-        return false;
+        return kExitUsage;
     }
     EntryHeader header;
     std::memset(&header, 0, sizeof header);
-    while (plugin.ReadHeader(handle, &header) == kResultOk) {
+    int result;
+    while ((result = plugin.ReadHeader(handle, &header)) == kResultOk) {
         Member member;
         member.name = NameInHeader(header);
         member.size = header.unpackSize;
@@ -69,7 +70,16 @@ bool ReadMembers(Plugin& plugin, const std::string& archive, std::vector<Member>
         members.push_back(member);
     }
     plugin.CloseArchive(handle);
-    return true;
+    if (result != kResultEndArchive) {
+        ReportListingFailure(archive, result, members.size());
+        return kExitSomeFailed;
+    }
+    return kExitOk;
+}
+
+void ReportListingFailure(const std::string& archive, int result, size_t listed) {
+    Report(archive + ": the listing failed after " + std::to_string(listed) +
+           (listed == 1 ? " member: " : " members: ") + ResultInWords(result));
 }
 
 void* OpenForReading(Plugin& plugin, const std::string& archive) {

@@ -235,7 +235,7 @@ int RunAdd(Plugin& plugin, const CommandLine& line) {
     }
 
     std::vector<Member> members;
-    if (!ReadMembers(plugin, line.archive, members)) {
+    if (ReadMembers(plugin, line.archive, members) != kExitOk) {
         return kExitSomeFailed;
     }
     std::map<std::string, uint32_t> present; // member sizes by name

@@ -9,8 +9,11 @@ namespace host {
 
 int RunDelete(Plugin& plugin, const CommandLine& line) {
     std::vector<Member> members;
-    if (!ReadMembers(plugin, line.archive, members)) {
-        return kExitUsage;
+    // Nothing is deleted on a listing that failed part-way: a pattern
+    // could not be matched against every member.
+    int status = ReadMembers(plugin, line.archive, members);
+    if (status != kExitOk) {
+        return status;
     }
     int failures = 0;
     std::vector<bool> chosen = SelectMembers(members, line.operands, line.archive, failures);
@@ -33,7 +36,7 @@ int RunDelete(Plugin& plugin, const CommandLine& line) {
         return kExitUsage;
     }
     std::vector<Member> after;
-    if (!ReadMembers(plugin, line.archive, after)) {
+    if (ReadMembers(plugin, line.archive, after) != kExitOk) {
         return kExitSomeFailed;
     }
     for (const Member& member : after) {

@@ -52,10 +52,13 @@ bool PrepareDestination(const std::string& name, const std::string& folder,
 
 int RunExtract(Plugin& plugin, const CommandLine& line) {
     std::vector<Member> members;
-    if (!ReadMembers(plugin, line.archive, members)) {
-        return kExitUsage;
+    // When the listing fails part-way (reported there), the members before
+    // the failure are still extracted; the loop below then stops at it.
+    int listing = ReadMembers(plugin, line.archive, members);
+    if (listing == kExitUsage) {
+        return listing;
     }
-    int failures = 0;
+    int failures = listing == kExitOk ? 0 : 1;
     std::vector<bool> chosen = SelectMembers(members, line.operands, line.archive, failures);
     uint64_t total = 0;
     std::set<std::string> chosenNames;
@@ -88,7 +91,10 @@ int RunExtract(Plugin& plugin, const CommandLine& line) {
     EntryHeader header;
     std::memset(&header, 0, sizeof header);
     bool stopped = false;
-    while (plugin.ReadHeader(handle, &header) == kResultOk) {
+    size_t read = 0;
+    int result;
+    while ((result = plugin.ReadHeader(handle, &header)) == kResultOk) {
+        ++read;
         std::string name = NameInHeader(header);
         bool wanted = chosenNames.count(name) != 0;
         if (InterruptRequested() || ProgressStopped()) {
@@ -107,15 +113,19 @@ int RunExtract(Plugin& plugin, const CommandLine& line) {
         }
         std::vector<char> target(destination.begin(), destination.end());
         target.push_back('\0');
-        int result = plugin.ProcessFile(handle, kOpExtract, nullptr, target.data());
+        int extracted = plugin.ProcessFile(handle, kOpExtract, nullptr, target.data());
         if (ProgressStopped()) {
             stopped = true;
             break;
         }
-        if (result != kResultOk) {
-            Report(name + ": " + ResultInWords(result));
+        if (extracted != kResultOk) {
+            Report(name + ": " + ResultInWords(extracted));
             ++failures;
         }
+    }
+    if (!stopped && result != kResultEndArchive && listing == kExitOk) {
+        ReportListingFailure(line.archive, result, read);
+        ++failures;
     }
     plugin.CloseArchive(handle);
     EndProgress();
@@ -128,8 +138,11 @@ int RunExtract(Plugin& plugin, const CommandLine& line) {
 
 int RunTest(Plugin& plugin, const CommandLine& line) {
     std::vector<Member> members;
-    if (!ReadMembers(plugin, line.archive, members)) {
-        return kExitUsage;
+    // As for extraction: a listing that fails part-way is reported there,
+    // and the members before the failure are still tested.
+    int listing = ReadMembers(plugin, line.archive, members);
+    if (listing == kExitUsage) {
+        return listing;
     }
     uint64_t total = 0;
     for (const Member& member : members) {
@@ -145,26 +158,36 @@ int RunTest(Plugin& plugin, const CommandLine& line) {
     int tested = 0;
     int failures = 0;
     bool stopped = false;
-    while (plugin.ReadHeader(handle, &header) == kResultOk) {
+    int result;
+    while ((result = plugin.ReadHeader(handle, &header)) == kResultOk) {
         if (InterruptRequested()) {
             stopped = true;
             break;
         }
-        int result = plugin.ProcessFile(handle, kOpTest, nullptr, nullptr);
+        int checked = plugin.ProcessFile(handle, kOpTest, nullptr, nullptr);
         if (ProgressStopped()) {
             stopped = true;
             break;
         }
         ++tested;
-        if (result != kResultOk) {
-            Report(NameInHeader(header) + ": " + ResultInWords(result));
+        if (checked != kResultOk) {
+            Report(NameInHeader(header) + ": " + ResultInWords(checked));
             ++failures;
         }
+    }
+    bool unreadable = !stopped && (result != kResultEndArchive || listing != kExitOk);
+    if (!stopped && result != kResultEndArchive && listing == kExitOk) {
+        ReportListingFailure(line.archive, result, static_cast<size_t>(tested));
     }
     plugin.CloseArchive(handle);
     EndProgress();
     if (stopped) {
         Report("stopped by the user after " + std::to_string(tested) + " members");
+        return kExitSomeFailed;
+    }
+    if (unreadable) {
+        std::printf("%d members tested, %d failed; the archive could not be listed to its end\n",
+                    tested, failures);
         return kExitSomeFailed;
     }
     if (failures) {

@@ -11,8 +11,10 @@ namespace host {
 
 int RunList(Plugin& plugin, const CommandLine& line) {
     std::vector<Member> members;
-    if (!ReadMembers(plugin, line.archive, members)) {
-        return kExitUsage;
+    // A listing that fails part-way still shows the members before it.
+    int status = ReadMembers(plugin, line.archive, members);
+    if (status == kExitUsage) {
+        return status;
     }
     if (line.json) {
         std::printf("[");
@@ -27,7 +29,7 @@ int RunList(Plugin& plugin, const CommandLine& line) {
                         Printable(member.name).c_str());
         }
     }
-    return std::fflush(stdout) == 0 ? kExitOk : kExitSomeFailed;
+    return std::fflush(stdout) == 0 ? status : kExitSomeFailed;
 }
 
 } // namespace host

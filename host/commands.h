@@ -33,9 +33,15 @@ void Report(const std::string& text);
 // Checks that `path` fits the plug-in's path limit; reports it when not.
 bool FitsPluginPath(const std::string& path, const char* what);
 
-// Lists `archive` (open mode 0) into `members`. Returns false after
-// reporting why when the archive cannot be opened.
-bool ReadMembers(Plugin& plugin, const std::string& archive, std::vector<Member>& members);
+// Lists `archive` (open mode 0) into `members`. Returns kExitOk when every
+// member was listed; kExitUsage after reporting why when the archive cannot
+// be opened; kExitSomeFailed after reporting why when the listing failed
+// part-way, with the members listed before that in `members`.
+int ReadMembers(Plugin& plugin, const std::string& archive, std::vector<Member>& members);
+
+// Reports a ReadHeader result other than a member or the end of the
+// archive, `listed` members into `archive`.
+void ReportListingFailure(const std::string& archive, int result, size_t listed);
 
 // Opens `archive` for reading member data (open mode 1). Returns null after
 // reporting why when it cannot be opened.

@@ -1,6 +1,7 @@
 // What tarnel makes of what a plug-in reports, with a scripted stand-in
 // plug-in: member names holding control characters never reach the
-// terminal as they are.
+// terminal as they are, and a listing that fails part-way is a failure said
+// in words, not the end of the archive.
 #include "tarnel_runner.h"
 
 namespace {
@@ -42,4 +43,47 @@ TEST_F(PluginReports, ControlCharactersInNamesReachNoTerminal) {
     // Scripts get them escaped the JSON way.
     RunResult json = RunScripted(scratch, script, {"list", "--json", archive});
     EXPECT_NE(json.out.find("\"line\\u000aforged.txt\""), std::string::npos) << json.out;
+}
+
+TEST_F(PluginReports, AListingThatFailsPartWayIsAFailureNotTheEnd) {
+    const std::string script = "a.txt=5|b.txt=3|!12|c.txt=1";
+    const std::string failure = "a.mpq: the listing failed after 2 members: reading or writing "
+                                "member data failed";
+    auto Count = [](const std::string& text, const std::string& part) {
+        size_t count = 0;
+        for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) {
+            ++count;
+        }
+        return count;
+    };
+
+    RunResult list = RunScripted(scratch, script, {"list", archive});
+    EXPECT_EQ(list.status, 1);
+    EXPECT_EQ(list.out, "           5            5  a.txt\n"
+                        "           3            3  b.txt\n");
+    EXPECT_EQ(Count(list.err, failure), 1u) << list.err;
+
+    // The members before the failure are extracted; it is reported once.
+    RunResult extract = RunScripted(scratch, script, {"extract", archive, "-C", scratch / "out"});
+    EXPECT_EQ(extract.status, 1);
+    EXPECT_EQ(Count(extract.err, failure), 1u) << extract.err;
+    EXPECT_EQ(FilesBelow(scratch / "out"), (std::vector<std::string>{"a.txt", "b.txt"}));
+    EXPECT_EQ(ReadFile(scratch / "out/a.txt"), "xxxxx");
+
+    RunResult test = RunScripted(scratch, script, {"test", archive});
+    EXPECT_EQ(test.status, 1);
+    EXPECT_EQ(Count(test.err, failure), 1u) << test.err;
+    EXPECT_EQ(test.out.find("all OK"), std::string::npos) << test.out;
+
+    // Nothing is deleted on a partial listing (this plug-in would refuse).
+    RunResult remove = RunScripted(scratch, script, {"delete", archive, "a.txt"});
+    EXPECT_EQ(remove.status, 1);
+    EXPECT_EQ(Count(remove.err, failure), 1u) << remove.err;
+    EXPECT_EQ(remove.err.find("not supported"), std::string::npos) << remove.err;
+
+    // A code the host does not know is still a failure, said as a number.
+    RunResult unknown = RunScripted(scratch, "a.txt=1|!99", {"list", archive});
+    EXPECT_EQ(unknown.status, 1);
+    EXPECT_NE(unknown.err.find("after 1 member: unknown result code 99"), std::string::npos)
+        << unknown.err;
 }
