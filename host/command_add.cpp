@@ -30,11 +30,24 @@ class AddList {
         : sourceFolder_(sourceFolder), into_(into), archiveIdentity_(archiveIdentity) {}
 
     // Adds the file or folder `relative` (already checked; empty for the
-    // source folder itself); returns false when something was reported.
-    bool AddPath(const std::string& relative) {
+    // source folder itself); returns false when something failed. Links are
+    // followed for the user's own operands only: a link found inside a
+    // folder that points to a folder is not entered (a link to "/" would
+    // walk the whole file system), and one that points to a file adds that
+    // file's content under the link's name, since a member cannot be a link.
+    bool AddPath(const std::string& relative, bool operand) {
         std::string full = sourceFolder_ + relative;
         uint64_t size = 0;
-        switch (StatPath(full, &size)) {
+        PathKind kind = StatPath(full, &size);
+        if (!operand && (kind == PathKind::Folder || kind == PathKind::Missing) && IsLink(full)) {
+            if (kind == PathKind::Folder) {
+                Report(full + ": a link to a folder; not followed");
+                return true;
+            }
+            Report(full + ": a link to nothing; skipped");
+            return false;
+        }
+        switch (kind) {
         case PathKind::File:
             return AddFile(relative, full, size);
         case PathKind::Folder:
@@ -79,7 +92,7 @@ class AddList {
     bool AddFolder(const std::string& relative, const std::string& full) {
         std::string identity = PathIdentity(full);
         if (!identity.empty() && !folders_.insert(identity).second) {
-            return true; // entered already (a link back up the tree)
+            return true; // entered already (also named through a link, or mounted within itself)
         }
         std::vector<std::string> names;
         if (!ListFolder(full, names)) {
@@ -98,7 +111,7 @@ class AddList {
                 ok = false;
                 continue;
             }
-            ok &= AddPath(checked.relative);
+            ok &= AddPath(checked.relative, false);
         }
         return ok;
     }
@@ -190,7 +203,7 @@ int RunAdd(Plugin& plugin, const CommandLine& line) {
             continue;
         }
         if (NamesTheFolderItself(path)) {
-            failures += list.AddPath("") ? 0 : 1;
+            failures += list.AddPath("", true) ? 0 : 1;
             continue;
         }
         CheckedPath checked = CheckMemberPath(path, kPathSeparator);
@@ -199,7 +212,7 @@ int RunAdd(Plugin& plugin, const CommandLine& line) {
             ++failures;
             continue;
         }
-        if (!list.AddPath(checked.relative)) {
+        if (!list.AddPath(checked.relative, true)) {
             ++failures;
         }
     }

@@ -46,6 +46,10 @@ enum class PathKind { Missing, File, Folder, Other };
 // What `path` names, symbolic links followed. `size` receives a file's size.
 PathKind StatPath(const std::string& path, uint64_t* size = nullptr);
 
+// True when `path` itself is a symbolic link (on Windows also a junction),
+// whatever it points to.
+bool IsLink(const std::string& path);
+
 // An identity of the file or folder `path` (device and file number), so that
 // a walk can notice a folder it has already entered or the archive itself.
 // Empty when it cannot be found.

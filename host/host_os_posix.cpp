@@ -62,6 +62,11 @@ PathKind StatPath(const std::string& path, uint64_t* size) {
     return PathKind::Other;
 }
 
+bool IsLink(const std::string& path) {
+    struct stat info;
+    return lstat(path.c_str(), &info) == 0 && S_ISLNK(info.st_mode);
+}
+
 std::string PathIdentity(const std::string& path) {
     struct stat info;
     if (stat(path.c_str(), &info) != 0) {

@@ -85,6 +85,20 @@ PathKind StatPath(const std::string& path, uint64_t* size) {
     return PathKind::File;
 }
 
+bool IsLink(const std::string& path) {
+    // Other reparse points (cloud placeholders, deduplicated files) are
+    // ordinary files and folders to the user.
+    WIN32_FIND_DATAA data;
+    HANDLE search = FindFirstFileA(path.c_str(), &data);
+    if (search == INVALID_HANDLE_VALUE) {
+        return false;
+    }
+    FindClose(search);
+    return (data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) &&
+           (data.dwReserved0 == IO_REPARSE_TAG_SYMLINK ||
+            data.dwReserved0 == IO_REPARSE_TAG_MOUNT_POINT);
+}
+
 std::string PathIdentity(const std::string& path) {
     HANDLE item =
         CreateFileA(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,

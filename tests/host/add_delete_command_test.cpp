@@ -1,5 +1,7 @@
 // tarnel add and tarnel delete on real archives, checked by listing and
 // extracting the result.
+#include <unistd.h>
+
 #include "tarnel_runner.h"
 
 namespace {
@@ -125,4 +127,39 @@ TEST_F(AddDeleteCommand, DeletingAMemberThatIsNotThereFails) {
     EXPECT_EQ(Members(), std::vector<std::string>{});
     EXPECT_EQ(RunTarnel(scratch, {"delete", scratch / "none.mpq", "x"}).status, 2);
     EXPECT_FALSE(Exists(scratch / "none.mpq"));
+}
+
+TEST_F(AddDeleteCommand, LinksAreFollowedOnlyWhereTheUserNamedThem) {
+    // Inside the walk: links to folders (one outside, one back up the tree)
+    // are not entered; a link to a file adds that file's content.
+    WriteFile(scratch / "elsewhere/private.txt", "not below src");
+    ASSERT_EQ(symlink((scratch / "elsewhere").c_str(), (scratch / "src/maps/away").c_str()), 0);
+    ASSERT_EQ(symlink("..", (scratch / "src/maps/up").c_str()), 0);
+    ASSERT_EQ(symlink("../readme.txt", (scratch / "src/maps/readme-link").c_str()), 0);
+    // An operand that is a link to a folder is the user's choice: entered.
+    WriteFile(scratch / "shared/shared.txt", "shared");
+    ASSERT_EQ(symlink("../shared", (scratch / "src/shared-link").c_str()), 0);
+    RunResult result =
+        RunTarnel(scratch, {"add", archive, "-C", scratch / "src", "maps", "shared-link"});
+    ASSERT_EQ(result.status, 0) << result.err;
+    EXPECT_NE(result.err.find("src/maps/away: a link to a folder; not followed"), std::string::npos)
+        << result.err;
+    EXPECT_NE(result.err.find("src/maps/up: a link to a folder; not followed"), std::string::npos)
+        << result.err;
+    EXPECT_EQ(Members(), (std::vector<std::string>{"maps/deep/second.txt", "maps/first.txt",
+                                                   "maps/readme-link", "shared-link/shared.txt"}));
+    EXPECT_EQ(Member("maps/readme-link"), "read me");
+}
+
+TEST_F(AddDeleteCommand, ALinkToNothingFailsAndAMovedLinkKeepsItsTarget) {
+    ASSERT_EQ(symlink("nowhere", (scratch / "src/maps/dangling").c_str()), 0);
+    ASSERT_EQ(symlink("../readme.txt", (scratch / "src/maps/readme-link").c_str()), 0);
+    RunResult result =
+        RunTarnel(scratch, {"add", archive, "--move", "-C", scratch / "src", "maps"});
+    EXPECT_EQ(result.status, 1);
+    EXPECT_NE(result.err.find("src/maps/dangling: a link to nothing; skipped"), std::string::npos)
+        << result.err;
+    EXPECT_EQ(Member("maps/readme-link"), "read me");
+    // Moving the link moves the link, not the file it points to.
+    EXPECT_EQ(ReadFile(scratch / "src/readme.txt"), "read me");
 }
