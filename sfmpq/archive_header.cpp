@@ -1,7 +1,6 @@
 #include "sfmpq/archive_header.h"
 
 #include <cerrno>
-#include <cstdint>
 #include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -16,60 +15,93 @@ uint32_t Le32(const unsigned char* p) {
     return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
 }
 
+uint16_t Le16(const unsigned char* p) {
+    return uint16_t(p[0] | p[1] << 8);
+}
+
 bool TableFits(uint32_t entries, uint64_t available) {
     return entries <= kMaxUncheckedTableEntries || uint64_t(entries) * 16 <= available;
 }
 
+constexpr size_t kHeaderSize = 32;    // the format-1 header
+constexpr uint64_t kHeaderStep = 512; // the engine looks at every such boundary
+constexpr size_t kWindow = 1u << 20;  // the file is read in pieces this large
+
+// Whether the format-1 header at `h` (`available` bytes from its start to the
+// end of the file) is one the engine can be given.
+bool Believable(const unsigned char* h, uint64_t available) {
+    return Le16(h + 14) <= kMaxSectorShift && TableFits(Le32(h + 24), available) &&
+           TableFits(Le32(h + 28), available);
+}
+
 } // namespace
 
-int CheckArchiveHeader(const char* path) {
-    int fd = open(path, O_RDONLY | O_CLOEXEC);
+int CheckArchiveHeader(const char* path, ArchiveHeaderInfo* info) {
+    ArchiveHeaderInfo local;
+    if (!info) {
+        info = &local;
+    }
+    *info = ArchiveHeaderInfo();
+    int fd = open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) {
         return errno;
     }
-    struct stat info;
-    if (fstat(fd, &info) != 0) {
+    struct stat status;
+    if (fstat(fd, &status) != 0) {
         int error = errno;
         close(fd);
         return error;
     }
-    const uint64_t fileSize = static_cast<uint64_t>(info.st_size);
-    // Like the engine, look for the header at every 512-byte boundary; a
-    // user-data header ("MPQ\x1B") points at the archive header.
-    std::vector<unsigned char> chunk(1 << 20);
+    const uint64_t fileSize = static_cast<uint64_t>(status.st_size);
+    // Opened as format 1, the engine ignores user-data headers and takes the
+    // first signature with a header size of at least 32 bytes; a shorter
+    // one is a decoy it passes over, so the search goes on behind it.
+    std::vector<unsigned char> window(kWindow);
     int result = 0;
-    bool found = false;
-    for (uint64_t base = 0; base < fileSize && !found; base += chunk.size()) {
-        ssize_t got = pread(fd, chunk.data(), chunk.size(), static_cast<off_t>(base));
+    bool done = false;
+    for (uint64_t base = 0; base < fileSize && !done; base += kWindow) {
+        ssize_t got = pread(fd, window.data(), kWindow, static_cast<off_t>(base));
         if (got <= 0) {
+            result = got < 0 ? errno : 0;
             break;
         }
-        for (size_t at = 0; at + 32 <= static_cast<size_t>(got); at += 512) {
-            const unsigned char* h = chunk.data() + at;
-            uint64_t offset = base + at;
-            if (std::memcmp(h, "MPQ\x1B", 4) == 0) {
-                unsigned char header[32];
-                uint64_t target = offset + Le32(h + 8);
-                if (target <= offset || pread(fd, header, 32, static_cast<off_t>(target)) != 32 ||
-                    std::memcmp(header, "MPQ\x1A", 4) != 0) {
-                    continue;
-                }
-                h = header;
-                offset = target;
-                found = true;
-                uint64_t available = fileSize - offset;
-                if (!TableFits(Le32(h + 24), available) || !TableFits(Le32(h + 28), available)) {
-                    result = ENOEXEC;
-                }
-                break;
+        for (size_t at = 0; at < static_cast<size_t>(got) && !done; at += kHeaderStep) {
+            const unsigned char* h = window.data() + at;
+            const uint64_t offset = base + at;
+            const uint64_t available = fileSize - offset;
+            // At the file's end fewer than 8 bytes may be left: the missing
+            // ones count as zeros.
+            unsigned char head[8] = {};
+            size_t have = static_cast<size_t>(got) - at;
+            if (have < sizeof head) {
+                std::memcpy(head, h, have);
+                h = head;
             }
-            if (std::memcmp(h, "MPQ\x1A", 4) == 0) {
-                found = true;
-                uint64_t available = fileSize - offset;
-                if (!TableFits(Le32(h + 24), available) || !TableFits(Le32(h + 28), available)) {
-                    result = ENOEXEC;
-                }
-                break;
+            if (std::memcmp(h, "MPK\x1A", 4) == 0) {
+                done = true;
+                result = ENOEXEC; // only MPQ archives are served
+                continue;
+            }
+            if (std::memcmp(h, "MPQ\x1B", 4) == 0) {
+                info->userDataBefore = true;
+                continue;
+            }
+            if (std::memcmp(h, "MPQ\x1A", 4) != 0 || Le32(h + 4) < kHeaderSize) {
+                continue;
+            }
+            done = true;
+            info->found = true;
+            info->offset = offset;
+            unsigned char header[kHeaderSize];
+            if (available < kHeaderSize ||
+                pread(fd, header, kHeaderSize, static_cast<off_t>(offset)) !=
+                    static_cast<ssize_t>(kHeaderSize)) {
+                result = ENOEXEC; // a header cut short
+                continue;
+            }
+            info->formatCode = Le16(header + 12);
+            if (!Believable(header, available)) {
+                result = ENOEXEC;
             }
         }
     }

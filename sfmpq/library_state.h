@@ -16,6 +16,11 @@ namespace sfmpq {
 
 struct Member;
 
+// How the engine opens archives for reading: as format 1 (archive_header.h),
+// read-only, and without its own name list and attributes.
+constexpr DWORD kEngineReadFlags =
+    MPQ_OPEN_FORCE_MPQ_V1 | MPQ_OPEN_READ_ONLY | MPQ_OPEN_NO_LISTFILE | MPQ_OPEN_NO_ATTRIBUTES;
+
 // What an update handle adds to an archive handle: the temporary copy the
 // engine works on, and what is needed to put it in the original's place.
 struct UpdateSession {

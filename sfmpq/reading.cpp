@@ -65,11 +65,11 @@ int OpenArchive(const char* path, MpqHandle* archive) {
         errno = error;
         return 0;
     }
-    // Read-only, and without the engine's own name list and attributes: the
-    // caller hands the names over when it lists, and nothing else is needed.
+    // Read-only, as format 1 (archive_header.h), and without the engine's own
+    // name list and attributes: the caller hands the names over when it
+    // lists, and nothing else is needed.
     HANDLE handle = nullptr;
-    if (!storm->OpenArchive(
-            path, 0, MPQ_OPEN_READ_ONLY | MPQ_OPEN_NO_LISTFILE | MPQ_OPEN_NO_ATTRIBUTES, &handle)) {
+    if (!storm->OpenArchive(path, 0, kEngineReadFlags, &handle)) {
         errno = StormErrno();
         return 0;
     }

@@ -2,6 +2,7 @@
 // deleting and moving members, and committing the copy at the close.
 #include "sfmpq/operations.h"
 
+#include "sfmpq/archive_header.h"
 #include "sfmpq/library_state.h"
 #include "sfmpq/member_names.h"
 
@@ -28,12 +29,23 @@ void AbandonUpdate(Archive* archive) {
     delete archive;
 }
 
+// Archives are read as format 1 (archive_header.h), but the engine writes
+// only archives it opened as they are. It reads the checked format-1 header
+// then too, unless a user-data header sends it elsewhere. A newer archive
+// written back as format 1 would lose what only its newer tables hold.
+// Returns 0, ENOEXEC when there is no header, or ENOTSUP.
+int CheckUpdatableHeader(const ArchiveHeaderInfo& header) {
+    if (!header.found) {
+        return ENOEXEC;
+    }
+    return header.formatCode == 0 && !header.userDataBefore ? 0 : ENOTSUP;
+}
+
 // Returns 0 when `path` holds an archive the engine can open, else the
 // engine's reason as an errno value.
 int CheckIsArchive(const StormApi* storm, const char* path) {
     HANDLE probe = nullptr;
-    if (!storm->OpenArchive(
-            path, 0, MPQ_OPEN_READ_ONLY | MPQ_OPEN_NO_LISTFILE | MPQ_OPEN_NO_ATTRIBUTES, &probe)) {
+    if (!storm->OpenArchive(path, 0, kEngineReadFlags, &probe)) {
         return StormErrno();
     }
     storm->CloseArchive(probe);
@@ -152,7 +164,15 @@ MpqHandle OpenForUpdate(const char* path, uint32_t flags, uint32_t maxFiles) {
         return nullptr;
     }
     if (exists) {
-        if (int error = CheckReadableFile(path)) {
+        ArchiveHeaderInfo header;
+        int error = CheckRegularFile(path);
+        if (error == 0) {
+            error = CheckArchiveHeader(path, &header);
+        }
+        if (error == 0) {
+            error = CheckUpdatableHeader(header);
+        }
+        if (error != 0) {
             errno = error;
             return nullptr;
         }
@@ -170,6 +190,18 @@ MpqHandle OpenForUpdate(const char* path, uint32_t flags, uint32_t maxFiles) {
     HANDLE handle = nullptr;
     bool opened;
     if (exists) {
+        // The copy is checked again: it is what the engine is given.
+        ArchiveHeaderInfo header;
+        int error = CheckArchiveHeader(session->file.temp.c_str(), &header);
+        if (error == 0) {
+            error = CheckUpdatableHeader(header);
+        }
+        if (error != 0) {
+            AbandonAtomicUpdate(&session->file);
+            delete session;
+            errno = error;
+            return nullptr;
+        }
         opened = storm->OpenArchive(session->file.temp.c_str(), 0, 0, &handle);
     } else {
         SFILE_CREATE_MPQ create;

@@ -2,6 +2,7 @@
 // cleanly or delivers what can be read; it never crashes or hangs.
 #include "sfmpq_test_support.h"
 
+#include <cerrno>
 #include <cstring>
 
 namespace {
@@ -140,3 +141,113 @@ TEST(DamagedArchive, AbsurdTableSizesAreNotBelieved) {
 }
 
 } // namespace
+
+namespace {
+
+void Put16(std::string* file, size_t at, uint16_t value) {
+    std::memcpy(&(*file)[at], &value, 2);
+}
+void Put32(std::string* file, size_t at, uint32_t value) {
+    std::memcpy(&(*file)[at], &value, 4);
+}
+void Put64(std::string* file, size_t at, uint64_t value) {
+    std::memcpy(&(*file)[at], &value, 8);
+}
+
+// Whether an update of `path` is refused with `error`, leaving the file as it was.
+bool UpdateRefused(const std::string& path, int error) {
+    std::string before = ReadFile(path);
+    errno = 0;
+    MpqHandle h = Lib().MpqOpenArchiveForUpdate(path.c_str(), 0x04, 16);
+    int got = errno;
+    if (h) {
+        Lib().MpqCloseUpdatedArchive(h, 0);
+    }
+    return !h && got == error && ReadFile(path) == before;
+}
+
+} // namespace
+
+TEST(DamagedArchive, AbsurdSectorSizesAreRefused) {
+    Folder folder;
+    std::string good = Sample(folder);
+    std::string path = folder / "sectors.mpq";
+    // 512 << 23 wraps to 0, which the engine would divide by.
+    for (uint16_t shift : {16, 22, 23, 31, 0xFFFF}) {
+        std::string bad = good;
+        Put16(&bad, 14, shift);
+        WriteFile(path, bad);
+        EXPECT_EQ(ReadEverything(path), -1) << shift;
+        EXPECT_TRUE(UpdateRefused(path, ENOEXEC)) << shift;
+    }
+}
+
+TEST(DamagedArchive, MpkArchivesAreRefused) {
+    Folder folder;
+    std::string good = Sample(folder);
+    std::string path = folder / "a.mpk";
+    for (uint32_t headerSize : {0u, 0x20u, 0x2Cu}) {
+        std::string mpk = good;
+        std::memcpy(&mpk[0], "MPK\x1A", 4);
+        Put32(&mpk, 4, headerSize);
+        WriteFile(path, mpk);
+        errno = 0;
+        EXPECT_EQ(ReadEverything(path), -1);
+        EXPECT_EQ(errno, ENOEXEC);
+        // Met before a real header, it is refused too.
+        WriteFile(path, mpk.substr(0, 512) + good);
+        EXPECT_EQ(ReadEverything(path), -1);
+    }
+}
+
+TEST(DamagedArchive, ADecoyHeaderDoesNotHideTheTablesBehindIt) {
+    Folder folder;
+    std::string good = Sample(folder);
+    EXPECT_EQ(ReadEverything(folder / "good.mpq"), 6);
+    std::string path = folder / "decoy.mpq";
+    std::string decoy(512, '\0');
+    std::memcpy(&decoy[0], "MPQ\x1A", 4);
+    for (uint32_t decoySize : {0u, 0x10u, 0x1Fu}) { // too short: the engine passes over it
+        Put32(&decoy, 4, decoySize);
+        WriteFile(path, decoy + good);
+        EXPECT_EQ(ReadEverything(path), 6) << "the real header behind it is read";
+        std::string huge = decoy + good;
+        Put32(&huge, 512 + 24, 0x00400000); // 4M hash-table entries that are not there
+        WriteFile(path, huge);
+        EXPECT_EQ(ReadEverything(path), -1) << decoySize;
+        huge = decoy + good;
+        Put16(&huge, 512 + 14, 23);
+        WriteFile(path, huge);
+        EXPECT_EQ(ReadEverything(path), -1) << decoySize;
+    }
+}
+
+TEST(DamagedArchive, NewerFormatsAreReadByTheirClassicTablesAndNotUpdated) {
+    Folder folder;
+    std::string path = folder / "v4.mpq";
+    WriteWithStorm(path, {{"text", Content(20000, 1, true)}, {"noise", Content(9000, 2, false)}},
+                   true, 64, 3);
+    std::string good = ReadFile(path);
+    ASSERT_GE(good.size(), 0xD0u);
+    EXPECT_EQ(ReadEverything(path), 3);
+    EXPECT_EQ(ExtractFrom(path, "text"), Content(20000, 1, true));
+    // Written back as format 1, it would lose its newer tables.
+    EXPECT_TRUE(UpdateRefused(path, ENOTSUP));
+
+    // The engine asserts on, or overruns its buffers with, inconsistent
+    // fields of the newer headers; read as format 1 they are never used.
+    const size_t fields64[] = {0x20, 0x2C, 0x34, 0x3C, 0x44, 0x4C, 0x54, 0x5C, 0x64};
+    const uint64_t values[] = {0, 0x100, 0x10000000, 0x7FFFFFF0, good.size(), ~uint64_t(0)};
+    for (uint16_t format : {1, 2, 3}) {
+        for (size_t field : fields64) {
+            for (uint64_t value : values) {
+                std::string bad = good;
+                Put16(&bad, 12, format);
+                Put64(&bad, field, value);
+                WriteFile(path, bad);
+                ReadEverything(path);
+                EXPECT_TRUE(UpdateRefused(path, ENOTSUP)) << format << " " << field;
+            }
+        }
+    }
+}
