@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstring>
 #include <map>
+#include <unordered_map>
 #include <utility>
 
 namespace sfmpq {
@@ -51,20 +52,84 @@ void NameSlots(const StormApi* storm, Archive* archive, const std::string& name,
     }
 }
 
-// The extension of the member in block `block`, from its first bytes.
-const char* ExtensionOfBlock(const StormApi* storm, Archive* archive, DWORD block) {
-    char engineName[32];
-    std::snprintf(engineName, sizeof engineName, "File%08u.xxx", block);
-    HANDLE member = nullptr;
-    if (!storm->OpenFileEx(archive->storm, engineName, SFILE_OPEN_FROM_MPQ, &member)) {
-        return "xxx";
+// Extensions guessed from the first bytes of members. A guess opens the
+// member and unpacks its first unit (the whole member when it is stored as
+// one unit), so a hostile archive could make a listing unpack gigabytes: a
+// guess is made once per block, only where that unit is small, and only
+// until a listing has spent its budget; every other member gets "xxx".
+class ExtensionGuesser {
+  public:
+    // The most a member's first unit may hold, unpacked, for a guess.
+    static constexpr uint64_t kMaxUnit = 64 * 1024;
+    // The most bytes all guesses of one listing may unpack or load.
+    static constexpr uint64_t kBudget = 64u << 20;
+
+    ExtensionGuesser(const StormApi* storm, Archive* archive) : storm_(storm), archive_(archive) {
+        DWORD size = 0;
+        if (storm->GetFileInfo(archive->storm, SFileMpqSectorSize, &size, sizeof size, nullptr)) {
+            sectorSize_ = size;
+        }
     }
-    unsigned char head[16] = {};
-    DWORD got = 0;
-    storm->ReadFile(member, head, sizeof head, &got, nullptr);
-    storm->CloseFile(member);
-    return GuessExtension(head, got);
-}
+
+    const char* Of(DWORD blockIndex) {
+        auto known = guessed_.find(blockIndex);
+        if (known != guessed_.end()) {
+            return known->second;
+        }
+        const char* extension = "xxx";
+        uint64_t cost = CostOf(archive_->blocks[blockIndex]);
+        if (cost <= budget_) {
+            budget_ -= cost;
+            extension = Read(blockIndex);
+        }
+        guessed_.emplace(blockIndex, extension);
+        return extension;
+    }
+
+  private:
+    // What reading the first bytes of the member costs, or more than any
+    // budget when its first unit is too large to be unpacked for a guess.
+    uint64_t CostOf(const TMPQBlock& block) const {
+        const uint64_t tooMuch = kBudget + 1;
+        const uint64_t full = block.dwFSize;
+        if (block.dwFlags & MPQ_FILE_SINGLE_UNIT) {
+            return full <= kMaxUnit && block.dwCSize <= kMaxUnit ? full + block.dwCSize : tooMuch;
+        }
+        if (sectorSize_ == 0) {
+            return tooMuch;
+        }
+        uint64_t unit = full < sectorSize_ ? full : sectorSize_;
+        if (unit > kMaxUnit) {
+            return tooMuch;
+        }
+        // A compressed member's table of sector offsets is loaded whole.
+        uint64_t table = 0;
+        if (block.dwFlags & MPQ_FILE_COMPRESS_MASK) {
+            table = (full / sectorSize_ + 2) * 4 * 2;
+        }
+        return unit + table;
+    }
+
+    const char* Read(DWORD blockIndex) {
+        char engineName[32];
+        std::snprintf(engineName, sizeof engineName, "File%08u.xxx", blockIndex);
+        HANDLE member = nullptr;
+        if (!storm_->OpenFileEx(archive_->storm, engineName, SFILE_OPEN_FROM_MPQ, &member)) {
+            return "xxx";
+        }
+        unsigned char head[16] = {};
+        DWORD got = 0;
+        storm_->ReadFile(member, head, sizeof head, &got, nullptr);
+        storm_->CloseFile(member);
+        return GuessExtension(head, got);
+    }
+
+    const StormApi* storm_;
+    Archive* archive_;
+    uint64_t sectorSize_ = 0;
+    uint64_t budget_ = kBudget;
+    std::unordered_map<DWORD, const char*> guessed_;
+};
 
 void CopyName(const std::string& name, ListEntry* entry) {
     size_t length = name.size() < kMaxMemberName ? name.size() : kMaxMemberName;
@@ -111,6 +176,7 @@ int ListMembers(MpqHandle handle, const char* list, ListEntry* entries, uint32_t
     // Members with the same hashes and locale (damaged archives only): all
     // but the first get their slot in their generated name.
     std::map<std::pair<uint64_t, uint32_t>, uint32_t> firstSlot;
+    ExtensionGuesser extensions(storm, archive);
     for (uint32_t i = 0; i < count; ++i) {
         ListEntry& entry = entries[i];
         std::memset(&entry, 0, sizeof entry);
@@ -139,8 +205,7 @@ int ListMembers(MpqHandle handle, const char* list, ListEntry* entries, uint32_t
             generated.hasSlot = true;
             generated.slot = i;
         }
-        CopyName(FormatGeneratedName(generated, ExtensionOfBlock(storm, archive, blockIndex)),
-                 &entry);
+        CopyName(FormatGeneratedName(generated, extensions.Of(blockIndex)), &entry);
     }
     return 1;
 }

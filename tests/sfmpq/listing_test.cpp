@@ -156,4 +156,90 @@ TEST(Listing, OneNameInTwoLocalesIsListedTwiceAndOpenedByTheCurrentLocale) {
     }
 }
 
+// The archive format's table cipher, to point hash slots of a written
+// archive somewhere else.
+class TableCipher {
+  public:
+    TableCipher() {
+        uint32_t seed = 0x00100001;
+        for (uint32_t i = 0; i < 256; ++i) {
+            for (uint32_t j = i; j < 0x500; j += 0x100) {
+                seed = (seed * 125 + 3) % 0x2AAAAB;
+                uint32_t high = (seed & 0xFFFF) << 16;
+                seed = (seed * 125 + 3) % 0x2AAAAB;
+                table_[j] = high | (seed & 0xFFFF);
+            }
+        }
+    }
+    void Decrypt(uint32_t* words, size_t count, uint32_t key) const {
+        Run(words, count, key, false);
+    }
+    void Encrypt(uint32_t* words, size_t count, uint32_t key) const {
+        Run(words, count, key, true);
+    }
+
+  private:
+    void Run(uint32_t* words, size_t count, uint32_t key, bool encrypt) const {
+        uint32_t seed = 0xEEEEEEEE;
+        for (size_t i = 0; i < count; ++i) {
+            seed += table_[0x400 + (key & 0xFF)];
+            uint32_t plain = encrypt ? words[i] : words[i] ^ (key + seed);
+            words[i] ^= key + seed;
+            key = ((~key << 0x15) + 0x11111111) | (key >> 0x0B);
+            seed = plain + seed + (seed << 5) + 3;
+        }
+    }
+    uint32_t table_[0x500];
+};
+
+TEST(Listing, ExtensionsAreGuessedOnlyFromSmallFirstUnits) {
+    Folder folder;
+    std::string archive = folder / "a.mpq";
+    std::string riff = std::string("RIFF\x24\0\0\0WAVEfmt ", 16);
+    // Block 0: one unit of 4 MiB; block 1: 1 MiB in small sectors; block 2: small.
+    WriteWithStorm(archive,
+                   {{"whole", riff + std::string(4 << 20, '\0'), 0, 0x1000200, 0x02},
+                    {"sectors", riff + std::string(1 << 20, '\0')},
+                    {"small", riff + Content(100, 3, false)}},
+                   false, 256);
+    // Every free hash slot is pointed at the single-unit block: listing
+    // must not unpack it once per slot.
+    std::string file = ReadFile(archive);
+    uint32_t hashPos = 0;
+    uint32_t slots = 0;
+    std::memcpy(&hashPos, &file[16], 4);
+    std::memcpy(&slots, &file[24], 4);
+    ASSERT_EQ(slots, 256u);
+    ASSERT_LE(hashPos + slots * 16, file.size());
+    std::vector<uint32_t> hashes(slots * 4);
+    std::memcpy(hashes.data(), &file[hashPos], slots * 16);
+    const uint32_t kHashTableKey = 0xC3AF3770;
+    TableCipher cipher;
+    cipher.Decrypt(hashes.data(), hashes.size(), kHashTableKey);
+    for (uint32_t i = 0; i < slots; ++i) {
+        if (hashes[i * 4 + 3] == 0xFFFFFFFF) {
+            hashes[i * 4] = 0x1000 + i;
+            hashes[i * 4 + 1] = 0x2000 + i;
+            hashes[i * 4 + 2] = 0;
+            hashes[i * 4 + 3] = 0;
+        }
+    }
+    cipher.Encrypt(hashes.data(), hashes.size(), kHashTableKey);
+    std::memcpy(&file[hashPos], hashes.data(), slots * 16);
+    WriteFile(archive, file);
+
+    auto entries = List(archive, "", kListFromFiles);
+    ASSERT_EQ(entries.size(), 256u);
+    std::map<uint32_t, std::vector<std::string>> extensions; // by full size
+    for (const ListEntry& e : entries) {
+        std::string name = e.name;
+        extensions[e.fullSize].push_back(name.substr(name.size() - 4));
+    }
+    ASSERT_EQ(extensions.size(), 3u);
+    EXPECT_EQ(extensions[16 + (4 << 20)], std::vector<std::string>(254, ".xxx"))
+        << "too large to unpack for a guess";
+    EXPECT_EQ(extensions[16 + (1 << 20)], std::vector<std::string>{".wav"}) << "first sector";
+    EXPECT_EQ(extensions[116], std::vector<std::string>{".wav"});
+}
+
 } // namespace
