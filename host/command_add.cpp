@@ -6,6 +6,7 @@
 #include <set>
 
 #include "host/commands.h"
+#include "host/disk_path.h"
 #include "host/host_os.h"
 #include "host/path_safety.h"
 #include "host/progress.h"
@@ -13,10 +14,6 @@
 namespace host {
 
 namespace {
-
-bool IsSeparator(char c) {
-    return c == '/' || c == kPathSeparator;
-}
 
 struct FileToAdd {
     std::string name; // relative to the source folder, with the system's separator
@@ -130,12 +127,12 @@ std::string SourceFolder(const std::string& folder) {
     std::string base = folder;
     if (base.empty() || !IsAbsolutePath(base)) {
         std::string current = CurrentFolder();
-        if (!current.empty() && !IsSeparator(current.back())) {
+        if (!current.empty() && !IsSeparatorOnDisk(current.back())) {
             current += kPathSeparator;
         }
         base = current + base;
     }
-    if (!base.empty() && !IsSeparator(base.back())) {
+    if (!base.empty() && !IsSeparatorOnDisk(base.back())) {
         base += kPathSeparator;
     }
     return base;
@@ -148,7 +145,7 @@ bool NamesTheFolderItself(const std::string& path) {
 }
 
 std::string WithoutTrailingSeparators(std::string path) {
-    while (path.size() > 1 && IsSeparator(path.back())) {
+    while (path.size() > 1 && IsSeparatorOnDisk(path.back())) {
         path.pop_back();
     }
     return path;

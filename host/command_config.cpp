@@ -2,16 +2,17 @@
 #include <cstdio>
 
 #include "host/commands.h"
+#include "host/disk_path.h"
 #include "host/host_os.h"
 
 namespace host {
 
 int RunConfig(Plugin& plugin, const CommandLine& line) {
     // The dialog writes the settings file; its folder must exist for that.
-    size_t last = line.settingsPath.find_last_of(kPathSeparator == '/' ? "/" : "\\/");
-    if (last != std::string::npos && last > 0) {
+    std::string folder = FolderOf(line.settingsPath);
+    if (!folder.empty()) {
         std::string error;
-        if (!MakeFolders(line.settingsPath.substr(0, last), error)) {
+        if (!MakeFolders(folder, error)) {
             Report("cannot create folder " + error);
             return kExitSomeFailed;
         }

@@ -5,6 +5,7 @@
 #include <set>
 
 #include "host/commands.h"
+#include "host/disk_path.h"
 #include "host/host_os.h"
 #include "host/path_safety.h"
 #include "host/progress.h"
@@ -13,15 +14,10 @@ namespace host {
 
 namespace {
 
-std::string ParentOf(const std::string& path) {
-    size_t last = path.find_last_of(kPathSeparator);
-    return last == std::string::npos ? std::string() : path.substr(0, last);
-}
-
 // Makes the folders that `destination` needs, remembering those made, so
 // that many members in one folder cost one check.
 bool MakeParentFolders(const std::string& destination, std::set<std::string>& made) {
-    std::string parent = ParentOf(destination);
+    std::string parent = FolderOf(destination);
     if (parent.empty() || made.count(parent)) {
         return true;
     }
@@ -78,7 +74,7 @@ int RunExtract(Plugin& plugin, const CommandLine& line) {
             return kExitSomeFailed;
         }
         made.insert(folder);
-        if (folder.back() != '/' && folder.back() != kPathSeparator) {
+        if (!IsSeparatorOnDisk(folder.back())) {
             folder += kPathSeparator;
         }
     }

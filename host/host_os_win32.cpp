@@ -2,6 +2,8 @@
 // calls, since the plug-in takes its paths in the ANSI code page.
 #include "host/host_os.h"
 
+#include "host/disk_path.h"
+
 #include <windows.h>
 
 #include <cstdio>
@@ -31,10 +33,6 @@ std::string ErrorText(DWORD code) {
         result = "system error " + std::to_string(code);
     }
     return result;
-}
-
-bool IsSeparator(char c) {
-    return c == '\\' || c == '/';
 }
 
 } // namespace
@@ -118,7 +116,7 @@ std::string PathIdentity(const std::string& path) {
 
 bool ListFolder(const std::string& path, std::vector<std::string>& names) {
     std::string pattern = path;
-    if (!pattern.empty() && !IsSeparator(pattern.back())) {
+    if (!pattern.empty() && !IsSeparatorOnDisk(pattern.back())) {
         pattern += '\\';
     }
     pattern += '*';
@@ -142,13 +140,13 @@ bool MakeFolders(const std::string& path, std::string& error) {
     size_t start = 0;
     if (path.size() >= 2 && path[1] == ':') {
         start = 2;
-    } else if (path.size() >= 2 && IsSeparator(path[0]) && IsSeparator(path[1])) {
+    } else if (path.size() >= 2 && IsSeparatorOnDisk(path[0]) && IsSeparatorOnDisk(path[1])) {
         size_t share = path.find_first_of("\\/", 2);
         share = share == std::string::npos ? path.size() : path.find_first_of("\\/", share + 1);
         start = share == std::string::npos ? path.size() : share;
     }
     for (size_t i = start + 1; i <= path.size(); ++i) {
-        if (i < path.size() && !IsSeparator(path[i])) {
+        if (i < path.size() && !IsSeparatorOnDisk(path[i])) {
             continue;
         }
         std::string prefix = path.substr(0, i);
@@ -177,7 +175,7 @@ std::string CurrentFolder() {
 }
 
 bool IsAbsolutePath(const std::string& path) {
-    return (!path.empty() && IsSeparator(path[0])) || (path.size() >= 2 && path[1] == ':');
+    return (!path.empty() && IsSeparatorOnDisk(path[0])) || (path.size() >= 2 && path[1] == ':');
 }
 
 std::string LastErrorText() {

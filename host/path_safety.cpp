@@ -6,10 +6,6 @@ namespace host {
 
 namespace {
 
-bool IsSeparator(char c) {
-    return c == '\\' || c == '/';
-}
-
 bool IsAsciiLetter(char c) {
     return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
 }
@@ -34,11 +30,15 @@ CheckedPath Refuse(const char* reason) {
 
 } // namespace
 
+bool IsNameSeparator(char c) {
+    return c == '\\' || c == '/';
+}
+
 CheckedPath CheckMemberPath(const std::string& name, char separator, bool windowsRules) {
     if (name.empty()) {
         return Refuse("empty name");
     }
-    if (IsSeparator(name[0])) {
+    if (IsNameSeparator(name[0])) {
         return Refuse("absolute path");
     }
     if (name.size() >= 2 && IsAsciiLetter(name[0]) && name[1] == ':') {
@@ -47,13 +47,13 @@ CheckedPath CheckMemberPath(const std::string& name, char separator, bool window
     if (windowsRules && name.find(':') != std::string::npos) {
         return Refuse("contains ':'");
     }
-    if (IsSeparator(name.back())) {
+    if (IsNameSeparator(name.back())) {
         return Refuse("no file name after the last separator");
     }
     std::vector<std::string> parts;
     std::string part;
     for (size_t i = 0; i <= name.size(); ++i) {
-        if (i < name.size() && !IsSeparator(name[i])) {
+        if (i < name.size() && !IsNameSeparator(name[i])) {
             part += name[i];
             continue;
         }

@@ -13,6 +13,11 @@ constexpr bool kWindowsPathRules = true;
 constexpr bool kWindowsPathRules = false;
 #endif
 
+// True for a character that separates parts of a member name: the archive
+// uses '\', and '/' is taken as the same on every system, in names read
+// from an archive and in the member names the user gives.
+bool IsNameSeparator(char c);
+
 // The outcome of checking a name: the relative path to use on disk (its
 // parts joined by `separator`), or the reason the name is refused.
 struct CheckedPath {

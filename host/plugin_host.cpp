@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "host/disk_path.h"
 #include "host/host_os.h"
 
 namespace host {
@@ -30,11 +31,6 @@ void CopyPath(char* out, const std::string& text) {
     size_t length = text.size() < kMaxPluginPath ? text.size() : kMaxPluginPath;
     std::memcpy(out, text.data(), length);
     out[length] = '\0';
-}
-
-std::string FolderOf(const std::string& path) {
-    size_t last = path.find_last_of(kPathSeparator == '/' ? "/" : "\\/");
-    return last == std::string::npos ? std::string() : path.substr(0, last + 1);
 }
 
 } // namespace
@@ -137,6 +133,9 @@ std::string DefaultSettingsPath() {
 
 std::string DefaultPluginPath() {
     std::string folder = FolderOf(ExecutablePath());
+    if (!folder.empty() && !IsSeparatorOnDisk(folder.back())) {
+        folder += kPathSeparator;
+    }
     return folder + "tarnel.wcx";
 }
 

@@ -1,5 +1,7 @@
 #include "host/wildcard.h"
 
+#include "host/path_safety.h"
+
 namespace host {
 
 namespace {
@@ -47,10 +49,6 @@ bool MatchSet(const std::string& pattern, size_t start, char c, size_t& end, boo
     }
     valid = false;
     return false;
-}
-
-bool IsSeparator(char c) {
-    return c == '\\' || c == '/';
 }
 
 } // namespace
@@ -118,14 +116,14 @@ bool PatternSelects(const std::string& pattern, const std::string& name) {
     }
     // A trailing separator in the pattern names a folder as well.
     std::string folder = pattern;
-    while (!folder.empty() && IsSeparator(folder.back())) {
+    while (!folder.empty() && IsNameSeparator(folder.back())) {
         folder.pop_back();
     }
     if (folder.empty()) {
         return false;
     }
     for (size_t i = 0; i < name.size(); ++i) {
-        if (IsSeparator(name[i]) && WildcardMatch(folder, name.substr(0, i))) {
+        if (IsNameSeparator(name[i]) && WildcardMatch(folder, name.substr(0, i))) {
             return true;
         }
     }

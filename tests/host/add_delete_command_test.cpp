@@ -161,5 +161,6 @@ TEST_F(AddDeleteCommand, ALinkToNothingFailsAndAMovedLinkKeepsItsTarget) {
         << result.err;
     EXPECT_EQ(Member("maps/readme-link"), "read me");
     // Moving the link moves the link, not the file it points to.
+    EXPECT_FALSE(Exists(scratch / "src/maps/readme-link"));
     EXPECT_EQ(ReadFile(scratch / "src/readme.txt"), "read me");
 }
