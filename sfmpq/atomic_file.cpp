@@ -11,6 +11,7 @@
 #include <signal.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/random.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
@@ -128,11 +129,87 @@ int KernelCopy(int in, int out) {
     }
 }
 
+// Creates a new file "<base><6 random letters>" with `mode` (the process's
+// umask and the folder's default permissions apply, as for any new file).
+// Returns its descriptor, or -1 with errno set.
+int CreateTempFile(const std::string& base, mode_t mode, std::string* path) {
+    static const char kLetters[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        unsigned char random[6];
+        if (getrandom(random, sizeof random, 0) != static_cast<ssize_t>(sizeof random)) {
+            return -1;
+        }
+        std::string name = base;
+        for (unsigned char r : random) {
+            name += kLetters[r % (sizeof kLetters - 1)];
+        }
+        int fd = open(name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, mode);
+        if (fd >= 0 || errno != EEXIST) {
+            *path = name;
+            return fd;
+        }
+    }
+    errno = EEXIST;
+    return -1;
+}
+
+// Puts the finished temporary file at the name of an archive that did not
+// exist when the update began; fails with EEXIST when something is there now
+// (another update created it meanwhile), which is then left as it is.
+int RenameNoReplace(const std::string& from, const std::string& to) {
+    if (renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) {
+        return 0;
+    }
+    if (errno != EINVAL && errno != ENOSYS) {
+        return errno;
+    }
+    // A file system without that rename: a new link fails the same way when
+    // the name is taken.
+    if (link(from.c_str(), to.c_str()) != 0) {
+        return errno;
+    }
+    unlink(from.c_str());
+    return 0;
+}
+
 void ReleaseLock(AtomicFile* file) {
     if (file->lockFd >= 0) {
         close(file->lockFd); // closing the descriptor drops the lock
         file->lockFd = -1;
     }
+}
+
+// Opens the existing archive and locks it. Returns 0, EBUSY when another
+// update holds the lock or the file was replaced before it was locked (then
+// nothing is held), or another errno value.
+int LockExisting(AtomicFile* file, struct stat* original) {
+    file->lockFd = open(file->target.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (file->lockFd < 0) {
+        return errno;
+    }
+    if (fstat(file->lockFd, original) != 0 || !S_ISREG(original->st_mode)) {
+        int error = S_ISDIR(original->st_mode) ? EISDIR : EINVAL;
+        ReleaseLock(file);
+        return error;
+    }
+    // A file nobody may write is read-only for this library too, even
+    // for a caller whom the system would let write it.
+    if ((original->st_mode & 0222) == 0 || access(file->target.c_str(), W_OK) != 0) {
+        ReleaseLock(file);
+        return EACCES;
+    }
+    if (flock(file->lockFd, LOCK_EX | LOCK_NB) != 0) {
+        int error = errno == EWOULDBLOCK ? EBUSY : errno;
+        ReleaseLock(file);
+        return error;
+    }
+    struct stat named;
+    if (stat(file->target.c_str(), &named) != 0 || named.st_dev != original->st_dev ||
+        named.st_ino != original->st_ino) {
+        ReleaseLock(file);
+        return EBUSY;
+    }
+    return 0;
 }
 
 } // namespace
@@ -176,46 +253,46 @@ int BeginAtomicUpdate(const char* path, bool existing, AtomicFile* file) {
 
     struct stat original;
     if (existing) {
-        file->lockFd = open(file->target.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-        if (file->lockFd < 0) {
-            return errno;
+        // The file is opened, then locked; another updater may have renamed
+        // its copy over the name in between, leaving this descriptor on the
+        // replaced file. Such a lock is dropped and the new file taken.
+        int error = EBUSY;
+        for (int attempt = 0; attempt < 3 && error == EBUSY; ++attempt) {
+            error = LockExisting(file, &original);
         }
-        if (fstat(file->lockFd, &original) != 0 || !S_ISREG(original.st_mode)) {
-            int error = S_ISDIR(original.st_mode) ? EISDIR : EINVAL;
-            ReleaseLock(file);
-            return error;
-        }
-        // A file nobody may write is read-only for this library too, even
-        // for a caller whom the system would let write it.
-        if ((original.st_mode & 0222) == 0 || access(file->target.c_str(), W_OK) != 0) {
-            ReleaseLock(file);
-            return EACCES;
-        }
-        if (flock(file->lockFd, LOCK_EX | LOCK_NB) != 0) {
-            int error = errno == EWOULDBLOCK ? EBUSY : errno;
-            ReleaseLock(file);
+        if (error != 0) {
             return error;
         }
         file->targetExisted = true;
         file->mode = original.st_mode & 07777;
         file->owner = original.st_uid;
         file->group = original.st_gid;
-    } else {
-        mode_t mask = umask(0);
-        umask(mask);
-        file->mode = 0666 & ~mask;
     }
 
-    std::string pattern = folder + "/" + prefix + std::to_string(getpid()) + "-XXXXXX";
-    std::vector<char> buffer(pattern.begin(), pattern.end());
-    buffer.push_back('\0');
-    int out = mkostemp(buffer.data(), O_CLOEXEC);
+    std::string base = folder + "/" + prefix + std::to_string(getpid()) + "-";
+    int out;
+    if (existing) {
+        out = CreateTempFile(base, 0600, &file->temp);
+    } else {
+        // A new archive gets what any new file gets here: the permissions
+        // the temporary file is created with, read back from it.
+        out = CreateTempFile(base, 0666, &file->temp);
+        struct stat created;
+        if (out >= 0 && fstat(out, &created) == 0) {
+            file->mode = created.st_mode & 07777;
+        } else if (out >= 0) {
+            int error = errno;
+            close(out);
+            AbandonAtomicUpdate(file);
+            return error;
+        }
+    }
     if (out < 0) {
         int error = errno;
+        file->temp.clear();
         ReleaseLock(file);
         return error;
     }
-    file->temp = buffer.data();
     int error = 0;
     if (existing) {
         bool reflinked = false;
@@ -248,8 +325,12 @@ int CommitAtomicUpdate(AtomicFile* file) {
         }
         close(fd);
     }
-    if (error == 0 && rename(file->temp.c_str(), file->target.c_str()) != 0) {
-        error = errno;
+    if (error == 0) {
+        if (file->targetExisted) {
+            error = rename(file->temp.c_str(), file->target.c_str()) == 0 ? 0 : errno;
+        } else {
+            error = RenameNoReplace(file->temp, file->target);
+        }
     }
     if (error != 0) {
         AbandonAtomicUpdate(file);

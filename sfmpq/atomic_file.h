@@ -25,14 +25,18 @@ struct AtomicFile {
 
 // Starts an update of `path`. An existing archive is locked against other
 // updaters and copied into the temporary file; when `existing` is false, no
-// file may be at `path` and the temporary file starts empty. Returns 0, or an
-// errno value with nothing left behind: EACCES for a file without write
-// permission (whoever asks), EBUSY when another update of it is running.
+// file may be at `path` and the temporary file starts empty, with the
+// permissions any new file gets there. Returns 0, or an errno value with
+// nothing left behind: EACCES for a file without write permission (whoever
+// asks), EBUSY when another update of it is running (or kept replacing it
+// while it was being locked).
 int BeginAtomicUpdate(const char* path, bool existing, AtomicFile* file);
 
 // Flushes the temporary file to disk and renames it over the target, then
-// flushes the folder. Returns 0, or an errno value after removing the
-// temporary file; the target is then as it was.
+// flushes the folder. A new archive never replaces a file that appeared at
+// its name meanwhile (another update may have created it): that fails with
+// EEXIST. Returns 0, or an errno value after removing the temporary file;
+// the target is then as it was.
 int CommitAtomicUpdate(AtomicFile* file);
 
 // Removes the temporary file and releases the lock; the target stays as it was.

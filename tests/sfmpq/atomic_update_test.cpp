@@ -7,6 +7,7 @@
 #include <csignal>
 #include <map>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -182,6 +183,103 @@ TEST(AtomicUpdate, AnArchiveReachedThroughALinkIsUpdatedWhereItIs) {
     EXPECT_GT(readlink((folder / "link.mpq").c_str(), target, sizeof target - 1), 0)
         << "still a link";
     EXPECT_EQ(ExtractFrom(real, "b"), "b");
+}
+
+TEST(AtomicUpdate, OfTwoUpdatesCreatingOneArchiveTheSecondFailsAndLosesNothing) {
+    Folder folder;
+    std::string archive = folder / "new.mpq";
+    WriteFile(folder / "one", "one");
+    WriteFile(folder / "two", "two");
+    MpqHandle first = Lib().MpqOpenArchiveForUpdate(archive.c_str(), 0x20, 16);
+    MpqHandle second = Lib().MpqOpenArchiveForUpdate(archive.c_str(), 0x20, 16);
+    ASSERT_NE(first, nullptr);
+    ASSERT_NE(second, nullptr) << "neither exists yet, so neither is locked";
+    EXPECT_TRUE(Lib().MpqAddFileToArchiveEx(first, (folder / "one").c_str(), "one", 0, 0, 0));
+    EXPECT_TRUE(Lib().MpqAddFileToArchiveEx(second, (folder / "two").c_str(), "two", 0, 0, 0));
+    EXPECT_TRUE(Lib().MpqCloseUpdatedArchive(first, 0));
+    errno = 0;
+    EXPECT_FALSE(Lib().MpqCloseUpdatedArchive(second, 0)) << "would replace the first one's";
+    EXPECT_EQ(errno, EEXIST);
+    EXPECT_EQ(ExtractFrom(archive, "one"), "one");
+    EXPECT_EQ(folder.Files(), (std::vector<std::string>{"new.mpq", "one", "two"}));
+
+    // Any file that appeared at the name meanwhile is kept as well.
+    std::string other = folder / "other.mpq";
+    MpqHandle update = Lib().MpqOpenArchiveForUpdate(other.c_str(), 0x20, 16);
+    ASSERT_NE(update, nullptr);
+    WriteFile(other, "someone else's");
+    errno = 0;
+    EXPECT_FALSE(Lib().MpqCloseUpdatedArchive(update, 0));
+    EXPECT_EQ(errno, EEXIST);
+    EXPECT_EQ(ReadFile(other), "someone else's");
+}
+
+TEST(AtomicUpdate, ConcurrentUpdatersInTwoProcessesLoseNoMember) {
+    Folder folder;
+    std::string archive = folder / "shared.mpq";
+    WriteFile(folder / "src", "src");
+    Lib();
+    const int kEach = 12;
+    std::vector<pid_t> children;
+    for (int process = 0; process < 2; ++process) {
+        pid_t child = fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            // Both begin while there is no archive: each may create it.
+            for (int i = 0; i < kEach;) {
+                MpqHandle h = Lib().MpqOpenArchiveForUpdate(archive.c_str(), 0x20, 64);
+                if (!h) {
+                    if (errno != EBUSY) {
+                        _exit(1);
+                    }
+                    usleep(500);
+                    continue;
+                }
+                std::string name = "p" + std::to_string(process) + "_" + std::to_string(i);
+                if (!Lib().MpqAddFileToArchiveEx(h, (folder / "src").c_str(), name.c_str(), 0, 0,
+                                                 0)) {
+                    _exit(2);
+                }
+                if (Lib().MpqCloseUpdatedArchive(h, 0)) {
+                    ++i;
+                } else if (errno != EEXIST) {
+                    _exit(3);
+                }
+            }
+            _exit(0);
+        }
+        children.push_back(child);
+    }
+    for (pid_t child : children) {
+        int status = 0;
+        Wait(child, &status);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    }
+    MpqHandle reader = nullptr;
+    ASSERT_TRUE(Lib().SFileOpenArchive(archive.c_str(), 0, 0, &reader));
+    for (int process = 0; process < 2; ++process) {
+        for (int i = 0; i < kEach; ++i) {
+            std::string name = "p" + std::to_string(process) + "_" + std::to_string(i);
+            MpqHandle member = nullptr;
+            EXPECT_TRUE(Lib().SFileOpenFileEx(reader, name.c_str(), 0, &member)) << name;
+            Lib().SFileCloseFile(member);
+        }
+    }
+    Lib().SFileCloseArchive(reader);
+}
+
+TEST(AtomicUpdate, ANewArchiveGetsThePermissionsOfAnyNewFile) {
+    Folder folder;
+    for (mode_t mask : {mode_t(022), mode_t(027), mode_t(002)}) {
+        std::string archive = folder / ("a" + std::to_string(mask) + ".mpq");
+        mode_t saved = umask(mask);
+        bool added = AddFiles(archive, {{"a", "a"}});
+        umask(saved);
+        ASSERT_TRUE(added);
+        struct stat info;
+        ASSERT_EQ(stat(archive.c_str(), &info), 0);
+        EXPECT_EQ(info.st_mode & 07777, 0666 & ~mask) << std::oct << mask;
+    }
 }
 
 } // namespace
