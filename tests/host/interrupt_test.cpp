@@ -43,8 +43,10 @@ std::vector<std::string> MakeLargeArchive(const std::string& archive) {
 // Starts extracting `archive` into `out` and waits until a member is being
 // written. Returns the process, or 0 when the extraction never started.
 pid_t StartExtractionAndWait(const Scratch& scratch, const std::string& archive,
-                             const std::string& out) {
-    pid_t pid = StartTarnel(scratch, {"extract", archive, "-C", out});
+                             const std::string& out, bool hangupIgnored = false) {
+    std::vector<std::string> args = {"extract", archive, "-C", out};
+    pid_t pid =
+        hangupIgnored ? StartTarnelWithHangupIgnored(scratch, args) : StartTarnel(scratch, args);
     if (pid <= 0) {
         return 0;
     }
@@ -96,6 +98,19 @@ void CheckExtractionStopsCleanlyOn(int signal) {
     EXPECT_EQ(ReadFile(out + "/part-f.bin"), "old content");
 }
 
+// Sends `first` and `second` to `pid` while it is held stopped, so that
+// both are pending when it goes on: it cannot act on the first before the
+// second arrives, as when it is stuck inside the library.
+void SendTwoSignalsAtOnce(pid_t pid, int first, int second) {
+    kill(pid, SIGSTOP);
+    int status = 0;
+    ASSERT_EQ(waitpid(pid, &status, WUNTRACED), pid);
+    ASSERT_TRUE(WIFSTOPPED(status));
+    kill(pid, first);
+    kill(pid, second);
+    kill(pid, SIGCONT);
+}
+
 } // namespace
 
 TEST(Interrupt, CtrlCInALargeExtractionLeavesNoPartialFile) {
@@ -108,22 +123,29 @@ TEST(Interrupt, TerminationAndHangupStopAnExtractionAsCleanlyAsCtrlC) {
 }
 
 TEST(Interrupt, ASecondSignalEndsTheCommandAtOnce) {
-    // Held stopped, the command cannot act on the first signal before the
-    // second arrives, as when it is stuck inside the library.
     Scratch scratch;
     std::string archive = scratch / "big.mpq";
     MakeLargeArchive(archive);
     pid_t pid = StartExtractionAndWait(scratch, archive, scratch / "out");
     ASSERT_GT(pid, 0) << "the extraction never started";
-    kill(pid, SIGSTOP);
-    int status = 0;
-    ASSERT_EQ(waitpid(pid, &status, WUNTRACED), pid);
-    ASSERT_TRUE(WIFSTOPPED(status));
-    kill(pid, SIGINT);
-    kill(pid, SIGTERM);
-    kill(pid, SIGCONT);
+    SendTwoSignalsAtOnce(pid, SIGINT, SIGTERM);
     RunResult result = FinishTarnel(scratch, pid);
     EXPECT_TRUE(result.signaled) << "exit status " << result.status << "\n" << result.err;
+}
+
+TEST(Interrupt, ASignalIgnoredAtTheStartStaysIgnored) {
+    // Under nohup SIGHUP neither stops nor ends the command: the SIGINT
+    // that arrives with it is the first stop, handled cleanly.
+    Scratch scratch;
+    std::string archive = scratch / "big.mpq";
+    MakeLargeArchive(archive);
+    pid_t pid = StartExtractionAndWait(scratch, archive, scratch / "out", true);
+    ASSERT_GT(pid, 0) << "the extraction never started";
+    SendTwoSignalsAtOnce(pid, SIGHUP, SIGINT);
+    RunResult result = FinishTarnel(scratch, pid);
+    EXPECT_FALSE(result.signaled);
+    EXPECT_EQ(result.status, 1);
+    EXPECT_NE(result.err.find("stopped by the user"), std::string::npos) << result.err;
 }
 
 TEST(Interrupt, CtrlCInAMoveKeepsEveryFileInTheArchiveOrOnDisk) {

@@ -3,6 +3,7 @@
 #include <StormLib.h>
 
 #include <algorithm>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -86,6 +87,12 @@ pid_t Start(const Scratch& scratch, std::vector<std::string> full, const std::st
         dup2(nullFd, 0);
         dup2(outFd, 1);
         dup2(errFd, 2);
+        // As from an interactive shell, whatever the tests were started
+        // with (a background job ignores SIGINT and SIGQUIT, nohup SIGHUP),
+        // which the command keeps.
+        for (int number : {SIGINT, SIGQUIT, SIGTERM, SIGHUP}) {
+            signal(number, SIG_DFL);
+        }
         for (const std::string& entry : environment) {
             putenv(const_cast<char*>(entry.c_str()));
         }
@@ -107,6 +114,13 @@ pid_t StartTarnel(const Scratch& scratch, const std::vector<std::string>& args,
     std::vector<std::string> full = {TARNEL_BINARY, "--settings", scratch / "tarnel.ini"};
     full.insert(full.end(), args.begin(), args.end());
     return Start(scratch, full, cwd, {});
+}
+
+pid_t StartTarnelWithHangupIgnored(const Scratch& scratch, const std::vector<std::string>& args) {
+    std::vector<std::string> full = {"/usr/bin/nohup", TARNEL_BINARY, "--settings",
+                                     scratch / "tarnel.ini"};
+    full.insert(full.end(), args.begin(), args.end());
+    return Start(scratch, full, "", {});
 }
 
 RunResult RunTarnelWithEnvironment(const Scratch& scratch,

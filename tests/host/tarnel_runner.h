@@ -47,6 +47,9 @@ pid_t StartTarnel(const Scratch& scratch, const std::vector<std::string>& args,
                   const std::string& cwd = "");
 RunResult FinishTarnel(const Scratch& scratch, pid_t pid);
 
+// Starts tarnel like StartTarnel, through nohup: with SIGHUP ignored.
+pid_t StartTarnelWithHangupIgnored(const Scratch& scratch, const std::vector<std::string>& args);
+
 // Files on disk.
 void WriteFile(const std::string& path, const std::string& content); // makes folders
 std::string ReadFile(const std::string& path);
