@@ -117,15 +117,24 @@ int AddWithEngine(Archive* archive, const char* source, const char* name, uint32
         errno = EEXIST;
         return 0;
     }
-    if (replace) {
-        engineFlags |= MPQ_FILE_REPLACEEXISTING;
-    }
     ApplyLocale(storm);
+    if (exists) {
+        // The member is removed first rather than replaced by the engine,
+        // which asserts (and aborts the process) when it replaces a member
+        // whose name it does not know, as in an archive without a name list.
+        if (!storm->RemoveFile(archive->storm, name, SFILE_OPEN_FROM_MPQ)) {
+            int error = StormErrno();
+            InvalidateTables(archive);
+            errno = error ? error : EIO;
+            return 0;
+        }
+        archive->update->changed = true;
+    }
     if (!storm->AddFileEx(archive->storm, source, name, engineFlags, firstCompression,
                           nextCompression)) {
         int error = StormErrno();
-        // The engine drops the member it replaces before it writes the new
-        // data; a replacement that failed part-way must not be committed.
+        // The replaced member is gone already: a replacement that failed
+        // part-way must not be committed.
         if (exists) {
             archive->update->failure = error ? error : EIO;
         }

@@ -85,6 +85,25 @@ TEST(Update, ReplaceOnlyWithTheReplaceFlagAndReclaimTheSpace) {
     EXPECT_LT(SizeOf(archive), size + 64 * 1024) << "replaced data is reclaimed";
 }
 
+TEST(Update, MembersOfAnArchiveWithoutANameListAreReplacedAndMoved) {
+    Folder folder;
+    std::string archive = folder / "a.mpq";
+    WriteWithStorm(archive, {{"x", "old x"}, {"y", "old y"}, {"y", "alt y", 0x407}}, false);
+    WriteFile(folder / "src", "new");
+    MpqHandle h = OpenUpdate(archive, 0x04);
+    ASSERT_NE(h, nullptr);
+    EXPECT_TRUE(Lib().MpqAddFileToArchiveEx(h, (folder / "src").c_str(), "x", 0x201, 2, 9));
+    Lib().SFileSetLocale(0x407);
+    EXPECT_TRUE(Lib().MpqAddFileToArchiveEx(h, (folder / "src").c_str(), "y", 0x1, 0, 0));
+    Lib().SFileSetLocale(0);
+    EXPECT_TRUE(Lib().MpqSetFileLocale(h, "x", 0, 0x409));
+    EXPECT_TRUE(Lib().MpqCloseUpdatedArchive(h, 0));
+    EXPECT_EQ(ExtractFrom(archive, "x", 0x409), "new");
+    EXPECT_EQ(ExtractFrom(archive, "y", 0), "old y");
+    EXPECT_EQ(ExtractFrom(archive, "y", 0x407), "new");
+    EXPECT_EQ(List(archive, "", kListFromFiles).size(), 3u);
+}
+
 TEST(Update, DeleteReturnsZeroForMissingMembersAndShrinksTheArchive) {
     Folder folder;
     std::string archive = folder / "a.mpq";
