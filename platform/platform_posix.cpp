@@ -36,11 +36,31 @@ void PlatformSetMessageBoxRecorder(PlatformMessageBoxRecorder recorder) {
     messageBoxRecorder = recorder;
 }
 
+namespace {
+
+// Writes `text` to standard error with control characters shown as \xNN: a
+// message can carry a member name, and an archive must not be able to send
+// escape sequences to the user's terminal.
+void WritePrintable(const char* text) {
+    for (const unsigned char* p = reinterpret_cast<const unsigned char*>(text); *p; ++p) {
+        if (*p < 0x20 || *p == 0x7F) {
+            std::fprintf(stderr, "\\x%02X", *p);
+        } else {
+            std::fputc(*p, stderr);
+        }
+    }
+}
+
+} // namespace
+
 int PlatformMessageBox(const char* text, const char* caption, uint32_t type) {
     if (messageBoxRecorder) {
         return messageBoxRecorder(text ? text : "", caption ? caption : "", type);
     }
-    std::fprintf(stderr, "%s: %s\n", caption ? caption : "", text ? text : "");
+    WritePrintable(caption ? caption : "");
+    std::fputs(": ", stderr);
+    WritePrintable(text ? text : "");
+    std::fputc('\n', stderr);
     std::fflush(stderr);
     return 1; // as if OK was pressed
 }
