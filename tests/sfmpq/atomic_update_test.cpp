@@ -282,4 +282,26 @@ TEST(AtomicUpdate, ANewArchiveGetsThePermissionsOfAnyNewFile) {
     }
 }
 
+std::string ReplacedPath;
+std::string ReplacementPath;
+void ReplaceArchive() {
+    rename(ReplacementPath.c_str(), ReplacedPath.c_str());
+}
+
+TEST(AtomicUpdate, AnArchiveReplacedJustBeforeItIsLockedIsUpdatedInItsNewForm) {
+    Folder folder;
+    ReplacedPath = folder / "a.mpq";
+    ReplacementPath = folder / "next.mpq";
+    ASSERT_TRUE(AddFiles(ReplacedPath, {{"a", "a"}}));
+    // Another updater's finished copy, renamed over the archive after this
+    // update opened the old file and before it locked it.
+    ASSERT_TRUE(AddFiles(ReplacementPath, {{"a", "a"}, {"theirs", "theirs"}}));
+    BeforeNextLock = ReplaceArchive;
+    ASSERT_TRUE(AddFiles(ReplacedPath, {{"mine", "mine"}}));
+    EXPECT_EQ(BeforeNextLock, nullptr);
+    EXPECT_EQ(ExtractFrom(ReplacedPath, "theirs"), "theirs") << "the other update is kept";
+    EXPECT_EQ(ExtractFrom(ReplacedPath, "mine"), "mine");
+    EXPECT_EQ(folder.Files(), std::vector<std::string>{"a.mpq"});
+}
+
 } // namespace

@@ -85,3 +85,6 @@ std::string ExtractFrom(const std::string& path, const std::string& name, uint32
 bool AddFiles(const std::string& path,
               const std::vector<std::pair<std::string, std::string>>& files,
               uint32_t flags = 0x10201, uint32_t compression = 2);
+
+// Run once just before the library's next flock call, then disarmed.
+extern void (*BeforeNextLock)();
