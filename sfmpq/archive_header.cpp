@@ -7,17 +7,11 @@
 #include <unistd.h>
 #include <vector>
 
+#include "sfmpq/little_endian.h"
+
 namespace sfmpq {
 
 namespace {
-
-uint32_t Le32(const unsigned char* p) {
-    return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
-}
-
-uint16_t Le16(const unsigned char* p) {
-    return uint16_t(p[0] | p[1] << 8);
-}
 
 bool TableFits(uint32_t entries, uint64_t available) {
     return entries <= kMaxUncheckedTableEntries || uint64_t(entries) * 16 <= available;

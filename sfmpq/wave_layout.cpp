@@ -3,19 +3,9 @@
 #include <cstdio>
 #include <cstring>
 
+#include "sfmpq/little_endian.h"
+
 namespace sfmpq {
-
-namespace {
-
-uint32_t Le32(const unsigned char* p) {
-    return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
-}
-
-uint16_t Le16(const unsigned char* p) {
-    return uint16_t(p[0] | p[1] << 8);
-}
-
-} // namespace
 
 bool ReadWaveLayout(const char* path, WaveLayout* layout) {
     *layout = WaveLayout();
