@@ -73,9 +73,9 @@ bool HasLocale(const std::vector<LCID>& locales, uint32_t locale) {
     return std::find(locales.begin(), locales.end(), static_cast<LCID>(locale)) != locales.end();
 }
 
-} // namespace
-
-Archive* CheckAddArguments(MpqHandle handle, const char* source, const char* name) {
+// The update behind `handle` while it can still take changes; null with
+// errno set (EBADF for no such update, else the error that already failed it).
+Archive* OpenUpdate(MpqHandle handle) {
     Archive* archive = FindUpdateArchive(handle);
     if (!archive) {
         errno = EBADF;
@@ -83,6 +83,16 @@ Archive* CheckAddArguments(MpqHandle handle, const char* source, const char* nam
     }
     if (archive->update->failure) {
         errno = archive->update->failure;
+        return nullptr;
+    }
+    return archive;
+}
+
+} // namespace
+
+Archive* CheckAddArguments(MpqHandle handle, const char* source, const char* name) {
+    Archive* archive = OpenUpdate(handle);
+    if (!archive) {
         return nullptr;
     }
     if (!source || !name || !*name) {
@@ -269,13 +279,8 @@ int AddFile(MpqHandle handle, const char* source, const char* name, uint32_t fla
 }
 
 int DeleteMember(MpqHandle handle, const char* name) {
-    Archive* archive = FindUpdateArchive(handle);
+    Archive* archive = OpenUpdate(handle);
     if (!archive) {
-        errno = EBADF;
-        return 0;
-    }
-    if (archive->update->failure) {
-        errno = archive->update->failure;
         return 0;
     }
     if (!name || !*name || std::strlen(name) > kMaxMemberName) {
@@ -301,13 +306,8 @@ int DeleteMember(MpqHandle handle, const char* name) {
 }
 
 int SetMemberLocale(MpqHandle handle, const char* name, uint32_t oldLocale, uint32_t newLocale) {
-    Archive* archive = FindUpdateArchive(handle);
+    Archive* archive = OpenUpdate(handle);
     if (!archive) {
-        errno = EBADF;
-        return 0;
-    }
-    if (archive->update->failure) {
-        errno = archive->update->failure;
         return 0;
     }
     if (!name || !*name) {
