@@ -197,6 +197,7 @@ class Server {
             return 0;
         }
         const char* text = request_.value ? list.c_str() : nullptr;
+        State.guessExtensions = request_.value2 == 0;
         return ListMembers(archive_, text, reinterpret_cast<ListEntry*>(area.staging.base),
                            request_.flags);
     }
@@ -263,7 +264,8 @@ void NoteProgress() {
 int main(int argc, char** argv) {
     using namespace sfmpq;
     if (argc == 2 && std::strcmp(argv[1], "--probe-sandbox") == 0) {
-        return ProbeSandbox();
+        // _exit: nothing may run at exit that the restrictions forbid.
+        _exit(ProbeSandbox());
     }
     if (argc != 3) {
         std::fprintf(stderr, "sfmpq-engine is started by SFMpq.dll, not by hand\n");

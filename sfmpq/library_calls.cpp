@@ -44,6 +44,7 @@ struct Member {
 struct Archive {
     std::mutex lock; // held while the engine is called
     EngineConnection engine;
+    std::string path; // a read-only archive's path
     bool update = false;
     AtomicFile file;
     std::set<Member*> members;
@@ -185,6 +186,7 @@ int OpenArchive(const char* path, MpqHandle* handle) {
         StopEngine(&archive->engine);
         return Fail(error);
     }
+    archive->path = path;
     Register(archive);
     *handle = archive.get();
     return 1;
@@ -218,20 +220,16 @@ uint32_t GetArchiveInfo(MpqHandle handle, uint32_t infoCode) {
     return Call(archive.get(), &request, &reply) ? reply.value : 0;
 }
 
-int ListMembers(MpqHandle handle, const char* list, ListEntry* entries, uint32_t listFlag) {
-    std::shared_ptr<Archive> archive = FindAnyArchive(handle);
-    if (!archive) {
-        return Fail(EBADF);
-    }
-    if (!entries) {
-        return Fail(EINVAL);
-    }
-    std::lock_guard<std::mutex> guard(archive->lock);
+namespace {
+
+// One listing by the archive's engine, into `entries`.
+int ListOnce(Archive* archive, const char* list, ListEntry* entries, uint32_t listFlag,
+             bool guessExtensions) {
     EngineConnection* engine = &archive->engine;
     Request request = NewRequest(Op::GetInfo);
     Reply reply;
     request.value = kInfoHashTableSize;
-    if (!Call(archive.get(), &request, &reply)) {
+    if (!Call(archive, &request, &reply)) {
         return 0;
     }
     const uint64_t count = reply.value;
@@ -243,7 +241,7 @@ int ListMembers(MpqHandle handle, const char* list, ListEntry* entries, uint32_t
     if (needed < listLength + 1) {
         needed = listLength + 1;
     }
-    if (int error = engine->failure ? engine->failure : GrowStaging(&engine->area, needed)) {
+    if (int error = GrowStaging(&engine->area, needed)) {
         return Fail(error);
     }
     if (list) {
@@ -252,10 +250,11 @@ int ListMembers(MpqHandle handle, const char* list, ListEntry* entries, uint32_t
     request = NewRequest(Op::List);
     request.flags = listFlag;
     request.value = list != nullptr;
+    request.value2 = !guessExtensions;
     request.stagingBytes = static_cast<uint32_t>(listLength);
     ResetStream(engine);
     engine->listed.clear();
-    if (!Call(archive.get(), &request, &reply)) {
+    if (!Call(archive, &request, &reply)) {
         return 0;
     }
     std::memcpy(entries, engine->area.staging.base, count * sizeof(ListEntry));
@@ -267,6 +266,47 @@ int ListMembers(MpqHandle handle, const char* list, ListEntry* entries, uint32_t
         }
     }
     return 1;
+}
+
+// A new engine for a read-only archive whose engine died, with the archive
+// opened again. 0 or an errno value.
+int ReplaceEngine(Archive* archive) {
+    StopEngine(&archive->engine);
+    archive->engine = EngineConnection();
+    if (int error = StartEngine(EngineKind::Reader, &archive->engine)) {
+        return error;
+    }
+    Request request = NewRequest(Op::OpenArchive);
+    Reply reply;
+    SetField(request.path, sizeof request.path, archive->path.c_str());
+    return Call(archive, &request, &reply) ? 0 : errno;
+}
+
+} // namespace
+
+int ListMembers(MpqHandle handle, const char* list, ListEntry* entries, uint32_t listFlag) {
+    std::shared_ptr<Archive> archive = FindAnyArchive(handle);
+    if (!archive) {
+        return Fail(EBADF);
+    }
+    if (!entries) {
+        return Fail(EINVAL);
+    }
+    std::lock_guard<std::mutex> guard(archive->lock);
+    if (ListOnce(archive.get(), list, entries, listFlag, true)) {
+        return 1;
+    }
+    // Guessing an extension unpacks the first bytes of unnamed members, which
+    // can end an engine on a damaged archive. The names and sizes do not
+    // depend on it: a fresh engine lists again without guessing.
+    bool engineDied = archive->engine.failure != 0;
+    if (!engineDied || archive->update || archive->members.size() != 0) {
+        return 0;
+    }
+    if (int error = ReplaceEngine(archive.get())) {
+        return Fail(error);
+    }
+    return ListOnce(archive.get(), list, entries, listFlag, false);
 }
 
 int OpenMember(MpqHandle handle, const char* name, MpqHandle* memberHandle) {

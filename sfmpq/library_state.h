@@ -56,6 +56,10 @@ struct Member {
 
 struct LibraryState {
     uint32_t locale = 0; // the current locale for opens, additions, deletions
+    // Listings guess extensions of unnamed members from their first bytes.
+    // Off for a listing that is retried after reading those bytes ended an
+    // engine.
+    bool guessExtensions = true;
     std::set<Archive*> archives;
     std::set<Member*> members;
 };

@@ -78,7 +78,7 @@ class ExtensionGuesser {
         }
         const char* extension = "xxx";
         uint64_t cost = CostOf(archive_->blocks[blockIndex]);
-        if (cost <= budget_) {
+        if (State.guessExtensions && cost <= budget_) {
             budget_ -= cost;
             extension = Read(blockIndex);
         }
