@@ -64,7 +64,11 @@ struct Request {
     uint32_t reserved;
     char path[kMaxPath];
     char name[kMaxName];
+    uint32_t reserved3; // the size stays a multiple of 8 for every compiler
 };
+static_assert(sizeof(Request) == 4424 && offsetof(Request, member) == 24 &&
+                  offsetof(Request, stagingSize) == 40 && offsetof(Request, path) == 64,
+              "one request layout for 32-bit and 64-bit builds");
 
 struct Reply {
     int32_t ok;      // the operation's result: non-zero for success
@@ -73,6 +77,7 @@ struct Reply {
     uint32_t high;   // MemberSize (high part)
     uint64_t member; // OpenMember: the member's id
 };
+static_assert(sizeof(Reply) == 24 && offsetof(Reply, member) == 16, "one reply layout");
 
 // The control block at the start of the channel segment. Positions count bytes
 // ever written to / consumed from the ring; the ring offset is the position
@@ -87,6 +92,9 @@ struct Control {
     std::atomic<uint64_t> progress;       // bumped by the engine as it works
 };
 static_assert(std::atomic<uint64_t>::is_always_lock_free, "shared 64-bit counters");
+static_assert(sizeof(Control) == 40 && offsetof(Control, clientWaiting) == 16 &&
+                  offsetof(Control, progress) == 32,
+              "one control block layout for 32-bit and 64-bit builds");
 
 constexpr uint64_t kControlSize = 4096;
 constexpr uint64_t kRingSize = 4u << 20;
