@@ -122,7 +122,9 @@ TEST_F(OptionsDialogTest, EditTextsAreConvertedLikeSettingsValuesAndNothingIsRef
                  {"-5", -5},
                  {" 12abc", 12},
                  {"+7", 7},
-                 {"4294967297", 1},
+                 {"4294967297", INT32_MAX},
+                 {"99999999999", INT32_MAX},
+                 {"-99999999999", INT32_MIN},
                  {"\t1033", 1033},
                  {"1 2", 1},
                  // Only the first 254 characters are read: the 9 is the 255th.
