@@ -101,6 +101,10 @@ int PlatformCloseFile(PlatformFile file);
 // Deletes a file. Returns non-zero on success.
 int PlatformDeleteFile(const char* path);
 
+// Removes the folder `path` if it is empty: never anything in it, and never
+// the folder a link points to. Returns non-zero on success.
+int PlatformRemoveEmptyFolder(const char* path);
+
 // Moves `from` over `to`, replacing `to` if it exists, as one step where the
 // system allows. As on Windows, a read-only `to` is not replaced; on POSIX
 // the replacement takes the permissions of the file it replaces. Returns

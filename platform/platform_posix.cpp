@@ -156,6 +156,10 @@ int PlatformDeleteFile(const char* path) {
     return unlink(path) == 0;
 }
 
+int PlatformRemoveEmptyFolder(const char* path) {
+    return rmdir(path) == 0;
+}
+
 int PlatformReplaceFile(const char* from, const char* to) {
     struct stat existing;
     if (stat(to, &existing) == 0 && S_ISREG(existing.st_mode)) {
