@@ -9,6 +9,7 @@
 #include "plugin/host_interface.h"
 #include "settings/options_dialog.h"
 #include "settings/plugin_settings.h"
+#include "support/fake_desktop.h"
 #include "support/test_support.h"
 
 namespace {
@@ -239,6 +240,9 @@ TEST_F(OptionsDialogTest, NotificationsOtherCommandsAndOtherMessagesAreNotHandle
 }
 
 TEST_F(OptionsDialogTest, WithoutATerminalOrWithAParentWindowTheDialogCannotBeShown) {
+    // ...when there is no graphical session either.
+    ScopedVariable display("DISPLAY", nullptr);
+    ScopedVariable wayland("WAYLAND_DISPLAY", nullptr);
     WriteFileText(ini, "[TarnelPlugin]\nMaxFiles=77\n");
     UseSettingsFile(ini);
     PluginSettings.MaxFiles = 1;
