@@ -204,6 +204,9 @@ struct ArchiveMembers {
 
 void ListMembersForDeletion(const char* archivePath, ArchiveMembers* members) {
     std::memset(members, 0, sizeof *members);
+    if (!ArchiveLibraryCanRead()) {
+        return;
+    }
     LoadSettings();
     ArchiveLibrary.SFileSetLocale(static_cast<uint32_t>(PluginSettings.LocaleID));
     if (!OpenAndListArchive(archivePath, &members->listing)) {

@@ -452,6 +452,15 @@ TEST_F(FolderDeletionTest, AnArchiveThatCannotBeListedLeavesOnlyTheNameItself) {
                                     "corrupted")));
     EXPECT_EQ(Fake.openArchives, 0);
     EXPECT_EQ(Fake.openMembers, 0);
+
+    // A library that cannot list archives can still delete by name.
+    ArchiveLibrary.SFileListFiles = nullptr;
+    Fake.deleteResult["docs\\*.*"] = 0;
+    ShownMessages.clear();
+    Fake.calls.clear();
+    EXPECT_EQ(Delete({"docs/*.*"}), kResultOk);
+    EXPECT_THAT(Fake.CallsStartingWith("SFile"), ElementsAre("SFileSetLocale(0)"));
+    EXPECT_THAT(ShownMessages, ElementsAre(Warning("Cannot delete docs/*.*")));
 }
 
 TEST_F(UpdateTest, UnboundLibraryFailsWithoutCalls) {
