@@ -3,13 +3,17 @@
 
 #include <cerrno>
 #include <csignal>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <dirent.h>
 #include <dlfcn.h>
+#include <fcntl.h>
+#include <string>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
+#include <thread>
 #include <unistd.h>
 
 namespace host {
@@ -152,6 +156,52 @@ namespace {
 
 volatile sig_atomic_t interrupted = 0;
 
+// The handler's word to the stop watcher (EndChildrenWhenStuck).
+int stopPipe[2] = {-1, -1};
+
+// How long an operation has after a stop request to end on its own before
+// the processes it waits for are ended.
+constexpr int kStopGraceMs = 500;
+
+// Ends every child process of this one. The only children are the archive
+// library's engines; a call stuck in one of them then fails at once.
+void EndChildren() {
+    DIR* tasks = opendir("/proc/self/task");
+    if (!tasks) {
+        return;
+    }
+    while (struct dirent* task = readdir(tasks)) {
+        if (task->d_name[0] == '.') {
+            continue;
+        }
+        std::string path = std::string("/proc/self/task/") + task->d_name + "/children";
+        std::FILE* children = std::fopen(path.c_str(), "r");
+        if (!children) {
+            continue;
+        }
+        long pid = 0;
+        while (std::fscanf(children, "%ld", &pid) == 1) {
+            if (pid > 0) {
+                kill(static_cast<pid_t>(pid), SIGKILL);
+            }
+        }
+        std::fclose(children);
+    }
+    closedir(tasks);
+}
+
+// Waits for the first stop request; when the operation has not ended within
+// the grace time, it was stuck inside the library, and its engines go.
+void EndChildrenWhenStuck() {
+    char byte;
+    while (read(stopPipe[0], &byte, 1) < 0 && errno == EINTR) {
+    }
+    struct timespec grace = {0, kStopGraceMs * 1000000L};
+    while (nanosleep(&grace, &grace) != 0 && errno == EINTR) {
+    }
+    EndChildren();
+}
+
 // The signals that ask the command to stop: Ctrl+C, Ctrl+\, a plain kill
 // and the terminal going away. Each ends the operation the same clean way.
 const int kStopSignals[] = {SIGINT, SIGQUIT, SIGTERM, SIGHUP};
@@ -172,12 +222,18 @@ void OnStopSignal(int) {
     }
     const char text[] = "\ntarnel: stopping...\n";
     ssize_t ignored = write(STDERR_FILENO, text, sizeof text - 1);
+    if (stopPipe[1] >= 0) {
+        ignored = write(stopPipe[1], "!", 1);
+    }
     (void)ignored;
 }
 
 } // namespace
 
 void CatchInterrupts() {
+    if (stopPipe[0] < 0 && pipe2(stopPipe, O_CLOEXEC) == 0) {
+        std::thread(EndChildrenWhenStuck).detach();
+    }
     struct sigaction action;
     std::memset(&action, 0, sizeof action);
     action.sa_handler = OnStopSignal;

@@ -1,14 +1,13 @@
-// A look at an archive's header before the engine is given the file.
+// A look at an archive's header before an engine is given the file.
 //
-// The engine trusts what the header says. It allocates and decrypts hash and
+// StormLib trusts what the header says. It allocates and decrypts hash and
 // block tables of the claimed size, whatever the file holds (a damaged or
 // hostile header claiming hundreds of millions of entries costs gigabytes of
-// memory and many seconds per open); it computes the sector size as 512
+// memory and many seconds per open), and it computes the sector size as 512
 // shifted left by the header's shift, which overflows to 0 (a division by
-// zero) for large shifts; and it asserts on several inconsistent fields of
-// the newer header formats and of the related "MPK" format. The library
-// therefore opens every archive as format 1, where the engine reads only the
-// classic fields, and checks those fields here first.
+// zero) for large shifts. Inside the engine these would only end the engine;
+// checked here, the caller learns that the file is no usable archive
+// (ENOEXEC) at once.
 #pragma once
 
 #include <cstdint>
@@ -26,13 +25,13 @@ struct ArchiveHeaderInfo {
     bool found = false;      // the engine would take a header in this file
     uint64_t offset = 0;     // where that header starts
     uint16_t formatCode = 0; // its format field: 0 for format 1, 1 for format 2, ...
-    // A user-data header ("MPQ\x1B") comes before it. Opened for writing, the
-    // engine cannot be held to format 1 and follows such a header elsewhere.
+    // A user-data header ("MPQ\x1B") comes before it; StormLib follows such a
+    // header, possibly elsewhere than this check looked.
     bool userDataBefore = false;
 };
 
-// Finds the header the engine would use when it opens `path` as format 1:
-// the first "MPQ\x1A" signature, at a multiple of 512 bytes, with a header
+// Finds the first header the format allows in `path`: the first "MPQ\x1A"
+// signature, at a multiple of 512 bytes, with a header
 // size of at least 32 bytes. Returns 0 when there is none (the engine then
 // says so itself) or when that header is believable; ENOEXEC for a header
 // whose tables cannot be in the file, whose sector shift is absurd, that is

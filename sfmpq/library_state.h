@@ -1,6 +1,6 @@
-// The library's process-wide state: the current locale and every handle it
-// has handed out. A handle is valid only while it is in these sets, so a
-// stale or made-up handle is recognised without being dereferenced.
+// The engine's state: the current locale and every handle it has handed out.
+// A handle is valid only while it is in these sets, so a stale or made-up
+// handle is recognised without being dereferenced.
 #pragma once
 
 #include <cstdint>
@@ -9,22 +9,23 @@
 #include <unordered_map>
 #include <vector>
 
-#include "sfmpq/atomic_file.h"
 #include "sfmpq/storm_api.h"
 
 namespace sfmpq {
 
 struct Member;
 
-// How the engine opens archives for reading: as format 1 (archive_header.h),
+// How the engine opens archives for reading: in the format StormLib finds,
 // read-only, and without its own name list and attributes.
 constexpr DWORD kEngineReadFlags =
-    MPQ_OPEN_FORCE_MPQ_V1 | MPQ_OPEN_READ_ONLY | MPQ_OPEN_NO_LISTFILE | MPQ_OPEN_NO_ATTRIBUTES;
+    MPQ_OPEN_READ_ONLY | MPQ_OPEN_NO_LISTFILE | MPQ_OPEN_NO_ATTRIBUTES;
 
 // What an update handle adds to an archive handle: the temporary copy the
-// engine works on, and what is needed to put it in the original's place.
+// engine works on (SFMpq.dll puts it in the original's place).
 struct UpdateSession {
-    AtomicFile file;
+    std::string temp;          // the temporary copy
+    bool created = false;      // a new archive, not a copy of an existing one
+    uint32_t formatCode = 0;   // the archive's format field: 0 for format 1
     bool changed = false;      // something was added, deleted or moved
     bool needsCompact = false; // a member was deleted or replaced
     int failure = 0;           // an errno when a write failed: nothing is committed
@@ -43,6 +44,9 @@ struct Archive {
     // Generated-name key -> hash slot, built on the first lookup of such a name.
     bool generatedIndexBuilt = false;
     std::unordered_map<std::string, uint32_t> generatedIndex;
+    // The names of the last listing's members, in its order: what the
+    // work-ahead stream opens one after the other.
+    std::vector<std::string> listedNames;
 };
 
 struct Member {
@@ -52,6 +56,10 @@ struct Member {
 
 struct LibraryState {
     uint32_t locale = 0; // the current locale for opens, additions, deletions
+    // Listings guess extensions of unnamed members from their first bytes.
+    // Off for a listing that is retried after reading those bytes ended an
+    // engine.
+    bool guessExtensions = true;
     std::set<Archive*> archives;
     std::set<Member*> members;
 };
@@ -75,21 +83,15 @@ void InvalidateTables(Archive* archive);
 // archive has no classic hash table.
 bool LoadTables(Archive* archive);
 
+// Tells SFMpq.dll, which watches for hangs, that the engine is still working.
+void NoteProgress();
+
 // Sets the engine's locale to the library's current one.
 void ApplyLocale(const StormApi* storm);
 
 // The hash slot and block of an existing member in slot `slot`; false for an
 // empty, deleted or damaged slot.
 bool SlotHoldsMember(const Archive* archive, uint32_t slot);
-
-// Checks that `path` names a regular file this process may read. Returns 0 or
-// the errno value that says why not (ENOENT, EACCES, EISDIR; ENOEXEC for a
-// pipe or device, which the engine is never given).
-int CheckRegularFile(const char* path);
-
-// CheckRegularFile, and for an archive header that it is believable
-// (archive_header.h). For every archive the engine is given.
-int CheckReadableFile(const char* path);
 
 // Opens a member by its name, or by the name the library generated for it,
 // under the current locale. False with errno set when there is none.

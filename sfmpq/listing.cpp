@@ -78,7 +78,7 @@ class ExtensionGuesser {
         }
         const char* extension = "xxx";
         uint64_t cost = CostOf(archive_->blocks[blockIndex]);
-        if (cost <= budget_) {
+        if (State.guessExtensions && cost <= budget_) {
             budget_ -= cost;
             extension = Read(blockIndex);
         }
@@ -117,6 +117,7 @@ class ExtensionGuesser {
         if (!storm_->OpenFileEx(archive_->storm, engineName, SFILE_OPEN_FROM_MPQ, &member)) {
             return "xxx";
         }
+        NoteProgress();
         unsigned char head[16] = {};
         DWORD got = 0;
         storm_->ReadFile(member, head, sizeof head, &got, nullptr);
@@ -170,6 +171,7 @@ int ListMembers(MpqHandle handle, const char* list, ListEntry* entries, uint32_t
     std::vector<const std::string*> slotNames(count, nullptr);
     for (const std::string& name : names) {
         NameSlots(storm, archive, name, &slotNames);
+        NoteProgress();
     }
     ApplyLocale(storm);
 
@@ -206,6 +208,13 @@ int ListMembers(MpqHandle handle, const char* list, ListEntry* entries, uint32_t
             generated.slot = i;
         }
         CopyName(FormatGeneratedName(generated, extensions.Of(blockIndex)), &entry);
+    }
+    // The work-ahead stream opens the members in this order, by these names.
+    archive->listedNames.clear();
+    for (uint32_t i = 0; i < count; ++i) {
+        if (entries[i].exists) {
+            archive->listedNames.emplace_back(entries[i].name);
+        }
     }
     return 1;
 }

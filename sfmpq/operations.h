@@ -1,7 +1,8 @@
-// The library's operations behind its exported entry points. Each one checks
-// its handles and pointers, and on failure returns 0 (or the value named)
-// with errno saying why. The exported functions only take the library's lock
-// and call these.
+// The engine's operations on one archive, run inside sfmpq-engine. Each one
+// checks its handles and pointers, and on failure returns 0 (or the value
+// named) with errno saying why. SFMpq.dll reaches them through the engine's
+// request loop (engine_main.cpp); handles are the engine's own and travel to
+// SFMpq.dll only as numbers.
 #pragma once
 
 #include <cstdint>
@@ -24,17 +25,21 @@ int CloseMember(MpqHandle member);
 // Listing (listing.cpp).
 int ListMembers(MpqHandle archive, const char* list, ListEntry* entries, uint32_t listFlag);
 
-// Updating (updating.cpp, wave.cpp).
-MpqHandle OpenForUpdate(const char* path, uint32_t flags, uint32_t maxFiles);
+// Updating (updating.cpp, wave.cpp). The engine works on a temporary copy
+// that SFMpq.dll made (or on a new file at a temporary name, when `exists` is
+// false) and puts in the original's place after FinishUpdate.
+int ProbeArchive(const char* path);
+MpqHandle OpenForUpdate(const char* temp, bool exists, uint32_t flags, uint32_t maxFiles);
 int AddFile(MpqHandle update, const char* source, const char* name, uint32_t flags,
             uint32_t compression);
 int AddWave(MpqHandle update, const char* source, const char* name, uint32_t flags,
             uint32_t quality);
 int DeleteMember(MpqHandle update, const char* name);
 int SetMemberLocale(MpqHandle update, const char* name, uint32_t oldLocale, uint32_t newLocale);
-int CloseUpdate(MpqHandle update);
-
-// Closes every handle, abandons every unfinished update and unloads the engine.
-int Destroy();
+// Writes everything, compacts when members were deleted or replaced, and
+// closes the copy. Returns 2 when the copy is complete and changed (to be
+// committed), 1 when nothing changed, 0 with errno when the copy must be
+// discarded.
+int FinishUpdate(MpqHandle update);
 
 } // namespace sfmpq

@@ -1,54 +1,18 @@
 // Opening archives for reading and reading their members.
 #include "sfmpq/operations.h"
 
-#include "sfmpq/archive_header.h"
 #include "sfmpq/library_state.h"
 #include "sfmpq/member_names.h"
 
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace sfmpq {
 
 uint32_t SetLocale(uint32_t locale) {
     State.locale = locale;
     return locale;
-}
-
-// Checks that `path` is a regular file this process may read, so that the
-// caller gets the system's reason (ENOENT, EACCES, EISDIR) and nothing that
-// could block, such as a pipe, is ever opened by the engine.
-int CheckReadableFile(const char* path) {
-    if (!path || !*path) {
-        return ENOENT;
-    }
-    int error = CheckRegularFile(path);
-    return error ? error : CheckArchiveHeader(path);
-}
-
-int CheckRegularFile(const char* path) {
-    if (!path || !*path) {
-        return ENOENT;
-    }
-    int fd = open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    if (fd < 0) {
-        return errno;
-    }
-    struct stat info;
-    int error = 0;
-    if (fstat(fd, &info) != 0) {
-        error = errno;
-    } else if (S_ISDIR(info.st_mode)) {
-        error = EISDIR;
-    } else if (!S_ISREG(info.st_mode)) {
-        error = ENOEXEC;
-    }
-    close(fd);
-    return error;
 }
 
 int OpenArchive(const char* path, MpqHandle* archive) {
@@ -58,16 +22,8 @@ int OpenArchive(const char* path, MpqHandle* archive) {
     }
     *archive = nullptr;
     const StormApi* storm = Storm();
-    if (!storm) {
-        return 0;
-    }
-    if (int error = CheckReadableFile(path)) {
-        errno = error;
-        return 0;
-    }
-    // Read-only, as format 1 (archive_header.h), and without the engine's own
-    // name list and attributes: the caller hands the names over when it
-    // lists, and nothing else is needed.
+    // Read-only, and without the engine's own name list and attributes: the
+    // caller hands the names over when it lists, and nothing else is needed.
     HANDLE handle = nullptr;
     if (!storm->OpenArchive(path, 0, kEngineReadFlags, &handle)) {
         errno = StormErrno();
@@ -88,7 +44,7 @@ int CloseArchive(MpqHandle handle) {
     }
     if (archive->update) {
         // Closing an update handle this way finishes the update.
-        return CloseUpdate(handle);
+        return FinishUpdate(handle);
     }
     CloseMembersOf(archive);
     if (const StormApi* storm = Storm()) {

@@ -1,94 +1,40 @@
 #include "sfmpq/storm_api.h"
 
 #include <cerrno>
-#include <dlfcn.h>
 
 namespace sfmpq {
 
 namespace {
 
-void* module = nullptr;
-StormApi api;
-
-template <typename Function> bool Resolve(Function* slot, const char* name) {
-    *slot = reinterpret_cast<Function>(dlsym(module, name));
-    return *slot != nullptr;
-}
-
-bool ResolveAll() {
-    return Resolve(&api.SetLocale, "SFileSetLocale") &&
-           Resolve(&api.OpenArchive, "SFileOpenArchive") &&
-           Resolve(&api.CreateArchive2, "SFileCreateArchive2") &&
-           Resolve(&api.FlushArchive, "SFileFlushArchive") &&
-           Resolve(&api.CompactArchive, "SFileCompactArchive") &&
-           Resolve(&api.CloseArchive, "SFileCloseArchive") &&
-           Resolve(&api.GetFileInfo, "SFileGetFileInfo") &&
-           Resolve(&api.EnumLocales, "SFileEnumLocales") &&
-           Resolve(&api.OpenFileEx, "SFileOpenFileEx") &&
-           Resolve(&api.GetFileSize, "SFileGetFileSize") &&
-           Resolve(&api.ReadFile, "SFileReadFile") && Resolve(&api.CloseFile, "SFileCloseFile") &&
-           Resolve(&api.AddFileEx, "SFileAddFileEx") &&
-           Resolve(&api.RemoveFile, "SFileRemoveFile") &&
-           Resolve(&api.SetFileLocale, "SFileSetFileLocale") &&
-           Resolve(&api.LastError, "GetLastError") && Resolve(&api.SetLastError, "SetLastError");
-}
-
-// True when this library's own exports are what the global scope finds for
-// a name StormLib calls: this library was loaded with RTLD_GLOBAL (or linked
-// into the program), and StormLib loaded now would call us instead of itself.
-bool OurExportsAreGlobal() {
-    // The program's handle searches the global scope only; RTLD_DEFAULT
-    // would also search this library's own scope and always find us.
-    void* program = dlopen(nullptr, RTLD_LAZY);
-    void* global = program ? dlsym(program, "SFileOpenFileEx") : nullptr;
-    if (program) {
-        dlclose(program);
-    }
-    Dl_info found;
-    Dl_info self;
-    return global && dladdr(global, &found) &&
-           dladdr(reinterpret_cast<void*>(&OurExportsAreGlobal), &self) &&
-           found.dli_fbase == self.dli_fbase;
-}
+const StormApi api = {
+    ::SFileSetLocale,
+    ::SFileOpenArchive,
+    ::SFileCreateArchive2,
+    ::SFileFlushArchive,
+    ::SFileCompactArchive,
+    ::SFileCloseArchive,
+    ::SFileGetFileInfo,
+    ::SFileEnumLocales,
+    ::SFileOpenFileEx,
+    ::SFileGetFileSize,
+    ::SFileReadFile,
+    ::SFileCloseFile,
+    ::SFileAddFileEx,
+    ::SFileRemoveFile,
+    ::SFileSetFileLocale,
+    ::SFileSetAddFileCallback,
+    ::SFileSetCompactCallback,
+    ::GetLastError,
+    ::SetLastError,
+};
 
 } // namespace
 
 const StormApi* Storm() {
-    if (module) {
-        return &api;
-    }
-    if (OurExportsAreGlobal()) {
-        errno = ELIBBAD;
-        return nullptr;
-    }
-    // RTLD_LOCAL: StormLib's names stay out of the global scope, and its own
-    // calls resolve within its scope, to itself.
-    module = dlopen(SFMPQ_STORM_SONAME, RTLD_NOW | RTLD_LOCAL);
-    if (!module) {
-        errno = ELIBACC;
-        return nullptr;
-    }
-    if (!ResolveAll()) {
-        dlclose(module);
-        module = nullptr;
-        errno = ELIBBAD;
-        return nullptr;
-    }
     return &api;
 }
 
-void UnloadStorm() {
-    if (module) {
-        dlclose(module);
-        module = nullptr;
-        api = StormApi();
-    }
-}
-
 int StormErrno() {
-    if (!module) {
-        return ELIBACC;
-    }
     DWORD code = api.LastError();
     switch (code) {
     case ERROR_SUCCESS:

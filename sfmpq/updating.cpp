@@ -2,7 +2,7 @@
 // deleting and moving members, and committing the copy at the close.
 #include "sfmpq/operations.h"
 
-#include "sfmpq/archive_header.h"
+#include "sfmpq/file_checks.h"
 #include "sfmpq/library_state.h"
 #include "sfmpq/member_names.h"
 
@@ -16,41 +16,6 @@
 namespace sfmpq {
 
 namespace {
-
-// Everything an update handle owns goes; the original archive stays as it was.
-void AbandonUpdate(Archive* archive) {
-    CloseMembersOf(archive);
-    if (const StormApi* storm = Storm()) {
-        storm->CloseArchive(archive->storm);
-    }
-    AbandonAtomicUpdate(&archive->update->file);
-    State.archives.erase(archive);
-    delete archive->update;
-    delete archive;
-}
-
-// Archives are read as format 1 (archive_header.h), but the engine writes
-// only archives it opened as they are. It reads the checked format-1 header
-// then too, unless a user-data header sends it elsewhere. A newer archive
-// written back as format 1 would lose what only its newer tables hold.
-// Returns 0, ENOEXEC when there is no header, or ENOTSUP.
-int CheckUpdatableHeader(const ArchiveHeaderInfo& header) {
-    if (!header.found) {
-        return ENOEXEC;
-    }
-    return header.formatCode == 0 && !header.userDataBefore ? 0 : ENOTSUP;
-}
-
-// Returns 0 when `path` holds an archive the engine can open, else the
-// engine's reason as an errno value.
-int CheckIsArchive(const StormApi* storm, const char* path) {
-    HANDLE probe = nullptr;
-    if (!storm->OpenArchive(path, 0, kEngineReadFlags, &probe)) {
-        return StormErrno();
-    }
-    storm->CloseArchive(probe);
-    return 0;
-}
 
 bool LocalesOf(const StormApi* storm, Archive* archive, const char* name,
                std::vector<LCID>* locales) {
@@ -158,70 +123,30 @@ int AddWithEngine(Archive* archive, const char* source, const char* name, uint32
     return 1;
 }
 
-MpqHandle OpenForUpdate(const char* path, uint32_t flags, uint32_t maxFiles) {
+int ProbeArchive(const char* path) {
     const StormApi* storm = Storm();
-    if (!storm) {
-        return nullptr;
+    HANDLE probe = nullptr;
+    if (!storm->OpenArchive(path, 0, kEngineReadFlags, &probe)) {
+        errno = StormErrno();
+        return 0;
     }
-    if (!path || !*path) {
-        errno = ENOENT;
-        return nullptr;
-    }
-    struct stat info;
-    bool exists = stat(path, &info) == 0;
-    if (!exists && errno != ENOENT) {
-        return nullptr;
-    }
-    bool mayOpen = (flags & (kUpdateOpenExisting | kUpdateOpenOrCreate)) != 0;
-    bool mayCreate = (flags & kUpdateOpenExisting) == 0 || (flags & kUpdateOpenOrCreate) != 0;
-    if (exists && !mayOpen) {
-        errno = EEXIST;
-        return nullptr;
-    }
-    if (!exists && !mayCreate) {
-        errno = ENOENT;
-        return nullptr;
-    }
-    if (exists) {
-        ArchiveHeaderInfo header;
-        int error = CheckRegularFile(path);
-        if (error == 0) {
-            error = CheckArchiveHeader(path, &header);
-        }
-        if (error == 0) {
-            error = CheckUpdatableHeader(header);
-        }
-        if (error != 0) {
-            errno = error;
-            return nullptr;
-        }
-        if (int error = CheckIsArchive(storm, path)) {
-            errno = error;
-            return nullptr;
-        }
-    }
+    storm->CloseArchive(probe);
+    return 1;
+}
+
+MpqHandle OpenForUpdate(const char* temp, bool exists, uint32_t flags, uint32_t maxFiles) {
+    const StormApi* storm = Storm();
     UpdateSession* session = new UpdateSession;
-    if (int error = BeginAtomicUpdate(path, exists, &session->file)) {
-        delete session;
-        errno = error;
-        return nullptr;
-    }
+    session->temp = temp;
+    session->created = !exists;
     HANDLE handle = nullptr;
     bool opened;
     if (exists) {
-        // The copy is checked again: it is what the engine is given.
-        ArchiveHeaderInfo header;
-        int error = CheckArchiveHeader(session->file.temp.c_str(), &header);
-        if (error == 0) {
-            error = CheckUpdatableHeader(header);
+        opened = storm->OpenArchive(temp, 0, 0, &handle);
+        TMPQHeader header;
+        if (opened && storm->GetFileInfo(handle, SFileMpqHeader, &header, sizeof header, nullptr)) {
+            session->formatCode = header.wFormatVersion;
         }
-        if (error != 0) {
-            AbandonAtomicUpdate(&session->file);
-            delete session;
-            errno = error;
-            return nullptr;
-        }
-        opened = storm->OpenArchive(session->file.temp.c_str(), 0, 0, &handle);
     } else {
         SFILE_CREATE_MPQ create;
         std::memset(&create, 0, sizeof create);
@@ -231,13 +156,12 @@ MpqHandle OpenForUpdate(const char* path, uint32_t flags, uint32_t maxFiles) {
         create.dwSectorSize = 0x1000;
         create.dwMaxFileCount =
             std::max<uint32_t>(1, std::min<uint32_t>(maxFiles, HASH_TABLE_SIZE_MAX));
-        opened = storm->CreateArchive2(session->file.temp.c_str(), &create, &handle);
+        opened = storm->CreateArchive2(temp, &create, &handle);
         // A new archive is written even when nothing is added to it.
         session->changed = true;
     }
     if (!opened) {
         int error = StormErrno();
-        AbandonAtomicUpdate(&session->file);
         delete session;
         errno = error;
         return nullptr;
@@ -266,8 +190,13 @@ int AddFile(MpqHandle handle, const char* source, const char* name, uint32_t fla
         engineCompression = MPQ_COMPRESSION_PKWARE;
         break;
     case MPQ_COMPRESSION_BZIP2:
-    case MPQ_COMPRESSION_LZMA:
         engineCompression = compression;
+        break;
+    case MPQ_COMPRESSION_LZMA:
+        // Format 1 has no LZMA: readers of such an archive could not unpack
+        // the member. It gets zlib, which every format holds.
+        engineCompression =
+            archive->update->formatCode >= 1 ? MPQ_COMPRESSION_LZMA : MPQ_COMPRESSION_ZLIB;
         break;
     default:
         errno = EINVAL;
@@ -349,7 +278,7 @@ int SetMemberLocale(MpqHandle handle, const char* name, uint32_t oldLocale, uint
     return 1;
 }
 
-int CloseUpdate(MpqHandle handle) {
+int FinishUpdate(MpqHandle handle) {
     Archive* archive = FindUpdateArchive(handle);
     if (!archive) {
         errno = EBADF;
@@ -358,22 +287,15 @@ int CloseUpdate(MpqHandle handle) {
     const StormApi* storm = Storm();
     UpdateSession* session = archive->update;
     CloseMembersOf(archive);
-    if (session->failure) {
-        int error = session->failure;
-        AbandonUpdate(archive);
-        errno = error;
-        return 0;
+    int error = session->failure;
+    bool written = error == 0;
+    if (written && session->changed) {
+        // Everything is written first, so that the file is complete whatever
+        // the compaction below does.
+        written = storm->FlushArchive(archive->storm);
+        error = written ? 0 : StormErrno();
     }
-    if (!session->changed) {
-        // Nothing to write: the original is left exactly as it was.
-        AbandonUpdate(archive);
-        return 1;
-    }
-    // Everything is written first, so that the file is complete whatever
-    // the compaction below does.
-    bool written = storm->FlushArchive(archive->storm);
-    int error = written ? 0 : StormErrno();
-    if (written && session->needsCompact) {
+    if (written && session->changed && session->needsCompact) {
         // Reclaims the space of deleted and replaced members. The engine
         // compacts into "<file>.tmp" and renames that over the file when it
         // succeeds. It refuses at the start when it cannot find the key of
@@ -388,41 +310,24 @@ int CloseUpdate(MpqHandle handle) {
                 error = StormErrno();
             }
         }
-        unlink((session->file.temp + ".tmp").c_str());
+        unlink((session->temp + ".tmp").c_str());
     }
-    written = storm->CloseArchive(archive->storm) && written;
-    if (!written && error == 0) {
+    bool closed = storm->CloseArchive(archive->storm);
+    if (written && session->changed && !closed) {
+        written = false;
         error = StormErrno();
     }
     archive->storm = nullptr;
-    if (written) {
-        error = CommitAtomicUpdate(&session->file);
-        written = error == 0;
-    } else {
-        AbandonAtomicUpdate(&session->file);
-    }
     State.archives.erase(archive);
+    bool changed = session->changed;
     delete session;
     delete archive;
     if (!written) {
         errno = error ? error : EIO;
         return 0;
     }
-    return 1;
-}
-
-int Destroy() {
-    while (!State.archives.empty()) {
-        Archive* archive = *State.archives.begin();
-        if (archive->update) {
-            AbandonUpdate(archive);
-        } else {
-            CloseArchive(archive);
-        }
-    }
-    UnloadStorm();
-    State.locale = 0;
-    return 1;
+    // 2: written and to be committed; 1: nothing changed.
+    return changed ? 2 : 1;
 }
 
 } // namespace sfmpq

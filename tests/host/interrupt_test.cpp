@@ -4,7 +4,9 @@
 // An extraction leaves no partial file, and a file that was there before
 // keeps its content; a move leaves every file either in the archive or on
 // disk.
+#include <chrono>
 #include <csignal>
+#include <cstdlib>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -197,4 +199,40 @@ TEST(Interrupt, CtrlCInAMoveKeepsEveryFileInTheArchiveOrOnDisk) {
         }
     }
     EXPECT_LT(inArchive, names.size()) << "the stop came too late to test anything";
+}
+
+namespace {
+
+// An archive whose one member keeps the engine's bzip2 decompressor busy
+// without end (tests/fixtures/damaged).
+const std::string kEndless = std::string(TARNEL_FIXTURES_DIR) + "/damaged/bzip2-endless.mpq";
+
+double Seconds(std::chrono::steady_clock::time_point since) {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - since).count();
+}
+
+} // namespace
+
+TEST(Interrupt, AStopEndsAnOperationStuckInTheArchiveLibraryWithinASecond) {
+    Scratch scratch;
+    pid_t pid = StartTarnel(scratch, {"test", kEndless});
+    ASSERT_GT(pid, 0);
+    std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+    auto start = std::chrono::steady_clock::now();
+    ASSERT_EQ(kill(pid, SIGTERM), 0);
+    RunResult result = FinishTarnel(scratch, pid);
+    EXPECT_LT(Seconds(start), 1.5);
+    EXPECT_EQ(result.status, 1) << result.err;
+    EXPECT_NE(result.err.find("stopped"), std::string::npos) << result.err;
+}
+
+TEST(Interrupt, AnOperationStuckInTheArchiveLibraryEndsAtItsDeadline) {
+    Scratch scratch;
+    setenv("SFMPQ_ENGINE_DEADLINE_MS", "1000", 1);
+    auto start = std::chrono::steady_clock::now();
+    RunResult result = RunTarnel(scratch, {"test", kEndless});
+    unsetenv("SFMPQ_ENGINE_DEADLINE_MS");
+    EXPECT_LT(Seconds(start), 15.0);
+    EXPECT_EQ(result.status, 1) << result.err;
+    EXPECT_NE(result.out.find("failed the test"), std::string::npos) << result.out;
 }

@@ -3,6 +3,7 @@
 #include "sfmpq_test_support.h"
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 
 namespace {
@@ -250,4 +251,59 @@ TEST(DamagedArchive, NewerFormatsAreReadByTheirClassicTablesAndNotUpdated) {
             }
         }
     }
+}
+
+namespace {
+
+std::string Fixture(const char* name) {
+    return std::string(TARNEL_FIXTURES_DIR) + "/damaged/" + name;
+}
+
+} // namespace
+
+// Archives that once aborted the host, overflowed its heap, kept it busy
+// without end or grew an archive to gigabytes (tests/fixtures/damaged). Now
+// the engine they reach ends, or gives up, and the host goes on.
+TEST(DamagedArchive, KnownReproducersFailCleanly) {
+    // The one that never ends is given up at this deadline.
+    setenv("SFMPQ_ENGINE_DEADLINE_MS", "2000", 1);
+    struct Case {
+        const char* file;
+        int listed; // members the listing names
+    };
+    for (Case c : {Case{"lzma-v2-valid.mpq", 3}, Case{"lzma-v4-valid.mpq", 3},
+                   Case{"lzma-v1.mpq", 5}, Case{"lzma-unnamed-member.mpq", 1},
+                   Case{"member-read-overflow.mpq", -1}, Case{"sector-offsets-overflow.mpq", -1},
+                   Case{"patch-flag-overflow.mpq", -1}, Case{"bzip2-endless.mpq", 5}}) {
+        std::string path = Fixture(c.file);
+        if (c.listed >= 0) {
+            EXPECT_EQ(List(path, "", kListIsText).size(), size_t(c.listed)) << c.file;
+        }
+        EXPECT_GE(ReadEverything(path), 0) << c.file;
+    }
+}
+
+TEST(DamagedArchive, AHostileBlockCannotMakeAnUpdateGrowTheArchive) {
+    Folder folder;
+    std::string archive = folder / "update-growth.mpq";
+    std::string before = ReadFile(Fixture("update-growth.mpq"));
+    WriteFile(archive, before);
+    WriteFile(folder / "new.txt", "a small file to add\n");
+    MpqHandle h = Lib().MpqOpenArchiveForUpdate(archive.c_str(), 0x21, 16);
+    ASSERT_NE(h, nullptr);
+    bool added =
+        Lib().MpqAddFileToArchiveEx(h, (folder / "new.txt").c_str(), "new.txt", 0x10201, 2, 0);
+    bool closed = Lib().MpqCloseUpdatedArchive(h, 0);
+    EXPECT_FALSE(added && closed);
+    EXPECT_TRUE(ReadFile(archive) == before);
+    EXPECT_EQ(folder.Files(), (std::vector<std::string>{"new.txt", "update-growth.mpq"}));
+}
+
+TEST(DamagedArchive, LzmaAskedForInAFormatOneArchiveIsWrittenSoThatItCanBeRead) {
+    Folder folder;
+    std::string text = Content(50000, 4, true);
+    WriteFile(folder / "readme.txt", text);
+    ASSERT_TRUE(AddFiles(folder / "own.mpq", {{"readme.txt", text}}, 0x10201, 0x12));
+    EXPECT_TRUE(ExtractFrom(folder / "own.mpq", "readme.txt") == text);
+    EXPECT_TRUE(ReadWithStorm(folder / "own.mpq", "readme.txt") == text);
 }

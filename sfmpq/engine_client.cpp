@@ -1,0 +1,258 @@
+#include "sfmpq/engine_client.h"
+
+#include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <cstdlib>
+#include <cstring>
+#include <dlfcn.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <spawn.h>
+#include <sys/eventfd.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+extern char** environ;
+
+namespace sfmpq {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// How long an engine may go without any sign of progress before it counts as
+// hung. One sign is due per unit of work: a piece of member data unpacked
+// (at most 1 MiB, which takes StormLib milliseconds), a sector added, a
+// member compacted, a name looked up while listing. 30 seconds is two to
+// three orders of magnitude above the slowest of these on a slow disk, and
+// short enough that a hung file manager operation ends on its own.
+// SFMPQ_ENGINE_DEADLINE_MS shortens it for tests.
+int DeadlineMs() {
+    static const int deadline = [] {
+        const char* text = std::getenv("SFMPQ_ENGINE_DEADLINE_MS");
+        long value = text ? std::strtol(text, nullptr, 10) : 0;
+        return value > 0 && value < 3600000 ? static_cast<int>(value) : 30000;
+    }();
+    return deadline;
+}
+
+// sfmpq-engine beside this library.
+const std::string& EnginePath() {
+    static const std::string path = [] {
+        Dl_info self;
+        std::string folder = ".";
+        if (dladdr(reinterpret_cast<void*>(&StartEngine), &self) && self.dli_fname) {
+            std::string file = self.dli_fname;
+            size_t slash = file.rfind('/');
+            if (slash != std::string::npos) {
+                folder = file.substr(0, slash == 0 ? 1 : slash);
+            }
+        }
+        return folder + "/sfmpq-engine";
+    }();
+    return path;
+}
+
+// A descriptor moved above the engine's fixed ones, so that no dup2 in the
+// child overwrites another of them.
+int High(int fd) {
+    if (fd < 0 || fd > engine::kSpaceReadyFd) {
+        return fd;
+    }
+    int moved = fcntl(fd, F_DUPFD_CLOEXEC, engine::kSpaceReadyFd + 1);
+    close(fd);
+    return moved;
+}
+
+int Spawn(EngineKind kind, EngineConnection* engine, int engineSocket) {
+    posix_spawn_file_actions_t files;
+    posix_spawnattr_t attributes;
+    posix_spawn_file_actions_init(&files);
+    posix_spawnattr_init(&attributes);
+    posix_spawn_file_actions_adddup2(&files, engineSocket, engine::kSocketFd);
+    posix_spawn_file_actions_adddup2(&files, engine->dataReady, engine::kDataReadyFd);
+    posix_spawn_file_actions_adddup2(&files, engine->spaceReady, engine::kSpaceReadyFd);
+    // Nothing else of the host's reaches the engine.
+    posix_spawn_file_actions_addclosefrom_np(&files, engine::kSpaceReadyFd + 1);
+    // Default signal dispositions and no blocked signals, whatever the host
+    // set; a process group of its own, so that the terminal's Ctrl+C goes to
+    // the host, which decides what a stop means.
+    sigset_t none;
+    sigset_t all;
+    sigemptyset(&none);
+    sigfillset(&all);
+    posix_spawnattr_setsigmask(&attributes, &none);
+    posix_spawnattr_setsigdefault(&attributes, &all);
+    posix_spawnattr_setpgroup(&attributes, 0);
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF |
+                                              POSIX_SPAWN_SETPGROUP);
+    std::string channel = std::to_string(engine->area.channel.id);
+    char* argv[] = {const_cast<char*>(EnginePath().c_str()),
+                    const_cast<char*>(kind == EngineKind::Updater ? "updater" : "reader"),
+                    const_cast<char*>(channel.c_str()), nullptr};
+    int error = posix_spawn(&engine->pid, EnginePath().c_str(), &files, &attributes, argv, environ);
+    posix_spawn_file_actions_destroy(&files);
+    posix_spawnattr_destroy(&attributes);
+    if (error) {
+        engine->pid = -1;
+    }
+    return error;
+}
+
+// The engine is gone or must go: every later call fails with EIO.
+int Fail(EngineConnection* engine) {
+    if (!engine->failure) {
+        engine->failure = EIO;
+        if (engine->pid > 0) {
+            kill(engine->pid, SIGKILL);
+            while (waitpid(engine->pid, nullptr, 0) < 0 && errno == EINTR) {
+            }
+            engine->pid = -1;
+        }
+    }
+    errno = EIO;
+    return 0;
+}
+
+// Waits until `fd` is readable. False when the engine hung up or made no
+// progress within the deadline (it is then ended).
+bool WaitReadable(EngineConnection* engine, int fd) {
+    engine::Control* control = engine->area.control();
+    uint64_t progress = control->progress.load(std::memory_order_relaxed);
+    Clock::time_point lastChange = Clock::now();
+    const int deadline = DeadlineMs();
+    const int slice = deadline < 1000 ? deadline : 1000;
+    for (;;) {
+        struct pollfd wait[2] = {{fd, POLLIN, 0}, {engine->socket, 0, 0}};
+        int count = fd == engine->socket ? 1 : 2;
+        int ready = poll(wait, count, slice);
+        if (ready > 0) {
+            if (wait[0].revents & POLLIN) {
+                return true;
+            }
+            if ((wait[0].revents | (count == 2 ? wait[1].revents : 0)) &
+                (POLLHUP | POLLERR | POLLNVAL)) {
+                return false;
+            }
+        } else if (ready < 0 && errno != EINTR) {
+            return false;
+        }
+        uint64_t now = control->progress.load(std::memory_order_relaxed);
+        if (now != progress) {
+            progress = now;
+            lastChange = Clock::now();
+        } else if (Clock::now() - lastChange >= std::chrono::milliseconds(deadline)) {
+            return false;
+        }
+    }
+}
+
+} // namespace
+
+engine::Request NewRequest(engine::Op op) {
+    engine::Request request;
+    std::memset(&request, 0, sizeof request);
+    request.op = op;
+    return request;
+}
+
+bool SetField(char* field, size_t size, const char* text) {
+    size_t length = text ? std::strlen(text) : 0;
+    if (length >= size) {
+        return false;
+    }
+    std::memcpy(field, text ? text : "", length);
+    field[length] = '\0';
+    return true;
+}
+
+int StartEngine(EngineKind kind, EngineConnection* engine) {
+    int pair[2];
+    if (socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, pair) != 0) {
+        return errno;
+    }
+    engine->socket = High(pair[0]);
+    int engineSocket = High(pair[1]);
+    int error = CreateArea(&engine->area);
+    if (!error) {
+        engine->dataReady = High(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
+        engine->spaceReady = High(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
+        if (engine->socket < 0 || engineSocket < 0 || engine->dataReady < 0 ||
+            engine->spaceReady < 0) {
+            error = EMFILE;
+        }
+    }
+    if (!error) {
+        error = Spawn(kind, engine, engineSocket);
+    }
+    if (engineSocket >= 0) {
+        close(engineSocket);
+    }
+    if (error) {
+        StopEngine(engine);
+        // A missing or broken engine is the library's own fault.
+        return error == ENOENT || error == EACCES || error == ENOEXEC ? ELIBACC : error;
+    }
+    return 0;
+}
+
+void StopEngine(EngineConnection* engine) {
+    if (engine->pid > 0) {
+        kill(engine->pid, SIGKILL);
+        while (waitpid(engine->pid, nullptr, 0) < 0 && errno == EINTR) {
+        }
+        engine->pid = -1;
+    }
+    for (int* fd : {&engine->socket, &engine->dataReady, &engine->spaceReady}) {
+        if (*fd >= 0) {
+            close(*fd);
+            *fd = -1;
+        }
+    }
+    ReleaseArea(&engine->area);
+}
+
+int CallEngine(EngineConnection* engine, engine::Request* request, engine::Reply* reply) {
+    if (engine->failure) {
+        errno = engine->failure;
+        return 0;
+    }
+    request->stagingId = engine->area.staging.id;
+    request->stagingSize = engine->area.staging.size;
+    engine->area.control()->requestPending.store(1, std::memory_order_seq_cst);
+    if (send(engine->socket, request, sizeof *request, MSG_NOSIGNAL) !=
+        static_cast<ssize_t>(sizeof *request)) {
+        return Fail(engine);
+    }
+    if (!WaitReadable(engine, engine->socket)) {
+        return Fail(engine);
+    }
+    ssize_t got;
+    do {
+        got = recv(engine->socket, reply, sizeof *reply, 0);
+    } while (got < 0 && errno == EINTR);
+    if (got != static_cast<ssize_t>(sizeof *reply)) {
+        return Fail(engine);
+    }
+    if (!reply->ok) {
+        errno = reply->error ? reply->error : EIO;
+    }
+    return reply->ok;
+}
+
+bool WaitForStream(EngineConnection* engine) {
+    if (engine->failure) {
+        errno = engine->failure;
+        return false;
+    }
+    if (!WaitReadable(engine, engine->dataReady)) {
+        Fail(engine);
+        return false;
+    }
+    DrainEvent(engine->dataReady);
+    return true;
+}
+
+} // namespace sfmpq

@@ -1,0 +1,42 @@
+#include "sfmpq/file_checks.h"
+
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "sfmpq/archive_header.h"
+
+namespace sfmpq {
+
+int CheckReadableFile(const char* path) {
+    if (!path || !*path) {
+        return ENOENT;
+    }
+    int error = CheckRegularFile(path);
+    return error ? error : CheckArchiveHeader(path);
+}
+
+int CheckRegularFile(const char* path) {
+    if (!path || !*path) {
+        return ENOENT;
+    }
+    // O_NONBLOCK: a pipe or device at the path must not block the open.
+    int fd = open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) {
+        return errno;
+    }
+    struct stat info;
+    int error = 0;
+    if (fstat(fd, &info) != 0) {
+        error = errno;
+    } else if (S_ISDIR(info.st_mode)) {
+        error = EISDIR;
+    } else if (!S_ISREG(info.st_mode)) {
+        error = ENOEXEC;
+    }
+    close(fd);
+    return error;
+}
+
+} // namespace sfmpq

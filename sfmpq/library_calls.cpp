@@ -1,0 +1,663 @@
+#include "sfmpq/library_calls.h"
+
+#include <atomic>
+#include <cerrno>
+#include <cstring>
+#include <memory>
+#include <mutex>
+#include <set>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "sfmpq/archive_header.h"
+#include "sfmpq/atomic_file.h"
+#include "sfmpq/engine_client.h"
+#include "sfmpq/file_checks.h"
+#include "sfmpq/member_names.h"
+#include "sfmpq/stream_reader.h"
+
+namespace sfmpq {
+namespace client {
+
+namespace {
+
+using engine::Op;
+using engine::Reply;
+using engine::Request;
+
+// What an update may write beyond the data it is given: tables, sector
+// offsets, the name list, and a compaction's rewrite of the tables. A write
+// past the limit fails in the engine (EFBIG), so a hostile archive cannot
+// make an update grow without end.
+constexpr uint64_t kWriteMargin = 256ull << 20;
+
+struct Archive;
+
+struct Member {
+    std::shared_ptr<Archive> owner;
+    bool streamed = false;
+    StreamedMember stream; // when streamed
+    uint64_t engineId = 0; // otherwise: the engine's member
+};
+
+// One archive handle: its engine, and for an update the temporary copy.
+struct Archive {
+    std::mutex lock; // held while the engine is called
+    EngineConnection engine;
+    std::string path; // a read-only archive's path
+    bool update = false;
+    AtomicFile file;
+    std::set<Member*> members;
+};
+
+std::atomic<uint32_t> currentLocale{0};
+
+std::mutex registryLock;
+std::set<Archive*> archives;              // the handles handed out
+std::set<Member*> members;                // the member handles handed out
+std::set<std::shared_ptr<Archive>> owned; // keeps each archive alive
+
+std::shared_ptr<Archive> FindArchive(void* handle, bool update) {
+    std::lock_guard<std::mutex> guard(registryLock);
+    Archive* archive = static_cast<Archive*>(handle);
+    if (!handle || !archives.count(archive) || archive->update != update) {
+        return nullptr;
+    }
+    for (const std::shared_ptr<Archive>& held : owned) {
+        if (held.get() == archive) {
+            return held;
+        }
+    }
+    return nullptr;
+}
+
+std::shared_ptr<Archive> FindAnyArchive(void* handle) {
+    std::shared_ptr<Archive> archive = FindArchive(handle, false);
+    return archive ? archive : FindArchive(handle, true);
+}
+
+Member* FindMember(void* handle, std::shared_ptr<Archive>* owner) {
+    std::lock_guard<std::mutex> guard(registryLock);
+    Member* member = static_cast<Member*>(handle);
+    if (!handle || !members.count(member)) {
+        return nullptr;
+    }
+    *owner = member->owner;
+    return member;
+}
+
+// Whether a member found before its archive's lock was taken is still open.
+bool StillOpen(Member* member) {
+    std::lock_guard<std::mutex> guard(registryLock);
+    return members.count(member) != 0;
+}
+
+void Register(const std::shared_ptr<Archive>& archive) {
+    std::lock_guard<std::mutex> guard(registryLock);
+    archives.insert(archive.get());
+    owned.insert(archive);
+}
+
+// Takes the handle out of the registry; false when another call did first.
+bool Unregister(Archive* archive) {
+    std::lock_guard<std::mutex> guard(registryLock);
+    if (!archives.erase(archive)) {
+        return false;
+    }
+    for (Member* member : archive->members) {
+        members.erase(member);
+        delete member;
+    }
+    archive->members.clear();
+    for (auto held = owned.begin(); held != owned.end(); ++held) {
+        if (held->get() == archive) {
+            owned.erase(held);
+            break;
+        }
+    }
+    return true;
+}
+
+int Call(Archive* archive, Request* request, Reply* reply) {
+    request->locale = currentLocale.load();
+    return CallEngine(&archive->engine, request, reply);
+}
+
+int Fail(int error) {
+    errno = error;
+    return 0;
+}
+
+// Discards an update's copy (and what a compaction in a dead engine left).
+void Discard(Archive* archive) {
+    if (!archive->file.temp.empty()) {
+        unlink((archive->file.temp + ".tmp").c_str());
+    }
+    AbandonAtomicUpdate(&archive->file);
+}
+
+uint64_t FileSize(const std::string& path) {
+    struct stat info;
+    return stat(path.c_str(), &info) == 0 ? static_cast<uint64_t>(info.st_size) : 0;
+}
+
+// Archives of format 2 or later, and archives behind a user-data header, are
+// not updated (their newer tables would not survive the rewrite). 0, ENOEXEC
+// or ENOTSUP.
+int CheckUpdatable(const char* path) {
+    ArchiveHeaderInfo header;
+    int error = CheckArchiveHeader(path, &header);
+    if (error) {
+        return error;
+    }
+    if (!header.found) {
+        return ENOEXEC;
+    }
+    return header.formatCode == 0 && !header.userDataBefore ? 0 : ENOTSUP;
+}
+
+} // namespace
+
+uint32_t SetLocale(uint32_t locale) {
+    currentLocale.store(locale);
+    return locale;
+}
+
+int OpenArchive(const char* path, MpqHandle* handle) {
+    if (!handle) {
+        return Fail(EINVAL);
+    }
+    *handle = nullptr;
+    if (int error = CheckReadableFile(path)) {
+        return Fail(error);
+    }
+    if (std::strlen(path) >= engine::kMaxPath) {
+        return Fail(ENAMETOOLONG);
+    }
+    auto archive = std::make_shared<Archive>();
+    if (int error = StartEngine(EngineKind::Reader, &archive->engine)) {
+        return Fail(error);
+    }
+    Request request = NewRequest(Op::OpenArchive);
+    Reply reply;
+    SetField(request.path, sizeof request.path, path);
+    if (!Call(archive.get(), &request, &reply)) {
+        int error = errno;
+        StopEngine(&archive->engine);
+        return Fail(error);
+    }
+    archive->path = path;
+    Register(archive);
+    *handle = archive.get();
+    return 1;
+}
+
+int CloseArchive(MpqHandle handle) {
+    std::shared_ptr<Archive> archive = FindArchive(handle, false);
+    if (!archive) {
+        return FindArchive(handle, true) ? CloseUpdate(handle) : Fail(EBADF);
+    }
+    std::lock_guard<std::mutex> guard(archive->lock);
+    if (!Unregister(archive.get())) {
+        return Fail(EBADF);
+    }
+    StopEngine(&archive->engine);
+    return 1;
+}
+
+uint32_t GetArchiveInfo(MpqHandle handle, uint32_t infoCode) {
+    std::shared_ptr<Archive> archive = FindAnyArchive(handle);
+    if (!archive) {
+        return Fail(EBADF);
+    }
+    if (infoCode != kInfoHashTableSize) {
+        return Fail(EINVAL);
+    }
+    std::lock_guard<std::mutex> guard(archive->lock);
+    Request request = NewRequest(Op::GetInfo);
+    Reply reply;
+    request.value = infoCode;
+    return Call(archive.get(), &request, &reply) ? reply.value : 0;
+}
+
+namespace {
+
+// One listing by the archive's engine, into `entries`.
+int ListOnce(Archive* archive, const char* list, ListEntry* entries, uint32_t listFlag,
+             bool guessExtensions) {
+    EngineConnection* engine = &archive->engine;
+    Request request = NewRequest(Op::GetInfo);
+    Reply reply;
+    request.value = kInfoHashTableSize;
+    if (!Call(archive, &request, &reply)) {
+        return 0;
+    }
+    const uint64_t count = reply.value;
+    const uint64_t listLength = list ? std::strlen(list) : 0;
+    if (listLength >= UINT32_MAX) {
+        return Fail(E2BIG);
+    }
+    uint64_t needed = count * sizeof(ListEntry);
+    if (needed < listLength + 1) {
+        needed = listLength + 1;
+    }
+    if (int error = GrowStaging(&engine->area, needed)) {
+        return Fail(error);
+    }
+    if (list) {
+        std::memcpy(engine->area.staging.base, list, listLength + 1);
+    }
+    request = NewRequest(Op::List);
+    request.flags = listFlag;
+    request.value = list != nullptr;
+    request.value2 = !guessExtensions;
+    request.stagingBytes = static_cast<uint32_t>(listLength);
+    ResetStream(engine);
+    engine->listed.clear();
+    if (!Call(archive, &request, &reply)) {
+        return 0;
+    }
+    std::memcpy(entries, engine->area.staging.base, count * sizeof(ListEntry));
+    // The work-ahead stream follows this order.
+    for (uint64_t i = 0; i < count; ++i) {
+        if (entries[i].exists) {
+            entries[i].name[sizeof entries[i].name - 1] = '\0';
+            engine->listed.emplace_back(entries[i].name);
+        }
+    }
+    return 1;
+}
+
+// A new engine for a read-only archive whose engine died, with the archive
+// opened again. 0 or an errno value.
+int ReplaceEngine(Archive* archive) {
+    StopEngine(&archive->engine);
+    archive->engine = EngineConnection();
+    if (int error = StartEngine(EngineKind::Reader, &archive->engine)) {
+        return error;
+    }
+    Request request = NewRequest(Op::OpenArchive);
+    Reply reply;
+    SetField(request.path, sizeof request.path, archive->path.c_str());
+    return Call(archive, &request, &reply) ? 0 : errno;
+}
+
+} // namespace
+
+int ListMembers(MpqHandle handle, const char* list, ListEntry* entries, uint32_t listFlag) {
+    std::shared_ptr<Archive> archive = FindAnyArchive(handle);
+    if (!archive) {
+        return Fail(EBADF);
+    }
+    if (!entries) {
+        return Fail(EINVAL);
+    }
+    std::lock_guard<std::mutex> guard(archive->lock);
+    if (ListOnce(archive.get(), list, entries, listFlag, true)) {
+        return 1;
+    }
+    // Guessing an extension unpacks the first bytes of unnamed members, which
+    // can end an engine on a damaged archive. The names and sizes do not
+    // depend on it: a fresh engine lists again without guessing.
+    bool engineDied = archive->engine.failure != 0;
+    if (!engineDied || archive->update || archive->members.size() != 0) {
+        return 0;
+    }
+    if (int error = ReplaceEngine(archive.get())) {
+        return Fail(error);
+    }
+    return ListOnce(archive.get(), list, entries, listFlag, false);
+}
+
+int OpenMember(MpqHandle handle, const char* name, MpqHandle* memberHandle) {
+    if (!memberHandle) {
+        return Fail(EINVAL);
+    }
+    *memberHandle = nullptr;
+    std::shared_ptr<Archive> archive = FindAnyArchive(handle);
+    if (!archive) {
+        return Fail(EBADF);
+    }
+    if (!name || !*name) {
+        return Fail(ENOENT);
+    }
+    if (std::strlen(name) > kMaxMemberName) {
+        return Fail(ENAMETOOLONG);
+    }
+    std::lock_guard<std::mutex> guard(archive->lock);
+    std::unique_ptr<Member> member(new Member);
+    member->owner = archive;
+    EngineConnection* engine = &archive->engine;
+    if (!archive->update && !engine->streamedOpen) {
+        // The common case: members read one after the other.
+        if (!TakeStreamedMember(engine, name, currentLocale.load(), &member->stream)) {
+            return 0;
+        }
+        member->streamed = true;
+        engine->streamedOpen = true;
+    } else {
+        Request request = NewRequest(Op::OpenMember);
+        Reply reply;
+        SetField(request.name, sizeof request.name, name);
+        if (!Call(archive.get(), &request, &reply)) {
+            return 0;
+        }
+        member->engineId = reply.member;
+    }
+    std::lock_guard<std::mutex> registry(registryLock);
+    archive->members.insert(member.get());
+    members.insert(member.get());
+    *memberHandle = member.release();
+    return 1;
+}
+
+uint32_t GetMemberSize(MpqHandle handle, uint32_t* high) {
+    std::shared_ptr<Archive> archive;
+    Member* member = FindMember(handle, &archive);
+    if (!member) {
+        errno = EBADF;
+        return 0xFFFFFFFFu;
+    }
+    std::lock_guard<std::mutex> guard(archive->lock);
+    if (!StillOpen(member)) {
+        errno = EBADF;
+        return 0xFFFFFFFFu;
+    }
+    uint64_t size;
+    if (member->streamed) {
+        size = member->stream.size;
+    } else {
+        Request request = NewRequest(Op::MemberSize);
+        Reply reply;
+        request.member = member->engineId;
+        if (!Call(archive.get(), &request, &reply)) {
+            return 0xFFFFFFFFu;
+        }
+        size = (uint64_t(reply.high) << 32) | reply.value;
+    }
+    if (high) {
+        *high = static_cast<uint32_t>(size >> 32);
+    }
+    return static_cast<uint32_t>(size);
+}
+
+int ReadMember(MpqHandle handle, void* buffer, uint32_t count, uint32_t* read) {
+    if (read) {
+        *read = 0;
+    }
+    std::shared_ptr<Archive> archive;
+    Member* member = FindMember(handle, &archive);
+    if (!member) {
+        return Fail(EBADF);
+    }
+    if (!buffer && count != 0) {
+        return Fail(EINVAL);
+    }
+    std::lock_guard<std::mutex> guard(archive->lock);
+    if (!StillOpen(member)) {
+        return Fail(EBADF);
+    }
+    uint32_t got = 0;
+    int ok;
+    if (member->streamed) {
+        ok = ReadStreamedMember(&archive->engine, &member->stream, buffer, count, &got);
+    } else {
+        ok = 1;
+        // Through the staging area, in pieces it holds.
+        EngineConnection* engine = &archive->engine;
+        while (ok && got < count) {
+            uint32_t piece = count - got;
+            if (piece > (16u << 20)) {
+                piece = 16u << 20;
+            }
+            if (int error = engine->failure ? engine->failure : GrowStaging(&engine->area, piece)) {
+                ok = Fail(error);
+                break;
+            }
+            Request request = NewRequest(Op::ReadMember);
+            Reply reply;
+            request.member = member->engineId;
+            request.value = piece;
+            ok = Call(archive.get(), &request, &reply);
+            uint32_t delivered = reply.value <= piece ? reply.value : 0;
+            if (!ok && engine->failure) {
+                delivered = 0;
+            }
+            std::memcpy(static_cast<unsigned char*>(buffer) + got, engine->area.staging.base,
+                        delivered);
+            got += delivered;
+            if (delivered < piece) {
+                break;
+            }
+        }
+    }
+    if (read) {
+        *read = got;
+    }
+    return ok;
+}
+
+int CloseMember(MpqHandle handle) {
+    std::shared_ptr<Archive> archive;
+    Member* member = FindMember(handle, &archive);
+    if (!member) {
+        return Fail(EBADF);
+    }
+    std::lock_guard<std::mutex> guard(archive->lock);
+    {
+        std::lock_guard<std::mutex> registry(registryLock);
+        if (!members.erase(member)) {
+            return Fail(EBADF);
+        }
+        archive->members.erase(member);
+    }
+    if (member->streamed) {
+        // What is left of it in the ring is passed over at the next open.
+        archive->engine.streamedOpen = false;
+    } else if (!archive->engine.failure) {
+        Request request = NewRequest(Op::CloseMember);
+        Reply reply;
+        request.member = member->engineId;
+        Call(archive.get(), &request, &reply);
+    }
+    delete member;
+    return 1;
+}
+
+MpqHandle OpenForUpdate(const char* path, uint32_t flags, uint32_t maxFiles) {
+    if (!path || !*path) {
+        errno = ENOENT;
+        return nullptr;
+    }
+    if (std::strlen(path) >= engine::kMaxPath - 32) {
+        errno = ENAMETOOLONG;
+        return nullptr;
+    }
+    struct stat info;
+    bool exists = stat(path, &info) == 0;
+    if (!exists && errno != ENOENT) {
+        return nullptr;
+    }
+    bool mayOpen = (flags & (kUpdateOpenExisting | kUpdateOpenOrCreate)) != 0;
+    bool mayCreate = (flags & kUpdateOpenExisting) == 0 || (flags & kUpdateOpenOrCreate) != 0;
+    if (exists && !mayOpen) {
+        errno = EEXIST;
+        return nullptr;
+    }
+    if (!exists && !mayCreate) {
+        errno = ENOENT;
+        return nullptr;
+    }
+    if (exists) {
+        int error = CheckRegularFile(path);
+        if (!error) {
+            error = CheckUpdatable(path);
+        }
+        if (error) {
+            errno = error;
+            return nullptr;
+        }
+    }
+    auto archive = std::make_shared<Archive>();
+    archive->update = true;
+    if (int error = StartEngine(EngineKind::Updater, &archive->engine)) {
+        errno = error;
+        return nullptr;
+    }
+    Request request = NewRequest(Op::Probe);
+    Reply reply;
+    int error = 0;
+    if (exists) {
+        // Only an archive is copied.
+        SetField(request.path, sizeof request.path, path);
+        error = Call(archive.get(), &request, &reply) ? 0 : errno;
+    }
+    if (!error) {
+        error = BeginAtomicUpdate(path, exists, &archive->file);
+    }
+    if (!error && exists) {
+        // The copy is checked again: it is what the engine is given.
+        error = CheckUpdatable(archive->file.temp.c_str());
+        if (error) {
+            Discard(archive.get());
+        }
+    }
+    if (!error) {
+        request = NewRequest(Op::OpenForUpdate);
+        SetField(request.path, sizeof request.path, archive->file.temp.c_str());
+        request.exists = exists;
+        request.flags = flags;
+        request.value = maxFiles;
+        request.fileSizeLimit = FileSize(archive->file.temp) + kWriteMargin;
+        if (!Call(archive.get(), &request, &reply)) {
+            error = errno;
+            Discard(archive.get());
+        }
+    }
+    if (error) {
+        StopEngine(&archive->engine);
+        errno = error;
+        return nullptr;
+    }
+    Register(archive);
+    return archive.get();
+}
+
+namespace {
+
+int Add(Op op, MpqHandle handle, const char* source, const char* name, uint32_t flags,
+        uint32_t value) {
+    std::shared_ptr<Archive> archive = FindArchive(handle, true);
+    if (!archive) {
+        return Fail(EBADF);
+    }
+    if (!source || !name || !*name) {
+        return Fail(EINVAL);
+    }
+    if (std::strlen(name) > kMaxMemberName) {
+        return Fail(ENAMETOOLONG);
+    }
+    if (std::strlen(source) >= engine::kMaxPath) {
+        return Fail(ENAMETOOLONG);
+    }
+    if (int error = CheckRegularFile(source)) {
+        return Fail(error);
+    }
+    std::lock_guard<std::mutex> guard(archive->lock);
+    Request request = NewRequest(op);
+    Reply reply;
+    SetField(request.path, sizeof request.path, source);
+    SetField(request.name, sizeof request.name, name);
+    request.flags = flags;
+    request.value = value;
+    uint64_t size = FileSize(source);
+    request.fileSizeLimit = FileSize(archive->file.temp) + size + size / 8 + kWriteMargin;
+    return Call(archive.get(), &request, &reply);
+}
+
+int NamedChange(Op op, MpqHandle handle, const char* name, uint32_t value, uint32_t value2) {
+    std::shared_ptr<Archive> archive = FindArchive(handle, true);
+    if (!archive) {
+        return Fail(EBADF);
+    }
+    if (!name || !*name || std::strlen(name) > kMaxMemberName) {
+        return Fail(ENOENT);
+    }
+    std::lock_guard<std::mutex> guard(archive->lock);
+    Request request = NewRequest(op);
+    Reply reply;
+    SetField(request.name, sizeof request.name, name);
+    request.value = value;
+    request.value2 = value2;
+    request.fileSizeLimit = FileSize(archive->file.temp) + kWriteMargin;
+    return Call(archive.get(), &request, &reply);
+}
+
+} // namespace
+
+int AddFile(MpqHandle handle, const char* source, const char* name, uint32_t flags,
+            uint32_t compression) {
+    return Add(Op::AddFile, handle, source, name, flags, compression);
+}
+
+int AddWave(MpqHandle handle, const char* source, const char* name, uint32_t flags,
+            uint32_t quality) {
+    return Add(Op::AddWave, handle, source, name, flags, quality);
+}
+
+int DeleteMember(MpqHandle handle, const char* name) {
+    return NamedChange(Op::DeleteMember, handle, name, 0, 0);
+}
+
+int SetMemberLocale(MpqHandle handle, const char* name, uint32_t oldLocale, uint32_t newLocale) {
+    return NamedChange(Op::SetMemberLocale, handle, name, oldLocale, newLocale);
+}
+
+int CloseUpdate(MpqHandle handle) {
+    std::shared_ptr<Archive> archive = FindArchive(handle, true);
+    if (!archive) {
+        return Fail(EBADF);
+    }
+    std::lock_guard<std::mutex> guard(archive->lock);
+    if (!Unregister(archive.get())) {
+        return Fail(EBADF);
+    }
+    Request request = NewRequest(Op::FinishUpdate);
+    Reply reply;
+    request.fileSizeLimit = FileSize(archive->file.temp) + kWriteMargin;
+    int result = Call(archive.get(), &request, &reply) ? static_cast<int>(reply.value) : 0;
+    int error = errno;
+    StopEngine(&archive->engine);
+    if (result == 2) {
+        error = CommitAtomicUpdate(&archive->file);
+        return error ? Fail(error) : 1;
+    }
+    // Nothing changed, or the copy is not to be trusted: the original stays.
+    Discard(archive.get());
+    return result == 1 ? 1 : Fail(error ? error : EIO);
+}
+
+int Destroy() {
+    for (;;) {
+        std::shared_ptr<Archive> archive;
+        {
+            std::lock_guard<std::mutex> guard(registryLock);
+            if (owned.empty()) {
+                break;
+            }
+            archive = *owned.begin();
+        }
+        std::lock_guard<std::mutex> guard(archive->lock);
+        if (Unregister(archive.get())) {
+            StopEngine(&archive->engine);
+            if (archive->update) {
+                Discard(archive.get());
+            }
+        }
+    }
+    currentLocale.store(0);
+    return 1;
+}
+
+} // namespace client
+} // namespace sfmpq

@@ -1,0 +1,163 @@
+// The engine process: whatever happens to it - killed, exiting at any step,
+// hung - fails the calls of its own handle only, never the host; an update
+// it dies in leaves the archive as it was; and it cannot reach the network
+// or run programs.
+#include "sfmpq_test_support.h"
+
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <dirent.h>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace {
+
+// The engines this process has started and not yet ended.
+std::vector<pid_t> Engines() {
+    std::vector<pid_t> pids;
+    DIR* tasks = opendir("/proc/self/task");
+    while (struct dirent* task = tasks ? readdir(tasks) : nullptr) {
+        if (task->d_name[0] == '.') {
+            continue;
+        }
+        std::string path = std::string("/proc/self/task/") + task->d_name + "/children";
+        if (std::FILE* file = std::fopen(path.c_str(), "r")) {
+            int pid = 0;
+            while (std::fscanf(file, "%d", &pid) == 1) {
+                pids.push_back(pid);
+            }
+            std::fclose(file);
+        }
+    }
+    if (tasks) {
+        closedir(tasks);
+    }
+    return pids;
+}
+
+std::string EnginePath() {
+    std::string library = SFMPQ_LIBRARY_PATH;
+    return library.substr(0, library.rfind('/')) + "/sfmpq-engine";
+}
+
+TEST(EngineContainment, AKilledEngineFailsItsHandleWithEioAndNothingElse) {
+    Folder folder;
+    std::string big = Content(16 << 20, 3, false);
+    WriteWithStorm(folder / "a.mpq", {{"big", big, 0, 0, 0}, {"small", "small"}});
+    MpqHandle archive = nullptr;
+    ASSERT_TRUE(Lib().SFileOpenArchive((folder / "a.mpq").c_str(), 0, 0, &archive));
+    MpqHandle other = nullptr;
+    ASSERT_TRUE(Lib().SFileOpenArchive((folder / "a.mpq").c_str(), 0, 0, &other));
+    MpqHandle member = nullptr;
+    ASSERT_TRUE(Lib().SFileOpenFileEx(archive, "big", 0, &member));
+    std::vector<char> chunk(1 << 20);
+    uint32_t got = 0;
+    ASSERT_TRUE(Lib().SFileReadFile(member, chunk.data(), 1 << 20, &got, nullptr));
+    ASSERT_EQ(got, 1u << 20);
+
+    // Kill the engine of the first handle: it started first, so its pid is
+    // the smaller one.
+    std::vector<pid_t> engines = Engines();
+    ASSERT_EQ(engines.size(), 2u);
+    ASSERT_EQ(kill(std::min(engines[0], engines[1]), SIGKILL), 0);
+
+    // What the engine published before it died may still be read; the read
+    // that waits for it fails with EIO, and so does every later call.
+    int failures = 0;
+    for (int i = 1; i < 16 && !failures; ++i) {
+        errno = 0;
+        if (!Lib().SFileReadFile(member, chunk.data(), 1 << 20, &got, nullptr)) {
+            EXPECT_EQ(errno, EIO);
+            ++failures;
+        }
+    }
+    EXPECT_EQ(failures, 1);
+    errno = 0;
+    MpqHandle again = nullptr;
+    EXPECT_FALSE(Lib().SFileOpenFileEx(archive, "small", 0, &again));
+    EXPECT_EQ(errno, EIO);
+    EXPECT_EQ(Lib().SFileGetFileInfo(archive, kInfoHashTableSize), 0u);
+    EXPECT_TRUE(Lib().SFileCloseFile(member));
+    EXPECT_TRUE(Lib().SFileCloseArchive(archive));
+
+    // The other handle has its own engine.
+    EXPECT_EQ(Extract(other, "small"), "small");
+    EXPECT_TRUE(Extract(other, "big") == big);
+    EXPECT_TRUE(Lib().SFileCloseArchive(other));
+    EXPECT_TRUE(Engines().empty());
+}
+
+TEST(EngineContainment, AnEngineEndingAtAnyStepOfAnUpdateLeavesTheArchiveAsItWas) {
+    Folder folder;
+    std::string archive = folder / "a.mpq";
+    ASSERT_TRUE(AddFiles(archive, {{"a", Content(300000, 1, true)}, {"b", "b"}, {"c", "c"}}));
+    std::string before = ReadFile(archive);
+    WriteFile(folder / "new", Content(200000, 9, false));
+    bool completed = false;
+    // The engine ends on receiving its k-th request: open, probe, additions,
+    // the deletion, the close, for every k until the update goes through.
+    for (int k = 1; k < 20 && !completed; ++k) {
+        setenv("SFMPQ_ENGINE_EXIT_AT", std::to_string(k).c_str(), 1);
+        MpqHandle h = Lib().MpqOpenArchiveForUpdate(archive.c_str(), 0x21, 64);
+        unsetenv("SFMPQ_ENGINE_EXIT_AT");
+        if (h) {
+            Lib().MpqAddFileToArchiveEx(h, (folder / "new").c_str(), "new", 0x10201, 2, 9);
+            Lib().MpqAddFileToArchiveEx(h, (folder / "new").c_str(), "a", 0x10201, 2, 9);
+            Lib().MpqDeleteFile(h, "b");
+            completed = Lib().MpqCloseUpdatedArchive(h, 0) != 0;
+        }
+        if (!completed) {
+            EXPECT_TRUE(ReadFile(archive) == before) << "step " << k;
+            EXPECT_EQ(errno, EIO) << "step " << k;
+        }
+        EXPECT_EQ(folder.Files(), (std::vector<std::string>{"a.mpq", "new"})) << "step " << k;
+    }
+    ASSERT_TRUE(completed);
+    EXPECT_TRUE(ExtractFrom(archive, "a") == ReadFile(folder / "new"));
+    EXPECT_TRUE(Engines().empty());
+}
+
+TEST(EngineContainment, TheEngineCannotOpenASocketRunAProgramOrWriteAFile) {
+    std::FILE* probe = popen((EnginePath() + " --probe-sandbox").c_str(), "r");
+    ASSERT_NE(probe, nullptr);
+    std::string output;
+    char line[256];
+    while (std::fgets(line, sizeof line, probe)) {
+        output += line;
+    }
+    EXPECT_EQ(pclose(probe), 0) << output;
+    for (const char* what :
+         {"network socket: refused", "local socket: refused", "running a program: refused",
+          "creating a process: refused", "writing a file: refused"}) {
+        EXPECT_NE(output.find(what), std::string::npos) << what << " in:\n" << output;
+    }
+}
+
+TEST(EngineContainment, HandlesOfSeveralThreadsWorkAtOnce) {
+    Folder folder;
+    std::vector<std::string> contents;
+    for (uint32_t i = 0; i < 4; ++i) {
+        contents.push_back(Content(3 << 20, i, i % 2 == 0));
+        WriteWithStorm(folder / (std::to_string(i) + ".mpq"),
+                       {{"data", contents[i]}, {"more", Content(5000, i + 10, true)}});
+    }
+    std::vector<int> same(4, 0);
+    std::vector<std::thread> readers;
+    for (uint32_t i = 0; i < 4; ++i) {
+        readers.emplace_back([&, i] {
+            for (int round = 0; round < 5; ++round) {
+                std::string path = folder / (std::to_string(i) + ".mpq");
+                same[i] += ExtractFrom(path, "data") == contents[i];
+            }
+        });
+    }
+    for (std::thread& reader : readers) {
+        reader.join();
+    }
+    EXPECT_EQ(same, (std::vector<int>{5, 5, 5, 5}));
+}
+
+} // namespace
