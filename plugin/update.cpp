@@ -233,8 +233,8 @@ void MarkDone(MemberIndex* index, uint32_t first, uint32_t end) {
 }
 
 // Deletes the member `member`, listed by the host as `name`. A member this
-// call has already deleted (through a folder named earlier) is not deleted
-// again.
+// call has already dealt with (by its name or a folder named earlier) is
+// not tried again.
 void DeleteMember(MpqHandle update, const char* member, const char* name, ArchiveMembers* members) {
     uint32_t first = 0;
     uint32_t end = 0;
@@ -254,7 +254,8 @@ void DeleteMember(MpqHandle update, const char* member, const char* name, Archiv
 // at any depth, and a member of that very name if there is one. A member
 // that cannot be deleted is shown by its name; a folder with nothing left
 // in it is no error. When the archive could not be listed, the folder's
-// members are unknown: unless the name itself was a member, that is shown.
+// members are unknown: the entry is tried as a name, and shown when no
+// member bears it.
 void DeleteFolder(MpqHandle update, const char* member, size_t prefixLength, const char* name,
                   ArchiveMembers* members) {
     uint32_t first = 0;
@@ -283,6 +284,7 @@ void DeleteFolder(MpqHandle update, const char* member, size_t prefixLength, con
         ShowNameError("Cannot delete %s", name);
     }
 }
+
 } // namespace
 
 void ShowSystemError(void) {

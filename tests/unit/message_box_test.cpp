@@ -106,7 +106,7 @@ TEST(DesktopMessageBox, TextIsValidUtf8WithControlCharactersAndOtherBytesShownAs
     std::string huge(20000, '\x01');
     ShowDetached(huge.c_str(), kMessageBoxIconWarning, &errors);
     ASSERT_EQ(desktop.Calls().size(), 2u);
-    const std::string& shown = desktop.Calls()[1].back();
+    const std::string shown = desktop.Calls()[1].back();
     EXPECT_GE(shown.size(), 4000u);
     EXPECT_LE(shown.size(), 4200u);
     EXPECT_EQ(shown.compare(shown.size() - 4, 4, "\\x01"), 0);
