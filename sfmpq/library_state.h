@@ -17,9 +17,10 @@ namespace sfmpq {
 struct Member;
 
 // How the engine opens archives for reading: in the format StormLib finds,
-// read-only, and without its own name list and attributes.
+// read-only, without its own name list (the caller hands the names over),
+// with the checksums of "(attributes)" and checking sector checksums.
 constexpr DWORD kEngineReadFlags =
-    MPQ_OPEN_READ_ONLY | MPQ_OPEN_NO_LISTFILE | MPQ_OPEN_NO_ATTRIBUTES;
+    MPQ_OPEN_READ_ONLY | MPQ_OPEN_NO_LISTFILE | MPQ_OPEN_CHECK_SECTOR_CRC;
 
 // What an update handle adds to an archive handle: the temporary copy the
 // engine works on (SFMpq.dll puts it in the original's place).

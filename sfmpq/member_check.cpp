@@ -1,6 +1,7 @@
 #include "sfmpq/member_check.h"
 
 #include <cerrno>
+#include <cstdio>
 #include <zlib.h>
 
 namespace sfmpq {

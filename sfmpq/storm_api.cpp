@@ -28,6 +28,7 @@ const StormApi api = {
     ::SFileGetAttributes,
     ::SFileSetAttributes,
     ::SFileVerifyFile,
+    ::SFileUpdateFileAttributes,
     ::GetLastError,
     ::SetLastError,
 };

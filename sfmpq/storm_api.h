@@ -32,6 +32,7 @@ struct StormApi {
     decltype(&::SFileGetAttributes) GetAttributes;
     decltype(&::SFileSetAttributes) SetAttributes;
     decltype(&::SFileVerifyFile) VerifyFile;
+    decltype(&::SFileUpdateFileAttributes) UpdateFileAttributes;
     decltype(&::GetLastError) LastError;
     decltype(&::SetLastError) SetLastError;
 };
