@@ -25,7 +25,7 @@ class AddDeleteCommand : public ::testing::Test {
             size_t end = result.out.find('\n', start);
             std::string line = result.out.substr(start, end - start);
             std::string name = line.size() > 27 ? line.substr(27) : line;
-            if (name != "(listfile)") {
+            if (name != "(listfile)" && name != "(attributes)") {
                 names.push_back(name);
             }
             start = end + 1;
