@@ -17,7 +17,11 @@ RunResult RunScripted(const Scratch& scratch, const std::string& script,
 
 class PluginReports : public ::testing::Test {
   protected:
-    void SetUp() override { WriteFile(archive, "never read"); }
+    // An MPQ header, so that the command hands the file to the plug-in,
+    // which never reads it.
+    void SetUp() override {
+        WriteFile(archive, std::string("MPQ\x1A\x20", 5) + std::string(27, '\0'));
+    }
     Scratch scratch;
     std::string archive = scratch / "a.mpq";
 };
