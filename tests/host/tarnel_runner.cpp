@@ -104,7 +104,7 @@ pid_t Start(const Scratch& scratch, std::vector<std::string> full, const std::st
             setrlimit(RLIMIT_FSIZE, &limit);
         }
         dup2(nullFd, 0);
-        dup2(outFd, 1);
+        dup2(options.outputFd >= 0 ? options.outputFd : outFd, 1);
         dup2(errFd, 2);
         // As from an interactive shell, whatever the tests were started
         // with (a background job ignores SIGINT and SIGQUIT, nohup SIGHUP),
@@ -167,6 +167,25 @@ RunResult FinishTarnel(const Scratch& scratch, pid_t pid) {
 RunResult RunTarnel(const Scratch& scratch, const std::vector<std::string>& args,
                     const std::string& cwd) {
     return FinishTarnel(scratch, StartTarnel(scratch, args, cwd));
+}
+
+pid_t StartTarnelWith(const Scratch& scratch, const std::vector<std::string>& args,
+                      const RunOptions& options) {
+    std::vector<std::string> full = {TARNEL_BINARY, "--settings", scratch / "tarnel.ini"};
+    full.insert(full.end(), args.begin(), args.end());
+    return Start(scratch, full, options.cwd, {}, options);
+}
+
+RunResult RunTarnelWith(const Scratch& scratch, const std::vector<std::string>& args,
+                        const RunOptions& options) {
+    return FinishTarnel(scratch, StartTarnelWith(scratch, args, options));
+}
+
+void OpenToEveryone(const Scratch& scratch) {
+    std::string command = "chmod -R a+rwX '" + scratch.path() + "'";
+    if (std::system(command.c_str()) != 0) {
+        ADD_FAILURE() << command;
+    }
 }
 
 void WriteFile(const std::string& path, const std::string& content) {
