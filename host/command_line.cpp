@@ -16,8 +16,8 @@ const CommandInfo kCommands[] = {
      "Lists the members of ARCHIVE: size, packed size and name, one member a line,\n"
      "the archive's internal members \"(listfile)\", \"(attributes)\" and\n"
      "\"(signature)\" included.\n"
-     "  --json                one JSON array of {\"name\", \"size\", \"packed\"} objects\n"
-     "  -q, --quiet           errors only\n"},
+     "  --json                  one JSON array of {\"name\", \"size\", \"packed\"} objects\n"
+     "  -q, --quiet             errors only\n"},
     {Command::Extract, "extract",
      "tarnel extract ARCHIVE [-C DIR] [-k] [-v|-q] [--internal] [-T FILE] [MEMBER...]",
      "Extracts all members of ARCHIVE, or those named, into DIR (default: the\n"
@@ -28,16 +28,16 @@ const CommandInfo kCommands[] = {
      "members \"(listfile)\", \"(attributes)\" and \"(signature)\" are left out\n"
      "unless named exactly or --internal is given. An existing file is replaced\n"
      "only once its new content is completely written.\n"
-     "  -C DIR                extract into DIR, made when something is extracted\n"
-     "  -k, --keep-old-files  keep existing files; their members are skipped\n"
-     "  -v, --verbose         each member's name as it is extracted\n"
-     "  -q, --quiet           errors only\n"
-     "  --internal            the internal members as well\n"
-     "  -T FILE               member names from FILE, one a line (-: standard input)\n"},
+     "  -C, --directory DIR     extract into DIR, made when something is extracted\n"
+     "  -k, --keep-old-files    keep existing files; their members are skipped\n"
+     "  -v, --verbose           each member's name as it is extracted\n"
+     "  -q, --quiet             errors only\n"
+     "  --internal              the internal members as well\n"
+     "  -T, --files-from FILE   names from FILE, one a line (-: standard input)\n"},
     {Command::Test, "test", "tarnel test [-v|-q] ARCHIVE",
      "Reads every member of ARCHIVE through and reports those that cannot be read.\n"
-     "  -v, --verbose         each member's name as it is tested\n"
-     "  -q, --quiet           errors only\n"},
+     "  -v, --verbose           each member's name as it is tested\n"
+     "  -q, --quiet             errors only\n"},
     {Command::Add, "add",
      "tarnel add ARCHIVE [-C DIR] [--into SUBPATH] [--move] [-v|-q] [-T FILE] PATH...",
      "Adds files and folders (folders with everything in them) to ARCHIVE,\n"
@@ -45,19 +45,19 @@ const CommandInfo kCommands[] = {
      "name in the archive; a member of the same name is replaced. Member names\n"
      "do not tell letter case apart, so two files whose names differ only in case\n"
      "are refused and neither is added.\n"
-     "  -C DIR                take PATHs from DIR (default: the current folder)\n"
-     "  --into SUBPATH        store the files below SUBPATH inside the archive\n"
-     "  --move                delete each source file once the archive is written\n"
-     "  -v, --verbose         each member's name as it is added\n"
-     "  -q, --quiet           errors only\n"
-     "  -T FILE               PATHs from FILE, one a line (-: standard input)\n"},
+     "  -C, --directory DIR     take PATHs from DIR (default: the current folder)\n"
+     "  --into SUBPATH          store the files below SUBPATH inside the archive\n"
+     "  --move                  delete each source file once the archive is written\n"
+     "  -v, --verbose           each member's name as it is added\n"
+     "  -q, --quiet             errors only\n"
+     "  -T, --files-from FILE   PATHs from FILE, one a line (-: standard input)\n"},
     {Command::Delete, "delete", "tarnel delete ARCHIVE [-v|-q] [--internal] [-T FILE] MEMBER...",
      "Deletes the named members from ARCHIVE (wildcards as for extract; the\n"
      "internal members only when named exactly or with --internal).\n"
-     "  -v, --verbose         each member's name as it is deleted\n"
-     "  -q, --quiet           errors only\n"
-     "  --internal            let wildcards and folders choose internal members\n"
-     "  -T FILE               member names from FILE, one a line (-: standard input)\n"},
+     "  -v, --verbose           each member's name as it is deleted\n"
+     "  -q, --quiet             errors only\n"
+     "  --internal              let wildcards and folders choose internal members\n"
+     "  -T, --files-from FILE   names from FILE, one a line (-: standard input)\n"},
     {Command::Config, "config", "tarnel config",
      "Shows the plug-in's options dialog for the settings file.\n"},
 };
@@ -340,9 +340,10 @@ std::string HelpText(Command command) {
             "$XDG_CONFIG_HOME/tarnel/tarnel.ini"
 #endif
             ")\n"
-            "  --help           this text; tarnel COMMAND --help for one command\n"
+            "  -h, --help       this text; tarnel COMMAND --help for one command\n"
             "  --version        the version\n"
-            "  --               ends the options: what follows is a name, even \"-x\"\n"
+            "  --               ends the options: what follows is a name even when it\n"
+            "                   starts with -\n"
             "\n"
             "Exit status: 0 success, 1 some members or files failed, or the operation\n"
             "was stopped (Ctrl+C, or its output closed), 2 usage error or the archive\n"
