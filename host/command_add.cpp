@@ -365,8 +365,12 @@ int RunAdd(Plugin& plugin, const CommandLine& line) {
         }
     }
     ReportTally(notAdded);
-    if (!missing) {
-        PassOn(pluginText); // whatever else the plug-in had to say
+    // The plug-in shows only failures. One the archive does not show (a
+    // member of the same size that was not replaced) is passed on as the
+    // plug-in said it, and fails the command.
+    if (!missing && !pluginText.empty()) {
+        PassOn(pluginText);
+        ++failures;
     }
     if (stopped) {
         Report(StopText() + "; " + std::to_string(missing) + " files were not added");

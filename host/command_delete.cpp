@@ -74,8 +74,11 @@ int RunDelete(Plugin& plugin, const CommandLine& line) {
         }
     }
     ReportTally(notDeleted);
-    if (left.empty()) {
+    // The plug-in shows only failures; one the archive does not show is
+    // passed on as the plug-in said it.
+    if (left.empty() && !pluginText.empty()) {
         PassOn(pluginText);
+        ++failures;
     }
     return failures || notDeleted.count() ? kExitSomeFailed : kExitOk;
 }
