@@ -144,9 +144,10 @@ double MonotonicSeconds();
 // It only makes InterruptRequested() true, so that the running operation can
 // stop at its next progress report and end cleanly. A second request ends
 // the process at once, as usual. On Linux a closed output (SIGPIPE: the
-// reader of a pipe went away) stops the operation the same clean way; since
-// every further write to it signals again, it never counts as the first of
-// two requests.
+// reader of the pipe on standard output or error went away) stops the
+// operation the same clean way; since every further write to it signals
+// again, it never counts as the first of two requests. A SIGPIPE from any
+// other pipe is left to whoever wrote to it.
 void CatchInterrupts();
 
 // True once a stop was requested after CatchInterrupts().

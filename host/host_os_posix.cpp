@@ -9,6 +9,7 @@
 #include <dirent.h>
 #include <dlfcn.h>
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -273,7 +274,10 @@ double MonotonicSeconds() {
 namespace {
 
 volatile sig_atomic_t interrupted = 0;
-volatile sig_atomic_t outputClosed = 0;
+// A SIGPIPE came; whether it was the command's own output that closed is
+// found out outside the handler.
+volatile sig_atomic_t pipeSignalled = 0;
+bool outputClosed = false;
 
 // The signals that ask the command to stop: Ctrl+C, Ctrl+\, a plain kill
 // and the terminal going away. Each ends the operation the same clean way.
@@ -302,8 +306,7 @@ void OnStopSignal(int) {
 // this never arms the end at once, and writes nothing: the message could go
 // to the same closed pipe.
 void OnClosedOutput(int) {
-    outputClosed = 1;
-    interrupted = 1;
+    pipeSignalled = 1;
 }
 
 } // namespace
@@ -343,11 +346,23 @@ void CatchInterrupts() {
 }
 
 bool InterruptRequested() {
-    return interrupted != 0;
+    return interrupted != 0 || OutputClosed();
 }
 
 bool OutputClosed() {
-    return outputClosed != 0;
+    // Only a closed standard output or error stops the command: a pipe the
+    // archive library keeps for its own work may signal too, and its
+    // failure is the library's to report.
+    if (!outputClosed && pipeSignalled) {
+        pipeSignalled = 0;
+        for (int descriptor : {STDOUT_FILENO, static_cast<int>(messageDescriptor)}) {
+            struct pollfd output = {descriptor, POLLOUT, 0};
+            if (poll(&output, 1, 0) == 1 && (output.revents & (POLLERR | POLLHUP))) {
+                outputClosed = true;
+            }
+        }
+    }
+    return outputClosed;
 }
 
 } // namespace host

@@ -232,4 +232,25 @@ TEST(Interrupt, AClosedOutputEndsAnUpdateCleanly) {
     }
     RunResult test = RunTarnel(scratch, {"test", archive});
     EXPECT_EQ(test.status, 0) << test.err;
+
+    // A SIGPIPE while the output is open is some other pipe's (the archive
+    // library's, say): it neither stops nor ends the command.
+    std::string other = scratch / "other.mpq";
+    pid = StartTarnel(scratch, {"add", other, "-C", scratch / "src", "."});
+    ASSERT_GT(pid, 0);
+    bool started = false;
+    for (int i = 0; i < 20000 && !started; ++i) {
+        for (const std::string& file : FilesBelow(scratch.path())) {
+            started = started || file.find("other.mpq") != std::string::npos;
+        }
+        if (!started) {
+            std::this_thread::sleep_for(std::chrono::microseconds(250));
+        }
+    }
+    kill(pid, SIGPIPE);
+    result = FinishTarnel(scratch, pid);
+    EXPECT_FALSE(result.signaled);
+    EXPECT_EQ(result.status, 0) << result.err;
+    RunResult list = RunTarnel(scratch, {"list", other});
+    EXPECT_EQ(std::count(list.out.begin(), list.out.end(), '\n'), 41) << list.out;
 }
