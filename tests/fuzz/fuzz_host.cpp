@@ -96,11 +96,12 @@ void LimitFileSize() {
 // and stops it once they pass the cap.
 uint64_t memberBytes = 0;
 uint64_t memberCap = UINT64_MAX;
+volatile size_t lastNameLength = 0;
 
 int TARNEL_STDCALL OnProgress(char* name, int size) {
     if (name) {
         // The name must be terminated (a sanitizer build checks the read).
-        (void)std::strlen(name);
+        lastNameLength = std::strlen(name);
     }
     memberBytes += size > 0 ? static_cast<uint64_t>(size) : 0;
     return memberBytes > memberCap ? 0 : 1;
@@ -269,9 +270,11 @@ void Skip(void* handle) {
 int Process(void* handle, int operation, const std::string& dest, uint64_t byteCap) {
     memberBytes = 0;
     memberCap = byteCap;
+    // A test names no destination.
     std::vector<char> name(dest.begin(), dest.end());
     name.push_back('\0');
-    int result = plugin.ProcessFile(handle, operation, nullptr, name.data());
+    int result =
+        plugin.ProcessFile(handle, operation, nullptr, dest.empty() ? nullptr : name.data());
     memberCap = UINT64_MAX;
     return result;
 }

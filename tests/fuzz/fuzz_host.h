@@ -65,7 +65,7 @@ Listing List(const std::string& archive);
 
 void Skip(void* handle);
 // Runs ProcessFile with `operation` on the member just listed, extracting to
-// `dest`; returns its result. Stops (through the progress callback) once a
+// `dest` (none when empty); returns its result. Stops (through the progress callback) once a
 // member has passed `byteCap` bytes, as a user stops a runaway extraction.
 int Process(void* handle, int operation, const std::string& dest, uint64_t byteCap);
 
