@@ -2,20 +2,14 @@
 #include <cstdio>
 #include <cstring>
 
+#include "host/archive_check.h"
 #include "host/commands.h"
 #include "host/host_os.h"
+#include "host/name_list.h"
 #include "host/progress.h"
-#include "host/terminal_text.h"
 #include "host/wildcard.h"
 
 namespace host {
-
-void Report(const std::string& text) {
-    ClearProgressBar();
-    // Messages name members and files, which may hold control characters.
-    std::fprintf(stderr, "tarnel: %s\n", Printable(text).c_str());
-    std::fflush(stderr);
-}
 
 bool FitsPluginPath(const std::string& path, const char* what) {
     if (path.size() > kMaxPluginPath) {
@@ -32,8 +26,9 @@ void* OpenArchiveIn(Plugin& plugin, const std::string& archive, int mode) {
     if (!FitsPluginPath(archive, "archive")) {
         return nullptr;
     }
-    if (StatPath(archive) == PathKind::Missing) {
-        Report(archive + ": no such file");
+    std::string problem = ArchiveReadProblem(archive);
+    if (!problem.empty()) {
+        Report(archive + ": " + problem);
         return nullptr;
     }
     std::vector<char> path(archive.begin(), archive.end());
@@ -42,9 +37,13 @@ void* OpenArchiveIn(Plugin& plugin, const std::string& archive, int mode) {
     std::memset(&request, 0, sizeof request);
     request.archivePath = path.data();
     request.openMode = mode;
+    ClearSystemError();
     void* handle = plugin.OpenArchive(&request);
     if (!handle) {
-        Report(archive + ": " + ResultInWords(request.openResult));
+        SystemError error = TakeSystemError();
+        std::string damaged = DamagedArchiveReason(archive);
+        Report(archive + ": " +
+               (damaged.empty() ? FailureReason(request.openResult, error) : damaged));
         return nullptr;
     }
     // As a file manager does after each open; the slot is process-wide.
@@ -90,24 +89,82 @@ std::string NameInHeader(const EntryHeader& header) {
     return std::string(header.fileName, strnlen(header.fileName, sizeof header.fileName));
 }
 
+bool IsInternalMember(const std::string& name) {
+    std::string key = MemberKey(name);
+    return key == "(listfile)" || key == "(attributes)" || key == "(signature)";
+}
+
 std::vector<bool> SelectMembers(const std::vector<Member>& members,
                                 const std::vector<std::string>& patterns,
-                                const std::string& archive, int& unmatched) {
-    std::vector<bool> chosen(members.size(), patterns.empty());
+                                const std::string& archive, bool internal, int& unmatched) {
+    std::vector<bool> chosen(members.size(), false);
+    if (patterns.empty()) {
+        for (size_t m = 0; m < members.size(); ++m) {
+            chosen[m] = internal || !IsInternalMember(members[m].name);
+        }
+    }
     for (const std::string& pattern : patterns) {
         bool used = false;
+        bool internalOnly = false;
         for (size_t m = 0; m < members.size(); ++m) {
-            if (PatternSelects(pattern, members[m].name)) {
-                chosen[m] = true;
-                used = true;
+            if (!PatternSelects(pattern, members[m].name)) {
+                continue;
             }
+            if (!internal && IsInternalMember(members[m].name) &&
+                (HasWildcards(pattern) || MemberKey(pattern) != MemberKey(members[m].name))) {
+                internalOnly = true;
+                continue;
+            }
+            chosen[m] = true;
+            used = true;
         }
-        if (!used) {
+        if (!used && internalOnly) {
+            Report(pattern + ": chooses only internal members of " + archive +
+                   "; name them exactly or give --internal");
+            ++unmatched;
+        } else if (!used) {
             Report(pattern + ": no such member in " + archive);
             ++unmatched;
         }
     }
     return chosen;
+}
+
+bool GatherNames(const CommandLine& line, std::vector<std::string>& names) {
+    names = line.operands;
+    for (const std::string& file : line.nameFiles) {
+        std::string error;
+        if (!ReadNameList(file, names, error)) {
+            Report(error);
+            return false;
+        }
+    }
+    return true;
+}
+
+void ReportUpdateFailure(const std::string& archive, int result, const SystemError& error,
+                         const std::string& pluginText) {
+    std::string damaged = DamagedArchiveReason(archive);
+    if (!damaged.empty()) {
+        Report(archive + ": " + damaged);
+        return;
+    }
+    if (error.kind == SystemError::None) {
+        PassOn(pluginText);
+    }
+    Report(archive + ": " + FailureReason(result, error));
+}
+
+std::string SystemReason(const SystemError& error) {
+    if (error.kind == SystemError::BadFormat) {
+        return "damaged, or in a form the archive library cannot read";
+    }
+    return error.text;
+}
+
+std::string FailureReason(int result, const SystemError& error) {
+    std::string words = ResultInWords(result);
+    return error.kind == SystemError::None ? words : words + ": " + SystemReason(error);
 }
 
 std::vector<char> HostNameList(const std::vector<std::string>& names) {

@@ -1,12 +1,18 @@
 // tarnel add: files and folders, named relative to a source folder, handed
 // to PackFiles in one call. Since PackFiles reports single files only in
-// messages, the archive is listed afterwards to find what did not arrive.
+// messages, the archive is listed afterwards to find what did not arrive,
+// and the command says why in its own words, once per reason.
 #include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
 #include <map>
 #include <set>
 
+#include "host/archive_check.h"
 #include "host/commands.h"
 #include "host/disk_path.h"
+#include "host/failure_tally.h"
 #include "host/host_os.h"
 #include "host/path_safety.h"
 #include "host/progress.h"
@@ -38,7 +44,7 @@ class AddList {
         PathKind kind = StatPath(full, &size);
         if (!operand && (kind == PathKind::Folder || kind == PathKind::Missing) && IsLink(full)) {
             if (kind == PathKind::Folder) {
-                Report(full + ": a link to a folder; not followed");
+                Notice(full + ": a link to a folder; not followed");
                 return true;
             }
             Report(full + ": a link to nothing; skipped");
@@ -60,6 +66,33 @@ class AddList {
 
     const std::vector<FileToAdd>& files() const { return files_; }
 
+    // Leaves out every file whose member name another file has too, apart
+    // from letter case (names in an archive do not tell case apart, so one
+    // would silently replace the other), and reports them. Returns the number
+    // of member names refused.
+    int RefuseCollisions() {
+        std::set<std::string> refused;
+        for (const auto& collision : collisions_) {
+            const std::vector<std::string>& sources = collision.second;
+            std::string list;
+            for (size_t i = 0; i < sources.size(); ++i) {
+                list += i == 0 ? "" : (i + 1 == sources.size() ? " and " : ", ");
+                list += sources[i];
+            }
+            bool two = sources.size() == 2;
+            Report(list + (two ? " would both" : " would all") + " become the member " +
+                   memberNames_[collision.first] +
+                   ", since member names do not tell letter case apart; " +
+                   (two ? "neither is added" : "none of them is added"));
+            refused.insert(collision.first);
+        }
+        auto collides = [&](const FileToAdd& file) {
+            return refused.count(MemberKey(ArchivedName(file))) != 0;
+        };
+        files_.erase(std::remove_if(files_.begin(), files_.end(), collides), files_.end());
+        return static_cast<int>(refused.size());
+    }
+
     // The name a file gets in the archive.
     std::string ArchivedName(const FileToAdd& file) const {
         return into_.empty() ? file.name : into_ + kPathSeparator + file.name;
@@ -68,7 +101,7 @@ class AddList {
   private:
     bool AddFile(const std::string& relative, const std::string& full, uint64_t size) {
         if (!archiveIdentity_.empty() && PathIdentity(full) == archiveIdentity_) {
-            Report(full + ": the archive itself; skipped");
+            Notice(full + ": the archive itself; skipped");
             return true;
         }
         FileToAdd file{relative, size};
@@ -79,10 +112,27 @@ class AddList {
             Report(full + ": larger than 4 GiB, which an archive member cannot be");
             return false;
         }
-        if (!seen_.insert(MemberKey(ArchivedName(file))).second) {
-            return true; // named twice, or once directly and once by its folder
+        std::string key = MemberKey(ArchivedName(file));
+        auto first = firstSource_.find(key);
+        if (first == firstSource_.end()) {
+            firstSource_[key] = relative;
+            memberNames_[key] = ArchivedName(file);
+            files_.push_back(file);
+            return true;
         }
-        files_.push_back(file);
+        // Named twice, or once directly and once by its folder; or, on a
+        // file system that ignores case, the same file in another spelling.
+        std::string firstFull = sourceFolder_ + first->second;
+        std::string identity = first->second == relative ? "" : PathIdentity(full);
+        if (first->second == relative ||
+            (!identity.empty() && identity == PathIdentity(firstFull))) {
+            return true;
+        }
+        std::vector<std::string>& sources = collisions_[key];
+        if (sources.empty()) {
+            sources.push_back(firstFull);
+        }
+        sources.push_back(full);
         return true;
     }
 
@@ -117,7 +167,11 @@ class AddList {
     std::string into_;
     std::string archiveIdentity_;
     std::vector<FileToAdd> files_;
-    std::set<std::string> seen_;
+    // By member key: the relative name of the first file to claim it, and
+    // the full paths of files that claimed it in another spelling.
+    std::map<std::string, std::string> firstSource_;
+    std::map<std::string, std::vector<std::string>> collisions_;
+    std::map<std::string, std::string> memberNames_; // as the first file names it
     std::set<std::string> folders_;
 };
 
@@ -171,6 +225,23 @@ bool ArchiveSubPath(const std::string& given, std::string& into) {
     return true;
 }
 
+// Why `full` did not arrive in the archive, which now holds `members`
+// members in a hash table of `capacity` slots.
+std::string MissingReason(const std::string& full, size_t members, uint32_t capacity,
+                          const std::string& settingsPath) {
+    if (capacity && members >= capacity) {
+        return "the archive is full: its table holds " + std::to_string(capacity) +
+               " members (the MaxFiles setting in " + settingsPath +
+               " sets the room of new archives)";
+    }
+    std::FILE* file = std::fopen(full.c_str(), "rb");
+    if (!file) {
+        return "cannot read it: " + std::string(std::strerror(errno));
+    }
+    std::fclose(file);
+    return "the plug-in did not add it";
+}
+
 } // namespace
 
 int RunAdd(Plugin& plugin, const CommandLine& line) {
@@ -179,6 +250,19 @@ int RunAdd(Plugin& plugin, const CommandLine& line) {
         return kExitUsage;
     }
     if (!FitsPluginPath(line.archive, "archive")) {
+        return kExitUsage;
+    }
+    std::vector<std::string> paths;
+    if (!GatherNames(line, paths)) {
+        return kExitUsage;
+    }
+    if (paths.empty()) {
+        Notice("no paths given; nothing to add");
+        return kExitOk;
+    }
+    std::string problem = ArchiveUpdateProblem(line.archive, true);
+    if (!problem.empty()) {
+        Report(line.archive + ": " + problem);
         return kExitUsage;
     }
     std::string sourceFolder = SourceFolder(line.folder);
@@ -192,7 +276,7 @@ int RunAdd(Plugin& plugin, const CommandLine& line) {
 
     AddList list(sourceFolder, into, PathIdentity(line.archive));
     int failures = 0;
-    for (const std::string& operand : line.operands) {
+    for (const std::string& operand : paths) {
         std::string path = WithoutTrailingSeparators(operand);
         if (IsAbsolutePath(path)) {
             Report(operand + ": refused, an absolute path; give it relative to -C DIR");
@@ -213,6 +297,7 @@ int RunAdd(Plugin& plugin, const CommandLine& line) {
             ++failures;
         }
     }
+    failures += list.RefuseCollisions();
     if (list.files().empty()) {
         if (!failures) {
             Report("nothing to add");
@@ -221,9 +306,11 @@ int RunAdd(Plugin& plugin, const CommandLine& line) {
     }
 
     std::vector<std::string> names;
+    std::vector<std::string> shownNames;
     std::vector<uint64_t> sizes;
     for (const FileToAdd& file : list.files()) {
         names.push_back(file.name);
+        shownNames.push_back(list.ArchivedName(file));
         sizes.push_back(file.size);
     }
     std::vector<char> addList = HostNameList(names);
@@ -234,13 +321,19 @@ int RunAdd(Plugin& plugin, const CommandLine& line) {
     std::vector<char> subPath(into.begin(), into.end());
     subPath.push_back('\0');
 
-    BeginFileProgress(sizes);
+    BeginFileProgress(sizes, shownNames);
+    // The plug-in says "cannot add" once per file; the command says why,
+    // once per reason, from the archive it finds afterwards.
+    HoldPluginMessages();
+    ClearSystemError();
     int result = plugin.PackFiles(archive.data(), into.empty() ? nullptr : subPath.data(),
                                   source.data(), addList.data(), line.move ? kPackMoveFiles : 0);
+    SystemError error = TakeSystemError();
+    std::string pluginText = ReleasePluginMessages();
     EndProgress();
     bool stopped = ProgressStopped();
     if (result != kResultOk) {
-        Report(line.archive + ": " + ResultInWords(result));
+        ReportUpdateFailure(line.archive, result, error, pluginText);
         return kExitUsage;
     }
 
@@ -252,6 +345,9 @@ int RunAdd(Plugin& plugin, const CommandLine& line) {
     for (const Member& member : members) {
         present[MemberKey(member.name)] = member.size;
     }
+    MpqHeaderSearch header = FindMpqHeader(line.archive);
+    uint32_t capacity = header.outcome == MpqHeaderSearch::Found ? header.hashTableSize : 0;
+    FailureTally notAdded("files", "not added to " + line.archive);
     int missing = 0;
     for (const FileToAdd& file : list.files()) {
         std::string full = sourceFolder + file.name;
@@ -259,7 +355,8 @@ int RunAdd(Plugin& plugin, const CommandLine& line) {
         // A member of another size is an older one that was not replaced.
         if (member == present.end() || member->second != file.size) {
             if (!stopped) {
-                Report(full + ": not added to " + line.archive);
+                notAdded.Add(full,
+                             MissingReason(full, members.size(), capacity, line.settingsPath));
             }
             ++missing;
         } else if (line.move && StatPath(full) != PathKind::Missing) {
@@ -267,8 +364,16 @@ int RunAdd(Plugin& plugin, const CommandLine& line) {
             ++failures;
         }
     }
+    ReportTally(notAdded);
+    // The plug-in shows only failures. One the archive does not show (a
+    // member of the same size that was not replaced) is passed on as the
+    // plug-in said it, and fails the command.
+    if (!missing && !pluginText.empty()) {
+        PassOn(pluginText);
+        ++failures;
+    }
     if (stopped) {
-        Report("stopped by the user; " + std::to_string(missing) + " files were not added");
+        Report(StopText() + "; " + std::to_string(missing) + " files were not added");
     }
     return failures || missing ? kExitSomeFailed : kExitOk;
 }

@@ -3,11 +3,26 @@
 // afterwards to find what is still there.
 #include <set>
 
+#include "host/archive_check.h"
 #include "host/commands.h"
+#include "host/failure_tally.h"
 
 namespace host {
 
 int RunDelete(Plugin& plugin, const CommandLine& line) {
+    std::vector<std::string> patterns;
+    if (!GatherNames(line, patterns)) {
+        return kExitUsage;
+    }
+    if (patterns.empty()) {
+        Notice("no member names given; nothing to delete");
+        return kExitOk;
+    }
+    std::string problem = ArchiveUpdateProblem(line.archive, false);
+    if (!problem.empty()) {
+        Report(line.archive + ": " + problem);
+        return kExitUsage;
+    }
     std::vector<Member> members;
     // Nothing is deleted on a listing that failed part-way: a pattern
     // could not be matched against every member.
@@ -16,7 +31,8 @@ int RunDelete(Plugin& plugin, const CommandLine& line) {
         return status;
     }
     int failures = 0;
-    std::vector<bool> chosen = SelectMembers(members, line.operands, line.archive, failures);
+    std::vector<bool> chosen =
+        SelectMembers(members, patterns, line.archive, line.internal, failures);
     std::vector<std::string> names;
     std::set<std::string> doomed;
     for (size_t m = 0; m < members.size(); ++m) {
@@ -30,23 +46,41 @@ int RunDelete(Plugin& plugin, const CommandLine& line) {
     std::vector<char> deleteList = HostNameList(names);
     std::vector<char> archive(line.archive.begin(), line.archive.end());
     archive.push_back('\0');
+    HoldPluginMessages();
+    ClearSystemError();
     int result = plugin.DeleteFiles(archive.data(), deleteList.data());
+    SystemError error = TakeSystemError();
+    std::string pluginText = ReleasePluginMessages();
     if (result != kResultOk) {
-        Report(line.archive + ": " + ResultInWords(result));
+        ReportUpdateFailure(line.archive, result, error, pluginText);
         return kExitUsage;
     }
     std::vector<Member> after;
     if (ReadMembers(plugin, line.archive, after) != kExitOk) {
         return kExitSomeFailed;
     }
+    std::set<std::string> left;
     for (const Member& member : after) {
         if (doomed.count(member.name)) {
-            Report(member.name + ": could not be deleted");
-            ++failures;
-            doomed.erase(member.name);
+            left.insert(member.name);
         }
     }
-    return failures ? kExitSomeFailed : kExitOk;
+    FailureTally notDeleted("members", "not deleted");
+    for (const std::string& name : names) {
+        if (left.count(name)) {
+            notDeleted.Add(name, "still in the archive after the plug-in's update");
+        } else {
+            ShowHandled(name);
+        }
+    }
+    ReportTally(notDeleted);
+    // The plug-in shows only failures; one the archive does not show is
+    // passed on as the plug-in said it.
+    if (left.empty() && !pluginText.empty()) {
+        PassOn(pluginText);
+        ++failures;
+    }
+    return failures || notDeleted.count() ? kExitSomeFailed : kExitOk;
 }
 
 } // namespace host

@@ -1,11 +1,14 @@
 // tarnel extract: all members, or the chosen ones, into a folder. Member
 // names are checked before anything is written: one that would land outside
-// the folder is refused, reported and skipped.
+// the folder is refused, reported and skipped. The folder itself is made
+// only when a member is about to be written into it.
 #include <cstring>
 #include <set>
 
+#include "host/archive_check.h"
 #include "host/commands.h"
 #include "host/disk_path.h"
+#include "host/failure_tally.h"
 #include "host/host_os.h"
 #include "host/path_safety.h"
 #include "host/progress.h"
@@ -15,15 +18,17 @@ namespace host {
 namespace {
 
 // Makes the folders that `destination` needs, remembering those made, so
-// that many members in one folder cost one check.
-bool MakeParentFolders(const std::string& destination, std::set<std::string>& made) {
+// that many members in one folder cost one check. Returns false with the
+// reason in `reason`.
+bool MakeParentFolders(const std::string& destination, std::set<std::string>& made,
+                       std::string& reason) {
     std::string parent = FolderOf(destination);
     if (parent.empty() || made.count(parent)) {
         return true;
     }
     std::string error;
     if (!MakeFolders(parent, error)) {
-        Report("cannot create folder " + error);
+        reason = "cannot create folder " + error;
         return false;
     }
     made.insert(parent);
@@ -31,22 +36,48 @@ bool MakeParentFolders(const std::string& destination, std::set<std::string>& ma
 }
 
 // Works out where member `name` goes below `folder` (empty or ending with a
-// separator) and makes its folders. Returns false after reporting why the
-// member cannot be extracted.
-bool PrepareDestination(const std::string& name, const std::string& folder,
-                        std::set<std::string>& made, std::string& destination) {
+// separator). Returns false after reporting a name that would land outside
+// it, or one too long for the plug-in.
+bool DestinationOf(const std::string& name, const std::string& folder, std::string& destination) {
     CheckedPath checked = CheckMemberPath(name, kPathSeparator);
     if (!checked.ok) {
         Report(name + ": refused, " + checked.reason);
         return false;
     }
     destination = folder + checked.relative;
-    return FitsPluginPath(destination, "destination") && MakeParentFolders(destination, made);
+    return FitsPluginPath(destination, "destination");
+}
+
+// Why a member could not be written to `destination`, extracting into
+// `root`. A full or read-only disk is said of the folder extracted into, so
+// that every member it stops shares the one reason; missing permission is
+// said of the folder that refused the new file.
+std::string ExtractionReason(int result, const SystemError& error, const std::string& destination,
+                             const std::string& root) {
+    switch (error.kind) {
+    case SystemError::NoSpace:
+    case SystemError::ReadOnly:
+        return root + ": " + error.text;
+    case SystemError::Denied: {
+        std::string folder = FolderShown(destination);
+        return (WriteDenied(folder).empty() ? destination : folder) + ": " + error.text;
+    }
+    default:
+        return FailureReason(result, error);
+    }
 }
 
 } // namespace
 
 int RunExtract(Plugin& plugin, const CommandLine& line) {
+    std::vector<std::string> patterns;
+    if (!GatherNames(line, patterns)) {
+        return kExitUsage;
+    }
+    if (patterns.empty() && !line.nameFiles.empty()) {
+        Notice("no member names given; nothing to extract");
+        return kExitOk;
+    }
     std::vector<Member> members;
     // When the listing fails part-way (reported there), the members before
     // the failure are still extracted; the loop below then stops at it.
@@ -55,7 +86,8 @@ int RunExtract(Plugin& plugin, const CommandLine& line) {
         return listing;
     }
     int failures = listing == kExitOk ? 0 : 1;
-    std::vector<bool> chosen = SelectMembers(members, line.operands, line.archive, failures);
+    std::vector<bool> chosen =
+        SelectMembers(members, patterns, line.archive, line.internal, failures);
     uint64_t total = 0;
     std::set<std::string> chosenNames;
     for (size_t m = 0; m < members.size(); ++m) {
@@ -66,17 +98,14 @@ int RunExtract(Plugin& plugin, const CommandLine& line) {
     }
 
     std::string folder = line.folder;
-    std::set<std::string> made;
-    if (!folder.empty()) {
-        std::string error;
-        if (!MakeFolders(folder, error)) {
-            Report("cannot create folder " + error);
-            return kExitSomeFailed;
-        }
-        made.insert(folder);
-        if (!IsSeparatorOnDisk(folder.back())) {
-            folder += kPathSeparator;
-        }
+    std::string root = folder.empty() ? "." : folder;
+    PathKind folderKind = folder.empty() ? PathKind::Folder : StatPath(folder);
+    if (folderKind != PathKind::Folder && folderKind != PathKind::Missing) {
+        Report(folder + ": not a folder");
+        return kExitSomeFailed;
+    }
+    if (!folder.empty() && !IsSeparatorOnDisk(folder.back())) {
+        folder += kPathSeparator;
     }
 
     void* handle = OpenForReading(plugin, line.archive);
@@ -84,6 +113,9 @@ int RunExtract(Plugin& plugin, const CommandLine& line) {
         return kExitUsage;
     }
     BeginByteProgress(total);
+    FailureTally failed("members", "not extracted");
+    FailureTally kept("members", "skipped");
+    std::set<std::string> made;
     EntryHeader header;
     std::memset(&header, 0, sizeof header);
     bool stopped = false;
@@ -97,26 +129,36 @@ int RunExtract(Plugin& plugin, const CommandLine& line) {
             stopped = true;
             break;
         }
+        std::string destination;
+        if (wanted && !DestinationOf(name, folder, destination)) {
+            ++failures;
+            wanted = false;
+        }
+        if (wanted && line.keepOld && StatPath(destination) != PathKind::Missing) {
+            kept.Add(name, "a file of its name exists and is kept (--keep-old-files)");
+            wanted = false;
+        }
+        std::string reason;
+        if (wanted && !MakeParentFolders(destination, made, reason)) {
+            failed.Add(name, reason);
+            wanted = false;
+        }
         if (!wanted) {
             plugin.ProcessFile(handle, kOpSkip, nullptr, nullptr);
             continue;
         }
-        std::string destination;
-        if (!PrepareDestination(name, folder, made, destination)) {
-            ++failures;
-            plugin.ProcessFile(handle, kOpSkip, nullptr, nullptr);
-            continue;
-        }
+        ShowHandled(name);
         std::vector<char> target(destination.begin(), destination.end());
         target.push_back('\0');
+        ClearSystemError();
         int extracted = plugin.ProcessFile(handle, kOpExtract, nullptr, target.data());
+        SystemError error = TakeSystemError();
         if (ProgressStopped()) {
             stopped = true;
             break;
         }
         if (extracted != kResultOk) {
-            Report(name + ": " + ResultInWords(extracted));
-            ++failures;
+            failed.Add(name, ExtractionReason(extracted, error, destination, root));
         }
     }
     if (!stopped && result != kResultEndArchive && listing == kExitOk) {
@@ -125,11 +167,13 @@ int RunExtract(Plugin& plugin, const CommandLine& line) {
     }
     plugin.CloseArchive(handle);
     EndProgress();
+    ReportTally(kept, true);
+    ReportTally(failed);
     if (stopped) {
-        Report("stopped by the user; the members not yet extracted were left out");
+        Report(StopText() + "; the members not yet extracted were left out");
         return kExitSomeFailed;
     }
-    return failures ? kExitSomeFailed : kExitOk;
+    return failures || failed.count() ? kExitSomeFailed : kExitOk;
 }
 
 int RunTest(Plugin& plugin, const CommandLine& line) {
@@ -152,7 +196,7 @@ int RunTest(Plugin& plugin, const CommandLine& line) {
     EntryHeader header;
     std::memset(&header, 0, sizeof header);
     int tested = 0;
-    int failures = 0;
+    FailureTally failed("members", "failed the test");
     bool stopped = false;
     int result;
     while ((result = plugin.ReadHeader(handle, &header)) == kResultOk) {
@@ -160,15 +204,18 @@ int RunTest(Plugin& plugin, const CommandLine& line) {
             stopped = true;
             break;
         }
+        std::string name = NameInHeader(header);
+        ShowHandled(name);
+        ClearSystemError();
         int checked = plugin.ProcessFile(handle, kOpTest, nullptr, nullptr);
+        SystemError error = TakeSystemError();
         if (ProgressStopped()) {
             stopped = true;
             break;
         }
         ++tested;
         if (checked != kResultOk) {
-            Report(NameInHeader(header) + ": " + ResultInWords(checked));
-            ++failures;
+            failed.Add(name, FailureReason(checked, error));
         }
     }
     bool unreadable = !stopped && (result != kResultEndArchive || listing != kExitOk);
@@ -177,8 +224,10 @@ int RunTest(Plugin& plugin, const CommandLine& line) {
     }
     plugin.CloseArchive(handle);
     EndProgress();
+    ReportTally(failed);
+    int failures = static_cast<int>(failed.count());
     if (stopped) {
-        Report("stopped by the user after " + std::to_string(tested) + " members");
+        Report(StopText() + " after " + std::to_string(tested) + " members");
         return kExitSomeFailed;
     }
     if (unreadable) {
@@ -190,7 +239,9 @@ int RunTest(Plugin& plugin, const CommandLine& line) {
         std::printf("%d of %d members failed the test\n", failures, tested);
         return kExitSomeFailed;
     }
-    std::printf("%d members tested, all OK\n", tested);
+    if (!line.quiet) {
+        std::printf("%d members tested, all OK\n", tested);
+    }
     return kExitOk;
 }
 

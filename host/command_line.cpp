@@ -13,26 +13,51 @@ struct CommandInfo {
 
 const CommandInfo kCommands[] = {
     {Command::List, "list", "tarnel list [--json] ARCHIVE",
-     "Lists the members of ARCHIVE: size, packed size and name, one member a line.\n"
-     "  --json        one JSON array of {\"name\", \"size\", \"packed\"} objects\n"},
-    {Command::Extract, "extract", "tarnel extract ARCHIVE [-C DIR] [MEMBER...]",
+     "Lists the members of ARCHIVE: size, packed size and name, one member a line,\n"
+     "the archive's internal members \"(listfile)\", \"(attributes)\" and\n"
+     "\"(signature)\" included.\n"
+     "  --json                  one JSON array of {\"name\", \"size\", \"packed\"} objects\n"
+     "  -q, --quiet             errors only\n"},
+    {Command::Extract, "extract",
+     "tarnel extract ARCHIVE [-C DIR] [-k] [-v|-q] [--internal] [-T FILE] [MEMBER...]",
      "Extracts all members of ARCHIVE, or those named, into DIR (default: the\n"
      "current folder), creating folders for member paths. MEMBER may use the\n"
      "wildcards * ? [...], matched without regard to case; a folder name chooses\n"
      "everything in it. Members whose names would land outside DIR (absolute,\n"
-     "a drive letter, a \"..\" component) are refused and reported.\n"
-     "  -C DIR        extract into DIR\n"},
-    {Command::Test, "test", "tarnel test ARCHIVE",
-     "Reads every member of ARCHIVE and reports those that cannot be read.\n"},
-    {Command::Add, "add", "tarnel add ARCHIVE [-C DIR] [--into SUBPATH] [--move] PATH...",
+     "a drive letter, a \"..\" component) are refused and reported. The internal\n"
+     "members \"(listfile)\", \"(attributes)\" and \"(signature)\" are left out\n"
+     "unless named exactly or --internal is given. An existing file is replaced\n"
+     "only once its new content is completely written.\n"
+     "  -C, --directory DIR     extract into DIR, made when something is extracted\n"
+     "  -k, --keep-old-files    keep existing files; their members are skipped\n"
+     "  -v, --verbose           each member's name as it is extracted\n"
+     "  -q, --quiet             errors only\n"
+     "  --internal              the internal members as well\n"
+     "  -T, --files-from FILE   names from FILE, one a line (-: standard input)\n"},
+    {Command::Test, "test", "tarnel test [-v|-q] ARCHIVE",
+     "Reads every member of ARCHIVE through and reports those that cannot be read.\n"
+     "  -v, --verbose           each member's name as it is tested\n"
+     "  -q, --quiet             errors only\n"},
+    {Command::Add, "add",
+     "tarnel add ARCHIVE [-C DIR] [--into SUBPATH] [--move] [-v|-q] [-T FILE] PATH...",
      "Adds files and folders (folders with everything in them) to ARCHIVE,\n"
      "creating it if needed. PATHs are relative to DIR and keep that relative\n"
-     "name in the archive; a member of the same name is replaced.\n"
-     "  -C DIR          take PATHs from DIR (default: the current folder)\n"
-     "  --into SUBPATH  store the files below SUBPATH inside the archive\n"
-     "  --move          delete each source file once the archive is written\n"},
-    {Command::Delete, "delete", "tarnel delete ARCHIVE MEMBER...",
-     "Deletes the named members from ARCHIVE (wildcards as for extract).\n"},
+     "name in the archive; a member of the same name is replaced. Member names\n"
+     "do not tell letter case apart, so two files whose names differ only in case\n"
+     "are refused and neither is added.\n"
+     "  -C, --directory DIR     take PATHs from DIR (default: the current folder)\n"
+     "  --into SUBPATH          store the files below SUBPATH inside the archive\n"
+     "  --move                  delete each source file once the archive is written\n"
+     "  -v, --verbose           each member's name as it is added\n"
+     "  -q, --quiet             errors only\n"
+     "  -T, --files-from FILE   PATHs from FILE, one a line (-: standard input)\n"},
+    {Command::Delete, "delete", "tarnel delete ARCHIVE [-v|-q] [--internal] [-T FILE] MEMBER...",
+     "Deletes the named members from ARCHIVE (wildcards as for extract; the\n"
+     "internal members only when named exactly or with --internal).\n"
+     "  -v, --verbose           each member's name as it is deleted\n"
+     "  -q, --quiet             errors only\n"
+     "  --internal              let wildcards and folders choose internal members\n"
+     "  -T, --files-from FILE   names from FILE, one a line (-: standard input)\n"},
     {Command::Config, "config", "tarnel config",
      "Shows the plug-in's options dialog for the settings file.\n"},
 };
@@ -69,6 +94,8 @@ bool SplitLongOption(const std::string& arg, std::string& name, std::string& val
 }
 
 bool Allowed(Command command, const std::string& option) {
+    bool reads = command == Command::Extract || command == Command::Test;
+    bool changes = command == Command::Add || command == Command::Delete;
     if (option == "--json") {
         return command == Command::List;
     }
@@ -78,7 +105,89 @@ bool Allowed(Command command, const std::string& option) {
     if (option == "--into" || option == "--move") {
         return command == Command::Add;
     }
+    if (option == "-k") {
+        return command == Command::Extract;
+    }
+    if (option == "-v") {
+        return reads || changes;
+    }
+    if (option == "-q") {
+        return reads || changes || command == Command::List;
+    }
+    if (option == "-T") {
+        return command == Command::Extract || changes;
+    }
+    if (option == "--internal") {
+        return command == Command::Extract || command == Command::Delete;
+    }
     return false;
+}
+
+// The options' names: long forms map to the short one where there is one.
+std::string CanonicalName(const std::string& name) {
+    static const char* const kSynonyms[][2] = {
+        {"--directory", "-C"}, {"--keep-old-files", "-k"}, {"--verbose", "-v"},
+        {"--quiet", "-q"},     {"--files-from", "-T"},     {"-h", "--help"},
+    };
+    for (const auto& synonym : kSynonyms) {
+        if (name == synonym[0]) {
+            return synonym[1];
+        }
+    }
+    return name;
+}
+
+bool TakesValue(const std::string& name) {
+    return name == "--plugin" || name == "--settings" || name == "-C" || name == "--into" ||
+           name == "-T";
+}
+
+// Takes option `name` (canonical) with its value into `line`; options of a
+// command are also noted in `commandOptions`. False with `error` set for
+// an unknown option.
+bool ApplyOption(const std::string& name, const std::string& value, CommandLine& line,
+                 std::vector<std::string>& commandOptions, std::string& error) {
+    if (name == "--help") {
+        line.showHelp = true;
+        return true;
+    }
+    if (name == "--version") {
+        line.showVersion = true;
+        return true;
+    }
+    if (name == "--plugin") {
+        line.pluginPath = value;
+        return true;
+    }
+    if (name == "--settings") {
+        line.settingsPath = value;
+        return true;
+    }
+    if (name == "--json") {
+        line.json = true;
+    } else if (name == "--move") {
+        line.move = true;
+    } else if (name == "-C") {
+        line.folder = value;
+    } else if (name == "--into") {
+        line.into = value;
+        line.intoGiven = true;
+    } else if (name == "-k") {
+        line.keepOld = true;
+    } else if (name == "-v") {
+        line.verbose = true;
+    } else if (name == "-q") {
+        line.quiet = true;
+    } else if (name == "-T") {
+        line.nameFiles.push_back(value);
+    } else if (name == "--internal") {
+        line.internal = true;
+    } else {
+        error = "unknown option " + name;
+        return false;
+    }
+    commandOptions.push_back(name);
+    return true;
 }
 
 } // namespace
@@ -99,61 +208,51 @@ bool ParseCommandLine(const std::vector<std::string>& args, CommandLine& line, s
             optionsEnded = true;
             continue;
         }
-        std::string name;
+        // The options in this argument: one long option, or short ones.
+        std::vector<std::string> names;
         std::string value;
         bool hasValue = false;
         if (arg.compare(0, 2, "--") == 0) {
+            std::string name;
             hasValue = SplitLongOption(arg, name, value);
-        } else if (arg.compare(0, 2, "-C") == 0 && arg.size() > 2) {
-            name = "-C";
-            value = arg.substr(2);
-            hasValue = true;
+            names.push_back(CanonicalName(name));
         } else {
-            name = arg;
+            for (size_t c = 1; c < arg.size(); ++c) {
+                std::string name = CanonicalName(std::string("-") + arg[c]);
+                names.push_back(name);
+                if (TakesValue(name) && c + 1 < arg.size()) {
+                    value = arg.substr(c + 1);
+                    hasValue = true;
+                    break;
+                }
+            }
         }
-        if (name == "--directory") {
-            name = "-C";
-        }
-        bool takesValue =
-            name == "--plugin" || name == "--settings" || name == "-C" || name == "--into";
-        if (takesValue && !hasValue) {
-            if (i + 1 >= args.size()) {
+        for (size_t n = 0; n < names.size(); ++n) {
+            const std::string& name = names[n];
+            bool last = n + 1 == names.size();
+            bool takesValue = TakesValue(name);
+            if (takesValue && !last) {
                 error = "option " + name + " needs a value";
                 return false;
             }
-            value = args[++i];
-        } else if (!takesValue && hasValue) {
-            error = "option " + name + " takes no value";
-            return false;
-        }
-        if (name == "--help" || name == "-h") {
-            line.showHelp = true;
-        } else if (name == "--version") {
-            line.showVersion = true;
-        } else if (name == "--plugin") {
-            line.pluginPath = value;
-        } else if (name == "--settings") {
-            line.settingsPath = value;
-        } else if (name == "--json") {
-            line.json = true;
-            commandOptions.push_back(name);
-        } else if (name == "--move") {
-            line.move = true;
-            commandOptions.push_back(name);
-        } else if (name == "-C") {
-            line.folder = value;
-            commandOptions.push_back(name);
-        } else if (name == "--into") {
-            line.into = value;
-            line.intoGiven = true;
-            commandOptions.push_back(name);
-        } else {
-            error = "unknown option " + name;
-            return false;
-        }
-        if (takesValue && value.empty()) {
-            error = "option " + name + " needs a non-empty value";
-            return false;
+            std::string optionValue = last ? value : std::string();
+            if (takesValue && !hasValue) {
+                if (i + 1 >= args.size()) {
+                    error = "option " + name + " needs a value";
+                    return false;
+                }
+                optionValue = args[++i];
+            } else if (!takesValue && hasValue && last) {
+                error = "option " + name + " takes no value";
+                return false;
+            }
+            if (!ApplyOption(name, optionValue, line, commandOptions, error)) {
+                return false;
+            }
+            if (takesValue && optionValue.empty()) {
+                error = "option " + name + " needs a non-empty value";
+                return false;
+            }
         }
     }
 
@@ -197,11 +296,17 @@ bool ParseCommandLine(const std::vector<std::string>& args, CommandLine& line, s
         error = std::string(InfoOf(line.command)->name) + " takes only the archive";
         return false;
     }
-    if (line.command == Command::Add && line.operands.empty()) {
+    if (line.verbose && line.quiet) {
+        error = "options -v and -q do not go together";
+        return false;
+    }
+    // With -T the names may all come from the files.
+    bool named = !line.operands.empty() || !line.nameFiles.empty();
+    if (line.command == Command::Add && !named) {
         error = "add needs at least one file or folder";
         return false;
     }
-    if (line.command == Command::Delete && line.operands.empty()) {
+    if (line.command == Command::Delete && !named) {
         error = "delete needs at least one member name";
         return false;
     }
@@ -226,7 +331,8 @@ std::string HelpText(Command command) {
     }
     text += "\n"
             "Options:\n"
-            "  --plugin PATH    the plug-in to load (default: tarnel.wcx beside tarnel)\n"
+            "  --plugin PATH    the plug-in to load (default: tarnel.wcx beside tarnel,\n"
+            "                   or in ../lib/tarnel/ from tarnel's folder)\n"
             "  --settings PATH  the settings file (default: "
 #if defined(_WIN32)
             "%APPDATA%\\tarnel\\tarnel.ini"
@@ -234,11 +340,14 @@ std::string HelpText(Command command) {
             "$XDG_CONFIG_HOME/tarnel/tarnel.ini"
 #endif
             ")\n"
-            "  --help           this text; tarnel COMMAND --help for one command\n"
+            "  -h, --help       this text; tarnel COMMAND --help for one command\n"
             "  --version        the version\n"
+            "  --               ends the options: what follows is a name even when it\n"
+            "                   starts with -\n"
             "\n"
-            "Exit status: 0 success, 1 some members or files failed (or Ctrl+C),\n"
-            "2 usage error or the archive cannot be opened.\n";
+            "Exit status: 0 success, 1 some members or files failed, or the operation\n"
+            "was stopped (Ctrl+C, or its output closed), 2 usage error or the archive\n"
+            "cannot be opened or updated.\n";
     return text;
 }
 

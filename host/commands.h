@@ -8,6 +8,8 @@
 #include <vector>
 
 #include "host/command_line.h"
+#include "host/host_os.h"
+#include "host/messages.h"
 #include "host/plugin_host.h"
 
 namespace host {
@@ -26,9 +28,6 @@ struct Member {
     uint32_t size = 0;
     uint32_t packed = 0;
 };
-
-// Writes "tarnel: <text>" on standard error.
-void Report(const std::string& text);
 
 // Checks that `path` fits the plug-in's path limit; reports it when not.
 bool FitsPluginPath(const std::string& path, const char* what);
@@ -51,11 +50,35 @@ void* OpenForReading(Plugin& plugin, const std::string& archive);
 std::string NameInHeader(const EntryHeader& header);
 
 // Chooses members by the user's names and patterns: all members when there
-// are none. A pattern that chooses no member is reported as missing from
-// `archive` and counted in `unmatched`.
+// are none. The archive's internal members ("(listfile)", "(attributes)",
+// "(signature)") are chosen only with `internal` or by a name without
+// wildcards that is theirs: "*" or no pattern leaves them out. A pattern
+// that chooses no member is reported as missing from `archive` and counted
+// in `unmatched`.
 std::vector<bool> SelectMembers(const std::vector<Member>& members,
                                 const std::vector<std::string>& patterns,
-                                const std::string& archive, int& unmatched);
+                                const std::string& archive, bool internal, int& unmatched);
+
+// True for the members the archive keeps for itself.
+bool IsInternalMember(const std::string& name);
+
+// The names the command works on: its operands, then the names of each -T
+// file. False after reporting a file that cannot be read.
+bool GatherNames(const CommandLine& line, std::vector<std::string>& names);
+
+// Why a member or file failed, in words: the plug-in's result, and the
+// system's reason when one is known.
+std::string FailureReason(int result, const SystemError& error);
+
+// Reports that PackFiles or DeleteFiles failed as a whole with `result`:
+// with the system's reason or what the archive's header tells when either is
+// known, else with what the plug-in said itself (`pluginText`, held back).
+void ReportUpdateFailure(const std::string& archive, int result, const SystemError& error,
+                         const std::string& pluginText);
+
+// The system's reason in words; the library's "not an executable format"
+// for an archive or data it cannot read is said as what it means.
+std::string SystemReason(const SystemError& error);
 
 // The same name in the archive's form (backslash separators) and with ASCII
 // letters folded, for comparing member names.

@@ -8,6 +8,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -66,6 +67,9 @@ bool MakeFolders(const std::string& path, std::string& error);
 // The current folder, or "" when it cannot be found.
 std::string CurrentFolder();
 
+// `path` with symbolic links resolved, or `path` itself when it cannot be.
+std::string ResolvedPath(const std::string& path);
+
 // True when `path` is absolute on this system (on Windows also a path that
 // starts with a drive letter or a separator).
 bool IsAbsolutePath(const std::string& path);
@@ -73,8 +77,53 @@ bool IsAbsolutePath(const std::string& path);
 // The system's text for the last error of a file operation.
 std::string LastErrorText();
 
+// Why this process may not change `path`, in the system's words ("Permission
+// denied", "Read-only file system"), or "" when it may. For a folder that
+// means creating and removing files in it. A file without any write
+// permission counts as one that may not be changed, whoever asks, since the
+// archive library refuses to update it.
+std::string WriteDenied(const std::string& path);
+
+// What the system said about the last failed call, in a form the command
+// can act on. Taken right after a call of the plug-in that failed: the
+// plug-in and its archive library leave the system's reason behind.
+struct SystemError {
+    enum Kind {
+        None,      // no reason known
+        NoSpace,   // the disk or the user's quota is full, or a file too large
+        ReadOnly,  // a read-only file system or medium
+        Denied,    // no permission
+        BadFormat, // not an archive, or damaged (the library's way of saying so)
+        Other,
+    };
+    Kind kind = None;
+    std::string text; // the system's words; empty for None
+};
+
+// Forgets the last error, so that the next TakeSystemError reports only what
+// happens after this call.
+void ClearSystemError();
+
+// The error the system keeps for this thread, classified.
+SystemError TakeSystemError();
+
 // The environment variable `name`, or "" when it is unset.
 std::string Environment(const char* name);
+
+// ---------------------------------------------------------------------------
+// Messages
+// ---------------------------------------------------------------------------
+
+// Where the command's own messages and its progress bar go: standard error,
+// also while the plug-in's messages are held.
+std::FILE* MessageStream();
+
+// Holds back what the plug-in writes to standard error (its message boxes,
+// where they are text) until ReleasePluginMessages, which returns it. The
+// command then says the same once, in its own words, or passes it on. Where
+// the plug-in's messages are windows of their own, nothing is held.
+void HoldPluginMessages();
+std::string ReleasePluginMessages();
 
 // ---------------------------------------------------------------------------
 // Terminal, time and Ctrl+C
@@ -94,10 +143,17 @@ double MonotonicSeconds();
 // command started), on Windows Ctrl+C, Ctrl+Break and closing the console.
 // It only makes InterruptRequested() true, so that the running operation can
 // stop at its next progress report and end cleanly. A second request ends
-// the process at once, as usual.
+// the process at once, as usual. On Linux a closed output (SIGPIPE: the
+// reader of the pipe on standard output or error went away) stops the
+// operation the same clean way; since every further write to it signals
+// again, it never counts as the first of two requests. A SIGPIPE from any
+// other pipe is left to whoever wrote to it.
 void CatchInterrupts();
 
 // True once a stop was requested after CatchInterrupts().
 bool InterruptRequested();
+
+// True when the stop came from a closed output rather than from the user.
+bool OutputClosed();
 
 } // namespace host

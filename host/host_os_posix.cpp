@@ -10,6 +10,7 @@
 #include <dirent.h>
 #include <dlfcn.h>
 #include <fcntl.h>
+#include <poll.h>
 #include <string>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
@@ -121,12 +122,133 @@ std::string CurrentFolder() {
     return buffer.data();
 }
 
+std::string ResolvedPath(const std::string& path) {
+    char* resolved = realpath(path.c_str(), nullptr);
+    if (!resolved) {
+        return path;
+    }
+    std::string result = resolved;
+    std::free(resolved);
+    return result;
+}
+
 bool IsAbsolutePath(const std::string& path) {
     return !path.empty() && path[0] == '/';
 }
 
 std::string LastErrorText() {
     return std::strerror(errno);
+}
+
+std::string WriteDenied(const std::string& path) {
+    struct stat info;
+    if (stat(path.c_str(), &info) != 0) {
+        return std::strerror(errno);
+    }
+    bool folder = S_ISDIR(info.st_mode);
+    // Root may write anything, but the archive library still refuses a file
+    // that nobody may write: it is read-only on purpose.
+    if (!folder && (info.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0) {
+        return std::strerror(EACCES);
+    }
+    int mode = folder ? W_OK | X_OK : W_OK;
+    if (faccessat(AT_FDCWD, path.c_str(), mode, AT_EACCESS) != 0) {
+        return std::strerror(errno);
+    }
+    return "";
+}
+
+void ClearSystemError() {
+    errno = 0;
+}
+
+SystemError TakeSystemError() {
+    int code = errno;
+    SystemError error;
+    switch (code) {
+    case 0:
+        return error;
+    case ENOSPC:
+    case EDQUOT:
+    case EFBIG:
+        error.kind = SystemError::NoSpace;
+        break;
+    case EROFS:
+        error.kind = SystemError::ReadOnly;
+        break;
+    case EACCES:
+    case EPERM:
+        error.kind = SystemError::Denied;
+        break;
+    case ENOEXEC:
+        error.kind = SystemError::BadFormat;
+        break;
+    default:
+        error.kind = SystemError::Other;
+        break;
+    }
+    error.text = std::strerror(code);
+    return error;
+}
+
+namespace {
+
+// The command's own copy of standard error, and where the plug-in's
+// messages are held meanwhile.
+std::FILE* messages = nullptr;
+std::FILE* held = nullptr;
+// The descriptor the signal handler writes to.
+volatile sig_atomic_t messageDescriptor = STDERR_FILENO;
+
+} // namespace
+
+std::FILE* MessageStream() {
+    if (!messages) {
+        int copy = fcntl(STDERR_FILENO, F_DUPFD_CLOEXEC, 3);
+        messages = copy >= 0 ? fdopen(copy, "w") : nullptr;
+        if (messages) {
+            setvbuf(messages, nullptr, _IOLBF, 0);
+            messageDescriptor = copy;
+        } else {
+            if (copy >= 0) {
+                close(copy);
+            }
+            // Standard error was closed, or no copy could be made: nothing
+            // can be held apart from the command's own messages.
+            messages = stderr;
+        }
+    }
+    return messages;
+}
+
+void HoldPluginMessages() {
+    if (MessageStream() == stderr || held) {
+        return;
+    }
+    std::fflush(stderr);
+    held = std::tmpfile();
+    if (held && dup2(fileno(held), STDERR_FILENO) < 0) {
+        std::fclose(held);
+        held = nullptr;
+    }
+}
+
+std::string ReleasePluginMessages() {
+    if (!held) {
+        return "";
+    }
+    std::fflush(stderr);
+    dup2(fileno(messages), STDERR_FILENO);
+    std::string text;
+    std::rewind(held);
+    char buffer[4096];
+    size_t got;
+    while ((got = std::fread(buffer, 1, sizeof buffer, held)) > 0) {
+        text.append(buffer, got);
+    }
+    std::fclose(held);
+    held = nullptr;
+    return text;
 }
 
 std::string Environment(const char* name) {
@@ -155,6 +277,10 @@ double MonotonicSeconds() {
 namespace {
 
 volatile sig_atomic_t interrupted = 0;
+// A SIGPIPE came; whether it was the command's own output that closed is
+// found out outside the handler.
+volatile sig_atomic_t pipeSignalled = 0;
+bool outputClosed = false;
 
 // The handler's word to the stop watcher (EndChildrenWhenStuck).
 int stopPipe[2] = {-1, -1};
@@ -221,11 +347,18 @@ void OnStopSignal(int) {
         }
     }
     const char text[] = "\ntarnel: stopping...\n";
-    ssize_t ignored = write(STDERR_FILENO, text, sizeof text - 1);
+    ssize_t ignored = write(messageDescriptor, text, sizeof text - 1);
     if (stopPipe[1] >= 0) {
         ignored = write(stopPipe[1], "!", 1);
     }
     (void)ignored;
+}
+
+// The reader of a pipe went away. Each later write to it signals again, so
+// this never arms the end at once, and writes nothing: the message could go
+// to the same closed pipe.
+void OnClosedOutput(int) {
+    pipeSignalled = 1;
 }
 
 } // namespace
@@ -254,10 +387,37 @@ void CatchInterrupts() {
         caught[i] = 1;
         sigaction(kStopSignals[i], &action, nullptr);
     }
+    // Otherwise `tarnel add ... | head` would be killed in the middle of
+    // the update once head has read enough.
+    struct sigaction previous;
+    if (sigaction(SIGPIPE, nullptr, &previous) == 0 && previous.sa_handler != SIG_IGN) {
+        struct sigaction closed;
+        std::memset(&closed, 0, sizeof closed);
+        closed.sa_handler = OnClosedOutput;
+        sigemptyset(&closed.sa_mask);
+        closed.sa_flags = SA_RESTART;
+        sigaction(SIGPIPE, &closed, nullptr);
+    }
 }
 
 bool InterruptRequested() {
-    return interrupted != 0;
+    return interrupted != 0 || OutputClosed();
+}
+
+bool OutputClosed() {
+    // Only a closed standard output or error stops the command: a pipe the
+    // archive library keeps for its own work may signal too, and its
+    // failure is the library's to report.
+    if (!outputClosed && pipeSignalled) {
+        pipeSignalled = 0;
+        for (int descriptor : {STDOUT_FILENO, static_cast<int>(messageDescriptor)}) {
+            struct pollfd output = {descriptor, POLLOUT, 0};
+            if (poll(&output, 1, 0) == 1 && (output.revents & (POLLERR | POLLHUP))) {
+                outputClosed = true;
+            }
+        }
+    }
+    return outputClosed;
 }
 
 } // namespace host

@@ -174,12 +174,75 @@ std::string CurrentFolder() {
     return std::string(buffer, length);
 }
 
+std::string ResolvedPath(const std::string& path) {
+    // The archive library updates an archive where it is named; links play
+    // no part in where it writes.
+    return path;
+}
+
 bool IsAbsolutePath(const std::string& path) {
     return (!path.empty() && IsSeparatorOnDisk(path[0])) || (path.size() >= 2 && path[1] == ':');
 }
 
 std::string LastErrorText() {
     return ErrorText(GetLastError());
+}
+
+std::string WriteDenied(const std::string& path) {
+    DWORD attributes = GetFileAttributesA(path.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES) {
+        return ErrorText(GetLastError());
+    }
+    // A folder's permissions are in its access list, which only trying
+    // tells; the plug-in's own message says so then.
+    if (!(attributes & FILE_ATTRIBUTE_DIRECTORY) && (attributes & FILE_ATTRIBUTE_READONLY)) {
+        return ErrorText(ERROR_ACCESS_DENIED);
+    }
+    return "";
+}
+
+void ClearSystemError() {
+    SetLastError(0);
+}
+
+SystemError TakeSystemError() {
+    DWORD code = GetLastError();
+    SystemError error;
+    switch (code) {
+    case ERROR_SUCCESS:
+        return error;
+    case ERROR_DISK_FULL:
+    case ERROR_HANDLE_DISK_FULL:
+    case ERROR_FILE_TOO_LARGE:
+        error.kind = SystemError::NoSpace;
+        break;
+    case ERROR_WRITE_PROTECT:
+        error.kind = SystemError::ReadOnly;
+        break;
+    case ERROR_ACCESS_DENIED:
+        error.kind = SystemError::Denied;
+        break;
+    case ERROR_BAD_FORMAT:
+    case ERROR_FILE_CORRUPT:
+        error.kind = SystemError::BadFormat;
+        break;
+    default:
+        error.kind = SystemError::Other;
+        break;
+    }
+    error.text = ErrorText(code);
+    return error;
+}
+
+std::FILE* MessageStream() {
+    return stderr;
+}
+
+// The plug-in's message boxes are windows here: nothing to hold.
+void HoldPluginMessages() {}
+
+std::string ReleasePluginMessages() {
+    return "";
 }
 
 std::string Environment(const char* name) {
@@ -251,6 +314,10 @@ void CatchInterrupts() {
 
 bool InterruptRequested() {
     return InterlockedCompareExchange(&interrupted, 0, 0) != 0;
+}
+
+bool OutputClosed() {
+    return false;
 }
 
 } // namespace host

@@ -7,6 +7,7 @@
 #include "host/command_line.h"
 #include "host/commands.h"
 #include "host/host_os.h"
+#include "host/messages.h"
 #include "host/plugin_host.h"
 #include "host/progress.h"
 #include "host/terminal_text.h"
@@ -40,8 +41,26 @@ int main(int argc, char** argv) {
     if (!FitsPluginPath(line.settingsPath, "settings file")) {
         return kExitUsage;
     }
+    SetQuiet(line.quiet);
+    SetVerbose(line.verbose);
+    // Made now, before any plug-in messages are held back.
+    MessageStream();
     Plugin plugin;
-    std::string pluginPath = line.pluginPath.empty() ? DefaultPluginPath() : line.pluginPath;
+    std::string pluginPath = line.pluginPath;
+    if (pluginPath.empty()) {
+        std::vector<std::string> places = DefaultPluginPaths();
+        for (const std::string& place : places) {
+            if (StatPath(place) == PathKind::File) {
+                pluginPath = place;
+                break;
+            }
+        }
+        if (pluginPath.empty()) {
+            Report("cannot find the plug-in: neither " + places[0] + " nor " + places[1] +
+                   " exists; name it with --plugin PATH");
+            return kExitUsage;
+        }
+    }
     if (!plugin.Load(pluginPath, error)) {
         Report(error);
         return kExitUsage;
@@ -53,7 +72,7 @@ int main(int argc, char** argv) {
     if (line.command != Command::List && line.command != Command::Config) {
         CatchInterrupts();
     }
-    SetProgressBarEnabled(StandardErrorIsTerminal());
+    SetProgressBarEnabled(StandardErrorIsTerminal() && !line.quiet);
     plugin.Start(line.settingsPath, OnProgress);
 
     switch (line.command) {

@@ -131,12 +131,16 @@ std::string DefaultSettingsPath() {
 #endif
 }
 
-std::string DefaultPluginPath() {
+std::vector<std::string> DefaultPluginPaths() {
+    auto within = [](std::string folder, const std::string& name) {
+        if (!folder.empty() && !IsSeparatorOnDisk(folder.back())) {
+            folder += kPathSeparator;
+        }
+        return folder + name;
+    };
     std::string folder = FolderOf(ExecutablePath());
-    if (!folder.empty() && !IsSeparatorOnDisk(folder.back())) {
-        folder += kPathSeparator;
-    }
-    return folder + "tarnel.wcx";
+    std::string installed = within(within(FolderOf(folder), "lib"), "tarnel");
+    return {within(folder, "tarnel.wcx"), within(installed, "tarnel.wcx")};
 }
 
 } // namespace host

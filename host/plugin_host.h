@@ -5,6 +5,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "plugin/host_interface.h"
 
@@ -64,8 +65,10 @@ std::string ResultInWords(int code);
 // Linux, %APPDATA%\tarnel\tarnel.ini on Windows; "" when neither is known.
 std::string DefaultSettingsPath();
 
-// The plug-in the command loads when the user names none: tarnel.wcx in the
-// executable's folder.
-std::string DefaultPluginPath();
+// Where the command looks for its plug-in when the user names none, in
+// order: tarnel.wcx in the executable's folder (a build, an unpacked
+// release), then in ../lib/tarnel/ from there (an installation: bin/tarnel
+// and lib/tarnel/tarnel.wcx).
+std::vector<std::string> DefaultPluginPaths();
 
 } // namespace host

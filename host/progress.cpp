@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "host/host_os.h"
+#include "host/messages.h"
 #include "host/terminal_text.h"
 
 namespace host {
@@ -22,6 +23,7 @@ struct ProgressState {
     uint64_t total = 0;
     uint64_t done = 0;
     std::vector<uint64_t> fileSizes;
+    std::vector<std::string> fileNames;
     size_t nextFile = 0;
     double started = 0;
     double lastDrawn = 0;
@@ -52,8 +54,9 @@ void Draw(double now) {
     if (static_cast<int>(line.size()) < columns) {
         line.append(static_cast<size_t>(columns) - line.size(), ' ');
     }
-    std::fprintf(stderr, "\r%s", line.c_str());
-    std::fflush(stderr);
+    std::FILE* stream = MessageStream();
+    std::fprintf(stream, "\r%s", line.c_str());
+    std::fflush(stream);
     state.barDrawn = true;
     state.lastDrawn = now;
 }
@@ -79,9 +82,13 @@ int TARNEL_STDCALL OnProgress(char* name, int size) {
             state.done += state.fileSizes[state.nextFile - 1];
         }
         ++state.nextFile;
+        if (!InterruptRequested() && state.nextFile <= state.fileNames.size()) {
+            ShowHandled(state.fileNames[state.nextFile - 1]);
+        }
     } else if (size > 0) {
         state.done += static_cast<uint64_t>(size);
     }
+    // Also when showing the name found the output closed.
     if (InterruptRequested()) {
         state.stopped = true;
         return 0;
@@ -106,12 +113,15 @@ void BeginByteProgress(uint64_t totalBytes) {
     state.byFile = false;
     state.total = totalBytes;
     state.fileSizes.clear();
+    state.fileNames.clear();
 }
 
-void BeginFileProgress(const std::vector<uint64_t>& fileSizes) {
+void BeginFileProgress(const std::vector<uint64_t>& fileSizes,
+                       const std::vector<std::string>& fileNames) {
     Begin();
     state.byFile = true;
     state.fileSizes = fileSizes;
+    state.fileNames = fileNames;
     state.total = 0;
     for (uint64_t size : fileSizes) {
         state.total += size;
@@ -121,8 +131,9 @@ void BeginFileProgress(const std::vector<uint64_t>& fileSizes) {
 void ClearProgressBar() {
     if (state.barDrawn) {
         int columns = TerminalColumns() - 1;
-        std::fprintf(stderr, "\r%s\r", std::string(columns > 0 ? columns : 0, ' ').c_str());
-        std::fflush(stderr);
+        std::FILE* stream = MessageStream();
+        std::fprintf(stream, "\r%s\r", std::string(columns > 0 ? columns : 0, ' ').c_str());
+        std::fflush(stream);
         state.barDrawn = false;
     }
 }

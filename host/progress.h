@@ -22,8 +22,10 @@ void BeginByteProgress(uint64_t totalBytes);
 
 // Starts counting a pack of files of these sizes, in the order the plug-in
 // is given them: each report names the next file, so the files before it
-// are done.
-void BeginFileProgress(const std::vector<uint64_t>& fileSizes);
+// are done. With -v, each report shows the next of `fileNames` (the names
+// the files get in the archive).
+void BeginFileProgress(const std::vector<uint64_t>& fileSizes,
+                       const std::vector<std::string>& fileNames = {});
 
 // Clears the bar from the screen until the next redraw, so that a message
 // can be written on a line of its own.

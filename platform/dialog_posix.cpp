@@ -1,8 +1,10 @@
-// Modal dialogs on POSIX. There is no window system: a dialog is a record of
-// its controls' state (PosixDialog), and a console host with a terminal gets
-// the dialog as a text form that edits that record, then sends the dialog's
-// procedure the same commands the Windows dialog manager would.
+// Modal dialogs on POSIX. A dialog is a record of its controls' state
+// (PosixDialog), edited by a form that stands in for the dialog's window: a
+// text form on a console host's terminal, the desktop's form for graphical
+// hosts (desktop_form_posix.cpp). Either then sends the dialog's procedure
+// the same commands the Windows dialog manager would.
 #include "platform/bounded_text.h"
+#include "platform/desktop_posix.h"
 #include "platform/platform.h"
 
 #include <cstring>
@@ -201,14 +203,21 @@ intptr_t PosixRunTextForm(const PlatformDialogTemplate* dialog, PlatformDialogPr
 
 intptr_t PlatformDialogBox(PlatformModule, const PlatformDialogTemplate* dialog,
                            PlatformWindow parent, PlatformDialogProc procedure, intptr_t param) {
-    // A graphical host passes its own window; there is no window system to
-    // show a dialog over it. A console host gets the text form.
-    if (!dialog || !procedure || parent || !isatty(STDIN_FILENO) || !isatty(STDOUT_FILENO)) {
+    if (!dialog || !procedure) {
         return -1;
     }
-    intptr_t result = PosixRunTextForm(dialog, procedure, param, stdin, stdout);
-    std::fflush(stdout);
-    return result;
+    // A console host, which passes no window, gets the text form on its
+    // terminal; a graphical host passes its own window, and the desktop
+    // shows the dialog as a form of its own.
+    if (!parent && isatty(STDIN_FILENO) && isatty(STDOUT_FILENO)) {
+        intptr_t result = PosixRunTextForm(dialog, procedure, param, stdin, stdout);
+        std::fflush(stdout);
+        return result;
+    }
+    if (PosixHasGraphicalSession()) {
+        return PosixRunDesktopForm(dialog, procedure, param);
+    }
+    return -1;
 }
 
 void PlatformCheckDialogButton(PlatformWindow dialog, int id) {

@@ -61,8 +61,12 @@ enum : uint32_t {
 };
 
 // Shows a modal message box without an owner window and waits until the
-// user closes it; returns the button pressed (1 for OK). On POSIX the box is
-// one line on standard error, "<caption>: <text>", answered as OK.
+// user closes it; returns the button pressed (1 for OK). On POSIX, in a
+// graphical session (DISPLAY or WAYLAND_DISPLAY) and without a terminal
+// (standard error is none, nor is there a controlling terminal), the desktop
+// shows it through zenity or kdialog, started as a child process; otherwise,
+// or when neither helper can show it, it is one line on standard error,
+// "<caption>: <text>", answered as OK. Safe from any thread.
 int PlatformMessageBox(const char* text, const char* caption, uint32_t type);
 
 // The calling thread's last error code (errno on POSIX), and setting it.
@@ -100,6 +104,10 @@ int PlatformCloseFile(PlatformFile file);
 
 // Deletes a file. Returns non-zero on success.
 int PlatformDeleteFile(const char* path);
+
+// Removes the folder `path` if it is empty: never anything in it, and never
+// the folder a link points to. Returns non-zero on success.
+int PlatformRemoveEmptyFolder(const char* path);
 
 // Moves `from` over `to`, replacing `to` if it exists, as one step where the
 // system allows. As on Windows, a read-only `to` is not replaced; on POSIX
@@ -190,9 +198,11 @@ struct PlatformDialogTemplate {
 // handed to PlatformEndDialog; -1 when the dialog cannot be shown, in which
 // case the procedure is never called. `param` reaches the procedure with
 // kDialogMessageInit. On Windows this is DialogBoxParamA with the template
-// of `instance`. On POSIX there is no window system: with a null parent and
-// a terminal on standard input and output the dialog is shown as a text form
-// on the terminal; otherwise it cannot be shown.
+// of `instance`. On POSIX, with a null parent and a terminal on standard
+// input and output the dialog is shown as a text form on the terminal;
+// otherwise, in a graphical session, as a zenity form (when zenity cannot
+// show it, the procedure has had only kDialogMessageInit); otherwise it
+// cannot be shown.
 intptr_t PlatformDialogBox(PlatformModule instance, const PlatformDialogTemplate* dialog,
                            PlatformWindow parent, PlatformDialogProc procedure, intptr_t param);
 

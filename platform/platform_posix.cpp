@@ -1,7 +1,9 @@
 // The POSIX backend: message boxes, errors, files and modules with the
 // Windows semantics the plug-in relies on. Profile strings live in
-// profile_posix.cpp.
+// profile_posix.cpp, dialogs in dialog_posix.cpp, and what the desktop shows
+// in desktop_*_posix.cpp.
 #include "platform/bounded_text.h"
+#include "platform/desktop_posix.h"
 #include "platform/platform.h"
 
 #include <cerrno>
@@ -56,6 +58,12 @@ void WritePrintable(const char* text) {
 int PlatformMessageBox(const char* text, const char* caption, uint32_t type) {
     if (messageBoxRecorder) {
         return messageBoxRecorder(text ? text : "", caption ? caption : "", type);
+    }
+    // A graphical file manager shows nothing written to standard error: with
+    // no terminal to write to, the desktop shows the box.
+    if (!PosixHasTerminal() && PosixHasGraphicalSession() &&
+        PosixShowDesktopMessage(text ? text : "", caption ? caption : "", type)) {
+        return 1; // the one button, OK
     }
     WritePrintable(caption ? caption : "");
     std::fputs(": ", stderr);
@@ -154,6 +162,10 @@ int PlatformCloseFile(PlatformFile file) {
 
 int PlatformDeleteFile(const char* path) {
     return unlink(path) == 0;
+}
+
+int PlatformRemoveEmptyFolder(const char* path) {
+    return rmdir(path) == 0;
 }
 
 int PlatformReplaceFile(const char* from, const char* to) {

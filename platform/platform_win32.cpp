@@ -104,6 +104,11 @@ int PlatformDeleteFile(const char* path) {
     return DeleteFileA(path);
 }
 
+int PlatformRemoveEmptyFolder(const char* path) {
+    // A junction or folder link is removed as the link it is.
+    return RemoveDirectoryA(path);
+}
+
 int PlatformReplaceFile(const char* from, const char* to) {
     return MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING);
 }

@@ -3,9 +3,11 @@
 // opens the archive for update once, works through the host's list in order,
 // leaves the archive's "(listfile)" in the neutral locale and closes the
 // archive, which writes it. A file that cannot be added or deleted is shown
-// to the user and the call goes on with the next one.
+// to the user and the call goes on with the next one. Folders in the lists
+// are the hosts' way of naming everything below them (see folder_entries.h).
 #include "plugin/update.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -13,8 +15,10 @@
 #include "archive_library/archive_library.h"
 #include "platform/platform.h"
 #include "plugin/add_kind.h"
+#include "plugin/folder_entries.h"
 #include "plugin/host_interface.h"
 #include "plugin/host_names.h"
+#include "plugin/member_listing.h"
 #include "plugin/progress.h"
 #include "settings/plugin_settings.h"
 
@@ -121,14 +125,163 @@ int FinishUpdate(MpqHandle update) {
     return ArchiveLibrary.MpqCloseUpdatedArchive(update, 0);
 }
 
-// Deletes the sources of the names marked in `added`, in list order.
+// The depth of a name: its folder separators.
+size_t FolderDepth(const char* name) {
+    size_t depth = 0;
+    for (const char* p = name; *p; ++p) {
+        depth += IsFolderSeparator(*p) ? 1 : 0;
+    }
+    return depth;
+}
+
+// Removes the folder that the add-list name `name` (ending with a separator)
+// names below `folder`, if it is empty. A name made only of separators names
+// the source folder itself, which is not the list's to remove.
+void RemoveFolderIfEmpty(const char* folder, const char* name) {
+    char path[kPathSize];
+    if (!BuildSourcePath(folder, name, path)) {
+        return;
+    }
+    size_t length = std::strlen(path);
+    size_t folderLength = std::strlen(folder);
+    while (length > folderLength && IsFolderSeparator(path[length - 1])) {
+        path[--length] = '\0';
+    }
+    if (length > folderLength) {
+        PlatformRemoveEmptyFolder(path);
+    }
+}
+
+// Deletes the sources of the names marked in `added`, in list order; then
+// the folders the list named and the call reached, deepest first, each only
+// when it is now empty.
 void DeleteMovedSources(const char* folder, const char* list, const unsigned char* added) {
     size_t index = 0;
+    size_t deepest = 0;
     for (const char* name = FirstName(list); name; name = NextName(name), ++index) {
         char source[kPathSize];
-        if (added[index] && BuildSourcePath(folder, name, source)) {
+        if (!added[index]) {
+            continue;
+        }
+        if (IsFolderAddEntry(name)) {
+            deepest = std::max(deepest, FolderDepth(name));
+        } else if (BuildSourcePath(folder, name, source)) {
             PlatformDeleteFile(source);
         }
+    }
+    for (size_t depth = deepest; depth > 0; --depth) {
+        index = 0;
+        for (const char* name = FirstName(list); name; name = NextName(name), ++index) {
+            if (added[index] && IsFolderAddEntry(name) && FolderDepth(name) == depth) {
+                RemoveFolderIfEmpty(folder, name);
+            }
+        }
+    }
+}
+
+// True when the delete list names a folder.
+bool ListNamesAFolder(const char* list) {
+    for (const char* name = FirstName(list); name; name = NextName(name)) {
+        char member[kPathSize];
+        size_t length = 0;
+        if (AppendHostNameAsMember(member, sizeof member, &length, name) &&
+            FolderEntryPrefixLength(member) > 0) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// The members of the archive as listing it finds them, for the folders of a
+// delete list: the archive is opened for reading, listed and closed again
+// before it is opened for update. `known` is false when the archive could
+// not be listed.
+struct ArchiveMembers {
+    OpenedArchive listing;
+    MemberIndex index;
+    bool known;
+};
+
+void ListMembersForDeletion(const char* archivePath, ArchiveMembers* members) {
+    std::memset(members, 0, sizeof *members);
+    if (!ArchiveLibraryCanRead()) {
+        return;
+    }
+    LoadSettings();
+    ArchiveLibrary.SFileSetLocale(static_cast<uint32_t>(PluginSettings.LocaleID));
+    if (!OpenAndListArchive(archivePath, &members->listing)) {
+        return;
+    }
+    ArchiveLibrary.SFileCloseArchive(members->listing.archive);
+    members->listing.archive = nullptr;
+    members->known =
+        BuildMemberIndex(&members->index, members->listing.entries, members->listing.entryCount);
+}
+
+void FreeArchiveMembers(ArchiveMembers* members) {
+    FreeMemberIndex(&members->index);
+    std::free(members->listing.entries);
+    members->listing.entries = nullptr;
+    members->known = false;
+}
+
+// Marks every position in [first, end) as dealt with.
+void MarkDone(MemberIndex* index, uint32_t first, uint32_t end) {
+    for (uint32_t position = first; position < end; ++position) {
+        index->done[position] = 1;
+    }
+}
+
+// Deletes the member `member`, listed by the host as `name`. A member this
+// call has already dealt with (by its name or a folder named earlier) is
+// not tried again.
+void DeleteMember(MpqHandle update, const char* member, const char* name, ArchiveMembers* members) {
+    uint32_t first = 0;
+    uint32_t end = 0;
+    if (members->known) {
+        FindByName(&members->index, member, &first, &end);
+        if (first < end && members->index.done[first]) {
+            return;
+        }
+    }
+    if (!ArchiveLibrary.MpqDeleteFile(update, member)) {
+        ShowNameError("Cannot delete %s", name);
+    }
+    MarkDone(&members->index, first, end);
+}
+
+// Deletes every member below the folder that `member` ("folder\*.*") names,
+// at any depth, and a member of that very name if there is one. A member
+// that cannot be deleted is shown by its name; a folder with nothing left
+// in it is no error. When the archive could not be listed, the folder's
+// members are unknown: the entry is tried as a name, and shown when no
+// member bears it.
+void DeleteFolder(MpqHandle update, const char* member, size_t prefixLength, const char* name,
+                  ArchiveMembers* members) {
+    uint32_t first = 0;
+    uint32_t end = 0;
+    bool literalListed = false;
+    if (members->known) {
+        MemberIndex* index = &members->index;
+        FindByPrefix(index, member, prefixLength, &first, &end);
+        for (uint32_t position = first; position < end;) {
+            // The records of one name stand together: one deletion for all.
+            uint32_t sameFirst = 0;
+            uint32_t sameEnd = 0;
+            const char* found = IndexedName(index, position);
+            FindByName(index, found, &sameFirst, &sameEnd);
+            literalListed = literalListed || EqualNoCase(found, member, std::strlen(member) + 1);
+            if (!index->done[position] && !ArchiveLibrary.MpqDeleteFile(update, found)) {
+                char shown[kPathSize];
+                CopyMemberNameForHost(shown, sizeof shown, found);
+                ShowNameError("Cannot delete %s", shown);
+            }
+            MarkDone(index, sameFirst, sameEnd);
+            position = sameEnd;
+        }
+    }
+    if (!literalListed && !ArchiveLibrary.MpqDeleteFile(update, member) && !members->known) {
+        ShowNameError("Cannot delete %s", name);
     }
 }
 
@@ -177,6 +330,14 @@ extern "C" int TARNEL_STDCALL PackFiles(char* packedFile, char* subPath, char* s
     for (const char* name = FirstName(addList); name; name = NextName(name), ++index) {
         char source[kPathSize];
         char archived[kPathSize];
+        // A folder has nothing to add: its files follow it in the list. A
+        // move removes it once it is empty.
+        if (IsFolderAddEntry(name)) {
+            if (added) {
+                added[index] = 1;
+            }
+            continue;
+        }
         if (!BuildSourcePath(folder, name, source) || !BuildArchivedName(subPath, name, archived)) {
             ShowNameError("Cannot Add %s to archive!", name);
             continue;
@@ -210,10 +371,18 @@ extern "C" int TARNEL_STDCALL DeleteFiles(char* packedFile, char* deleteList) {
     if (!packedFile || !ArchiveLibraryCanUpdate()) {
         return kResultBadArchive;
     }
+    // Folders are found among the members that listing the archive finds,
+    // before it is opened for update.
+    ArchiveMembers members;
+    std::memset(&members, 0, sizeof members);
+    if (ListNamesAFolder(deleteList)) {
+        ListMembersForDeletion(packedFile, &members);
+    }
     MpqHandle update =
         ArchiveLibrary.MpqOpenArchiveForUpdate(packedFile, kDeleteOpenFlags, kDeleteMaxFiles);
     if (!IsOpen(update)) {
         ShowSystemError();
+        FreeArchiveMembers(&members);
         return kResultBadArchive;
     }
     LoadSettings();
@@ -222,11 +391,18 @@ extern "C" int TARNEL_STDCALL DeleteFiles(char* packedFile, char* deleteList) {
     for (const char* name = FirstName(deleteList); name; name = NextName(name)) {
         char member[kPathSize];
         size_t length = 0;
-        if (!AppendHostNameAsMember(member, sizeof member, &length, name) ||
-            !ArchiveLibrary.MpqDeleteFile(update, member)) {
+        if (!AppendHostNameAsMember(member, sizeof member, &length, name)) {
             ShowNameError("Cannot delete %s", name);
+            continue;
+        }
+        size_t prefixLength = FolderEntryPrefixLength(member);
+        if (prefixLength > 0) {
+            DeleteFolder(update, member, prefixLength, name, &members);
+        } else {
+            DeleteMember(update, member, name, &members);
         }
     }
+    FreeArchiveMembers(&members);
 
     if (!FinishUpdate(update)) {
         ShowSystemError();

@@ -8,7 +8,7 @@
 #include "settings/options_dialog_ids.h"
 
 // The dialog as the platform shows it: resource IDD_OPTIONS on Windows, a
-// text form of the same three settings elsewhere.
+// text form or the desktop's form of the same three settings elsewhere.
 extern const PlatformDialogTemplate OptionsDialog;
 
 // The dialog's message procedure. On opening it checks the radio button of

@@ -98,15 +98,18 @@ int32_t ParseDecimal(const char* text) {
         negative = (*p == '-');
         ++p;
     }
-    // Accumulate unsigned so that values beyond the 32-bit range wrap around
-    // instead of overflowing a signed integer.
+    // A number beyond the signed 32-bit range saturates at its limit: the
+    // magnitude stops growing once it passes 2^31, however many digits
+    // follow.
+    const uint32_t limit = negative ? 0x80000000u : 0x7FFFFFFFu;
     uint32_t value = 0;
     while (*p >= '0' && *p <= '9') {
-        value = value * 10u + static_cast<uint32_t>(*p - '0');
+        uint32_t digit = static_cast<uint32_t>(*p - '0');
+        value = (value > (limit - digit) / 10u) ? limit : value * 10u + digit;
         ++p;
     }
     if (negative) {
-        value = 0u - value;
+        return value == 0x80000000u ? INT32_MIN : -static_cast<int32_t>(value);
     }
     return static_cast<int32_t>(value);
 }

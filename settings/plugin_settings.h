@@ -53,7 +53,8 @@ uint32_t JoinList(const SuffixList* list, char separator, char* out, uint32_t si
 
 // Decimal conversion of settings values and dialog texts: leading white space
 // skipped, one optional sign, digits up to the first other character, 0 when
-// there are none; wraps around in 32-bit two's complement.
+// there are none. A number beyond the signed 32-bit range gives the limit on
+// its side: INT32_MAX or INT32_MIN.
 int32_t ParseDecimal(const char* text);
 
 // True when `name` ends with `suffix`, ASCII letters compared without regard

@@ -59,6 +59,9 @@ void WorkAhead::Start(const std::string& name, uint32_t sequence) {
         error = errno ? errno : ENOENT;
     }
     WriteBegin(name, sequence, error, size);
+    if (member) {
+        BeginCheck(archive_->storm, member, name.c_str(), size, &check_);
+    }
     member_ = member;
     remaining_ = size;
     endPending_ = member != nullptr;
@@ -167,9 +170,14 @@ bool WorkAhead::WriteData() {
         error = StormErrno();
     }
     if (got > 0) {
+        // A member that does not match its checksum fails with its last piece.
+        if (int bad = CheckData(archive_->storm, &check_, at + sizeof(RecordHeader), got)) {
+            error = bad;
+        }
         RecordHeader data = {};
         data.type = RecordType::Data;
         data.length = got;
+        data.error = error;
         std::memcpy(at, &data, sizeof data);
         Publish(RecordSpan(got));
     }

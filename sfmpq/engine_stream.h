@@ -51,6 +51,7 @@ class WorkAhead {
     uint64_t remaining_ = 0;  // its bytes still to come
     bool endPending_ = false; // its End record is still to be written
     int endError_ = 0;
+    MemberCheck check_; // its checksum, taken as it is read
 };
 
 } // namespace sfmpq

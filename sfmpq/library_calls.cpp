@@ -141,19 +141,15 @@ uint64_t FileSize(const std::string& path) {
     return stat(path.c_str(), &info) == 0 ? static_cast<uint64_t>(info.st_size) : 0;
 }
 
-// Archives of format 2 or later, and archives behind a user-data header, are
-// not updated (their newer tables would not survive the rewrite). 0, ENOEXEC
-// or ENOTSUP.
+// Archives of every format are updated in their own format, also behind a
+// user-data header; a file without a believable header is not. 0 or ENOEXEC.
 int CheckUpdatable(const char* path) {
     ArchiveHeaderInfo header;
     int error = CheckArchiveHeader(path, &header);
     if (error) {
         return error;
     }
-    if (!header.found) {
-        return ENOEXEC;
-    }
-    return header.formatCode == 0 && !header.userDataBefore ? 0 : ENOTSUP;
+    return header.found ? 0 : ENOEXEC;
 }
 
 } // namespace

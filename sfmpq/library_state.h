@@ -9,6 +9,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "sfmpq/member_check.h"
 #include "sfmpq/storm_api.h"
 
 namespace sfmpq {
@@ -16,9 +17,10 @@ namespace sfmpq {
 struct Member;
 
 // How the engine opens archives for reading: in the format StormLib finds,
-// read-only, and without its own name list and attributes.
+// read-only, without its own name list (the caller hands the names over),
+// with the checksums of "(attributes)" and checking sector checksums.
 constexpr DWORD kEngineReadFlags =
-    MPQ_OPEN_READ_ONLY | MPQ_OPEN_NO_LISTFILE | MPQ_OPEN_NO_ATTRIBUTES;
+    MPQ_OPEN_READ_ONLY | MPQ_OPEN_NO_LISTFILE | MPQ_OPEN_CHECK_SECTOR_CRC;
 
 // What an update handle adds to an archive handle: the temporary copy the
 // engine works on (SFMpq.dll puts it in the original's place).
@@ -34,6 +36,7 @@ struct UpdateSession {
 // One open archive, read-only or for update.
 struct Archive {
     HANDLE storm = nullptr;
+    uint64_t fileSize = 0;           // of a read-only archive's file
     UpdateSession* update = nullptr; // null for a read-only archive
     std::set<Member*> members;       // members opened through this handle
 
@@ -52,6 +55,7 @@ struct Archive {
 struct Member {
     HANDLE storm = nullptr;
     Archive* owner = nullptr;
+    MemberCheck check;
 };
 
 struct LibraryState {
@@ -94,12 +98,18 @@ void ApplyLocale(const StormApi* storm);
 bool SlotHoldsMember(const Archive* archive, uint32_t slot);
 
 // Opens a member by its name, or by the name the library generated for it,
-// under the current locale. False with errno set when there is none.
+// under the current locale. False with errno set when there is none, or
+// EBADMSG when its data would lie beyond the end of a read-only archive.
 bool OpenEngineMember(Archive* archive, const char* name, HANDLE* member);
 
 // The name under which the engine finds the member that a generated name
 // stands for. False when `name` is not a generated name of a member.
 bool EngineNameOfGenerated(Archive* archive, const char* name, std::string* engineName);
+
+// After an add failed because the archive's hash table is full: doubles the
+// table (up to StormLib's largest). False, leaving the add's error in place,
+// when the table was not full or cannot grow (ENOSPC: the archive is full).
+bool GrowTable(Archive* archive);
 
 // Checks what every addition is given: an update handle whose session has not
 // failed, a readable regular source file and a member name that fits.

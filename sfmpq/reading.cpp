@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <sys/stat.h>
 
 namespace sfmpq {
 
@@ -31,6 +32,8 @@ int OpenArchive(const char* path, MpqHandle* archive) {
     }
     Archive* opened = new Archive;
     opened->storm = handle;
+    struct stat info;
+    opened->fileSize = stat(path, &info) == 0 ? static_cast<uint64_t>(info.st_size) : 0;
     State.archives.insert(opened);
     *archive = opened;
     return 1;
@@ -124,11 +127,10 @@ bool EngineNameOfGenerated(Archive* archive, const char* name, std::string* engi
     return true;
 }
 
-bool OpenEngineMember(Archive* archive, const char* name, HANDLE* member) {
+namespace {
+
+bool OpenByName(Archive* archive, const char* name, HANDLE* member) {
     const StormApi* storm = Storm();
-    if (!storm) {
-        return false;
-    }
     ApplyLocale(storm);
     if (storm->OpenFileEx(archive->storm, name, SFILE_OPEN_FROM_MPQ, member)) {
         return true;
@@ -141,6 +143,23 @@ bool OpenEngineMember(Archive* archive, const char* name, HANDLE* member) {
     }
     errno = error;
     return false;
+}
+
+} // namespace
+
+bool OpenEngineMember(Archive* archive, const char* name, HANDLE* member) {
+    if (!OpenByName(archive, name, member)) {
+        return false;
+    }
+    if (!archive->update) {
+        if (int error = CheckMemberFits(archive->storm, *member, archive->fileSize)) {
+            Storm()->CloseFile(*member);
+            *member = nullptr;
+            errno = error;
+            return false;
+        }
+    }
+    return true;
 }
 
 int OpenMember(MpqHandle handle, const char* name, MpqHandle* member) {
@@ -166,7 +185,13 @@ int OpenMember(MpqHandle handle, const char* name, MpqHandle* member) {
     if (!OpenEngineMember(archive, name, &opened)) {
         return 0;
     }
-    *member = AddMember(archive, opened);
+    Member* added = AddMember(archive, opened);
+    DWORD high = 0;
+    DWORD low = Storm()->GetFileSize(opened, &high);
+    if (low != SFILE_INVALID_SIZE) {
+        BeginCheck(archive->storm, opened, name, (uint64_t(high) << 32) | low, &added->check);
+    }
+    *member = added;
     return 1;
 }
 
@@ -211,6 +236,10 @@ int ReadMember(MpqHandle handle, void* buffer, uint32_t count, uint32_t* read) {
     // delivered up to the end is a successful, shorter read (0 bytes at the
     // end itself).
     if (ok || storm->LastError() == ERROR_HANDLE_EOF) {
+        if (int error = CheckData(member->owner->storm, &member->check, buffer, got)) {
+            errno = error;
+            return 0;
+        }
         return 1;
     }
     errno = StormErrno();

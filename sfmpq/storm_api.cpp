@@ -24,6 +24,11 @@ const StormApi api = {
     ::SFileSetFileLocale,
     ::SFileSetAddFileCallback,
     ::SFileSetCompactCallback,
+    ::SFileSetMaxFileCount,
+    ::SFileGetAttributes,
+    ::SFileSetAttributes,
+    ::SFileVerifyFile,
+    ::SFileUpdateFileAttributes,
     ::GetLastError,
     ::SetLastError,
 };
@@ -51,6 +56,8 @@ int StormErrno() {
         return ENOEXEC;
     case ERROR_INTERNAL_FILE:
         return EPERM;
+    case ERROR_CHECKSUM_ERROR:
+        return EBADMSG;
     default:
         // StormLib's other codes on Linux are errno values already; its own
         // codes above 1000 have no errno of their own.

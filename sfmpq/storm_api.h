@@ -28,6 +28,11 @@ struct StormApi {
     decltype(&::SFileSetFileLocale) SetFileLocale;
     decltype(&::SFileSetAddFileCallback) SetAddFileCallback;
     decltype(&::SFileSetCompactCallback) SetCompactCallback;
+    decltype(&::SFileSetMaxFileCount) SetMaxFileCount;
+    decltype(&::SFileGetAttributes) GetAttributes;
+    decltype(&::SFileSetAttributes) SetAttributes;
+    decltype(&::SFileVerifyFile) VerifyFile;
+    decltype(&::SFileUpdateFileAttributes) UpdateFileAttributes;
     decltype(&::GetLastError) LastError;
     decltype(&::SetLastError) SetLastError;
 };
@@ -36,7 +41,8 @@ struct StormApi {
 const StormApi* Storm();
 
 // The engine's last error as an errno value: its own codes for a file that is
-// not an archive or is damaged become ENOEXEC, its "access denied" EACCES.
+// not an archive or is damaged become ENOEXEC, a checksum that does not
+// match EBADMSG, its "access denied" EACCES.
 int StormErrno();
 
 } // namespace sfmpq

@@ -184,8 +184,18 @@ int ReadStreamedMember(EngineConnection* engine, StreamedMember* member, void* b
             copied += take;
             engine->dataOffset += take;
             if (engine->dataOffset == record->length) {
+                int error = record->error;
                 engine->dataOffset = 0;
                 Consume(engine, RecordSpan(record->length));
+                if (error) {
+                    // The read that delivers the last byte of a damaged
+                    // member fails.
+                    member->ended = true;
+                    member->endError = error;
+                    *read = copied;
+                    errno = error;
+                    return 0;
+                }
             }
         } else if (record->type == RecordType::Pad) {
             Consume(engine, RecordSpan(record->length));

@@ -75,12 +75,45 @@ Archive* CheckAddArguments(MpqHandle handle, const char* source, const char* nam
     return archive;
 }
 
+namespace {
+
+DWORD ArchiveValue(HANDLE archive, SFileInfoClass what) {
+    DWORD value = 0;
+    return Storm()->GetFileInfo(archive, what, &value, sizeof value, nullptr) ? value : 0;
+}
+
+} // namespace
+
+bool GrowTable(Archive* archive) {
+    const StormApi* storm = Storm();
+    DWORD slots = ArchiveValue(archive->storm, SFileMpqMaxFileCount);
+    DWORD used = ArchiveValue(archive->storm, SFileMpqFileTableSize);
+    // Only a full table grows: a full disk fails the add with the same code.
+    if (storm->LastError() != ERROR_DISK_FULL || slots == 0 || used < slots) {
+        return false;
+    }
+    if (slots >= HASH_TABLE_SIZE_MAX) {
+        errno = ENOSPC; // the archive is full
+        storm->SetLastError(ERROR_DISK_FULL);
+        return false;
+    }
+    DWORD larger = slots * 2 < HASH_TABLE_SIZE_MAX ? slots * 2 : HASH_TABLE_SIZE_MAX;
+    if (!storm->SetMaxFileCount(archive->storm, larger)) {
+        storm->SetLastError(ERROR_DISK_FULL);
+        return false;
+    }
+    NoteProgress();
+    InvalidateTables(archive);
+    return true;
+}
+
 int AddWithEngine(Archive* archive, const char* source, const char* name, uint32_t flags,
                   DWORD firstCompression, DWORD nextCompression, bool compress) {
     const StormApi* storm = Storm();
     DWORD engineFlags = 0;
     if (compress) {
-        engineFlags |= MPQ_FILE_COMPRESS;
+        // Compressed in sectors, each with its checksum.
+        engineFlags |= MPQ_FILE_COMPRESS | MPQ_FILE_SECTOR_CRC;
     }
     if (flags & kAddEncrypt) {
         engineFlags |= MPQ_FILE_ENCRYPTED;
@@ -93,7 +126,13 @@ int AddWithEngine(Archive* archive, const char* source, const char* name, uint32
         return 0;
     }
     ApplyLocale(storm);
-    if (exists) {
+    // Archives of format 3 and 4 find members through their HET table, from
+    // which StormLib's removal does not take the name: there it replaces the
+    // member itself.
+    bool hetTable = archive->update->formatCode >= 2;
+    if (exists && hetTable) {
+        engineFlags |= MPQ_FILE_REPLACEEXISTING;
+    } else if (exists) {
         // The member is removed first rather than replaced by the engine,
         // which asserts (and aborts the process) when it replaces a member
         // whose name it does not know, as in an archive without a name list.
@@ -105,8 +144,13 @@ int AddWithEngine(Archive* archive, const char* source, const char* name, uint32
         }
         archive->update->changed = true;
     }
-    if (!storm->AddFileEx(archive->storm, source, name, engineFlags, firstCompression,
-                          nextCompression)) {
+    bool added = storm->AddFileEx(archive->storm, source, name, engineFlags, firstCompression,
+                                  nextCompression);
+    while (!added && GrowTable(archive)) {
+        added = storm->AddFileEx(archive->storm, source, name, engineFlags, firstCompression,
+                                 nextCompression);
+    }
+    if (!added) {
         int error = StormErrno();
         // The replaced member is gone already: a replacement that failed
         // part-way must not be committed.
@@ -122,6 +166,49 @@ int AddWithEngine(Archive* archive, const char* source, const char* name, uint32
     InvalidateTables(archive);
     return 1;
 }
+
+namespace {
+
+// What "(attributes)" keeps for each member: CRC32 and MD5 of its data, and
+// its source file's modification time.
+constexpr DWORD kAttributes = MPQ_ATTRIBUTE_CRC32 | MPQ_ATTRIBUTE_FILETIME | MPQ_ATTRIBUTE_MD5;
+
+// Whether every block of the archive lies within its file.
+bool BlocksFit(HANDLE handle, const char* path) {
+    struct stat info;
+    ULONGLONG headerOffset = 0;
+    if (stat(path, &info) != 0 || !Storm()->GetFileInfo(handle, SFileMpqHeaderOffset, &headerOffset,
+                                                        sizeof headerOffset, nullptr)) {
+        return true;
+    }
+    Archive probe;
+    probe.storm = handle;
+    if (!LoadTables(&probe)) {
+        return true; // no classic tables to check
+    }
+    std::vector<USHORT> high(probe.blocks.size(), 0);
+    DWORD needed = 0;
+    Storm()->GetFileInfo(handle, SFileMpqHiBlockTable, high.data(),
+                         static_cast<DWORD>(high.size() * sizeof(USHORT)), &needed);
+    uint64_t size = static_cast<uint64_t>(info.st_size);
+    if (headerOffset > size) {
+        return false;
+    }
+    uint64_t room = size - headerOffset;
+    for (size_t i = 0; i < probe.blocks.size(); ++i) {
+        const TMPQBlock& block = probe.blocks[i];
+        if (!(block.dwFlags & MPQ_FILE_EXISTS)) {
+            continue;
+        }
+        uint64_t offset = (uint64_t(high[i]) << 32) | block.dwFilePos;
+        if (offset > room || block.dwCSize > room - offset) {
+            return false;
+        }
+    }
+    return true;
+}
+
+} // namespace
 
 int ProbeArchive(const char* path) {
     const StormApi* storm = Storm();
@@ -147,12 +234,26 @@ MpqHandle OpenForUpdate(const char* temp, bool exists, uint32_t flags, uint32_t 
         if (opened && storm->GetFileInfo(handle, SFileMpqHeader, &header, sizeof header, nullptr)) {
             session->formatCode = header.wFormatVersion;
         }
+        if (opened && !BlocksFit(handle, temp)) {
+            // A block whose data lies beyond the end of the file: StormLib
+            // would write the archive's new data behind it.
+            storm->CloseArchive(handle);
+            delete session;
+            errno = ENOEXEC;
+            return nullptr;
+        }
+        // Every archive this library updates keeps checksums of its members.
+        if (opened && storm->GetAttributes(handle) != kAttributes) {
+            storm->SetAttributes(handle, kAttributes);
+        }
     } else {
         SFILE_CREATE_MPQ create;
         std::memset(&create, 0, sizeof create);
         create.cbSize = sizeof create;
         create.dwMpqVersion = MPQ_FORMAT_VERSION_1;
         create.dwFileFlags1 = (flags & kUpdateKeepListFile) ? MPQ_FILE_DEFAULT_INTERNAL : 0;
+        create.dwFileFlags2 = MPQ_FILE_DEFAULT_INTERNAL;
+        create.dwAttrFlags = kAttributes;
         create.dwSectorSize = 0x1000;
         create.dwMaxFileCount =
             std::max<uint32_t>(1, std::min<uint32_t>(maxFiles, HASH_TABLE_SIZE_MAX));

@@ -47,7 +47,16 @@ int AddWave(MpqHandle handle, const char* source, const char* name, uint32_t fla
                 MPQ_COMPRESSION_HUFFMANN;
         }
     }
-    return AddWithEngine(archive, source, name, flags, MPQ_COMPRESSION_PKWARE, next, compress);
+    if (!AddWithEngine(archive, source, name, flags, MPQ_COMPRESSION_PKWARE, next, compress)) {
+        return 0;
+    }
+    // The checksums StormLib keeps are of the source; lossy sound reads back
+    // otherwise, so they are taken again from what the archive now holds.
+    if (next != MPQ_COMPRESSION_PKWARE) {
+        ApplyLocale(Storm());
+        Storm()->UpdateFileAttributes(archive->storm, name);
+    }
+    return 1;
 }
 
 } // namespace sfmpq

@@ -3,6 +3,7 @@
 // compression chosen, as the listing's sizes show it.
 #include <map>
 #include <string>
+#include <sys/stat.h>
 #include <vector>
 
 #include <gmock/gmock.h>
@@ -142,6 +143,36 @@ TEST_F(RoundTripTest, DeleteMembers) {
     ExpectExtractsAsPacked(archive_);
 }
 
+// A file manager deletes a folder as "folder/*.*" (Windows: "folder\\*.*"):
+// every member below it goes, at any depth, and nothing else.
+TEST_F(RoundTripTest, DeleteAFolder) {
+    MakeSources({{"docs/a.txt", "alpha"},
+                 {"docs/b.txt", "beta"},
+                 {"docs/sub/c.txt", "gamma"},
+                 {"docsx/d.txt", "delta"},
+                 {"other/docs/e.txt", "epsilon"},
+                 {"keep.txt", "kappa"}});
+    std::vector<std::string> names;
+    for (const auto& file : content_) {
+        names.push_back(file.first);
+    }
+    for (const char* entry : {"docs/*.*", "DOCS\\*.*"}) {
+        SCOPED_TRACE(entry);
+        std::string archive = dir_.File(std::string("folder") + entry[0] + ".mpq");
+        ASSERT_EQ(Pack(archive, source_, names), kResultOk);
+        testing::internal::CaptureStderr();
+        EXPECT_EQ(Delete(archive, {entry}), kResultOk);
+        EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+        std::map<std::string, ListedMember> members = ListMembers(archive);
+        std::vector<std::string> left;
+        for (const auto& member : members) {
+            left.push_back(member.first);
+        }
+        EXPECT_THAT(left, ElementsAre("docsx/d.txt", "keep.txt", "other/docs/e.txt"));
+        ExpectExtractsAsPacked(archive);
+    }
+}
+
 TEST_F(RoundTripTest, DeleteFromMissingArchiveCreatesNothing) {
     testing::internal::CaptureStderr();
     EXPECT_EQ(Delete(archive_, {"a.txt"}), kResultBadArchive);
@@ -156,6 +187,25 @@ TEST_F(RoundTripTest, MoveDeletesSourcesOfPackedFiles) {
               kResultOk);
     EXPECT_THAT(FilesIn(source_), IsEmpty());
     EXPECT_EQ(ListMembers(archive_).size(), 2u);
+    ExpectExtractsAsPacked(archive_);
+}
+
+// A file manager's add list names each folder before the files in it; under
+// move, the folders go too once their files are in the archive.
+TEST_F(RoundTripTest, MoveAListWithFolderEntries) {
+    MakeSources({{"sub/a.txt", CompressibleData(3000)}, {"sub/deep/b.bin", RandomData(4000)}});
+    ASSERT_EQ(mkdir((source_ + "new").c_str(), 0755), 0);
+    testing::internal::CaptureStderr();
+    ASSERT_EQ(Pack(archive_, source_, {"sub/", "sub/a.txt", "sub/deep/", "sub/deep/b.bin", "new/"},
+                   nullptr, kPackMoveFiles),
+              kResultOk);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+    EXPECT_THAT(FilesIn(source_), IsEmpty());
+    EXPECT_FALSE(Exists(source_ + "sub"));
+    EXPECT_FALSE(Exists(source_ + "new"));
+    EXPECT_TRUE(Exists(source_));
+    std::map<std::string, ListedMember> members = ListMembers(archive_);
+    EXPECT_EQ(members.size(), 2u);
     ExpectExtractsAsPacked(archive_);
 }
 

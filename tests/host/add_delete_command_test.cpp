@@ -25,7 +25,7 @@ class AddDeleteCommand : public ::testing::Test {
             size_t end = result.out.find('\n', start);
             std::string line = result.out.substr(start, end - start);
             std::string name = line.size() > 27 ? line.substr(27) : line;
-            if (name != "(listfile)") {
+            if (name != "(listfile)" && name != "(attributes)") {
                 names.push_back(name);
             }
             start = end + 1;
@@ -163,4 +163,42 @@ TEST_F(AddDeleteCommand, ALinkToNothingFailsAndAMovedLinkKeepsItsTarget) {
     // Moving the link moves the link, not the file it points to.
     EXPECT_FALSE(Exists(scratch / "src/maps/readme-link"));
     EXPECT_EQ(ReadFile(scratch / "src/readme.txt"), "read me");
+}
+
+TEST_F(AddDeleteCommand, NamesThatDifferOnlyInCaseAreRefusedNotLost) {
+    // Member names do not tell case apart: one file would replace the other.
+    WriteFile(scratch / "src/Index.html", "upper");
+    WriteFile(scratch / "src/index.html", "lower");
+    RunResult result = RunTarnel(scratch, {"add", archive, "--move", "-C", scratch / "src",
+                                           "Index.html", "index.html", "readme.txt"});
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.err, "tarnel: " + scratch / "src/Index.html" + " and " +
+                              scratch / "src/index.html" +
+                              " would both become the member Index.html, since member names do "
+                              "not tell letter case apart; neither is added\n");
+    EXPECT_EQ(Members(), std::vector<std::string>{"readme.txt"});
+    EXPECT_EQ(ReadFile(scratch / "src/Index.html"), "upper"); // not moved
+    EXPECT_EQ(ReadFile(scratch / "src/index.html"), "lower");
+
+    // Three, and through folders: MAPS/first.txt meets maps/first.txt.
+    WriteFile(scratch / "src/INDEX.HTML", "shouting");
+    WriteFile(scratch / "src/MAPS/first.txt", "other first");
+    result = RunTarnel(scratch, {"add", archive, "-C", scratch / "src", "."});
+    EXPECT_EQ(result.status, 1);
+    EXPECT_NE(result.err.find("INDEX.HTML, " + scratch / "src/Index.html" + " and " +
+                              scratch / "src/index.html" + " would all become"),
+              std::string::npos)
+        << result.err;
+    EXPECT_NE(result.err.find("MAPS/first.txt and " + scratch / "src/maps/first.txt" +
+                              " would both become the member MAPS/first.txt"),
+              std::string::npos)
+        << result.err;
+    EXPECT_EQ(Members(),
+              (std::vector<std::string>{"maps/deep/second.txt", "other.txt", "readme.txt"}));
+
+    // The same file named twice is no collision.
+    result = RunTarnel(scratch, {"add", archive, "-C", scratch / "src", "other.txt", "./other.txt",
+                                 "maps/deep", "maps/deep/second.txt"});
+    EXPECT_EQ(result.status, 0) << result.err;
+    EXPECT_EQ(result.err, "");
 }

@@ -1,7 +1,8 @@
-// Parsing tarnel's command line.
+// Parsing tarnel's command line, and the names it takes from files (-T).
 #include <gtest/gtest.h>
 
 #include "host/command_line.h"
+#include "host/name_list.h"
 
 using host::Command;
 using host::CommandLine;
@@ -86,4 +87,58 @@ TEST(CommandLine, UsageErrors) {
     EXPECT_FALSE(Parse({"list", "a.mpq", "--move"}, line, error));
     EXPECT_FALSE(Parse({"extract", "a.mpq", "--json"}, line, error));
     EXPECT_FALSE(Parse({"delete", "a.mpq", "x", "-C", "d"}, line, error));
+}
+
+TEST(CommandLine, HabitsOfOtherArchivers) {
+    CommandLine line;
+    std::string error;
+    // Short options bundle; a value may follow its letter; long forms.
+    ASSERT_TRUE(
+        Parse({"extract", "a.mpq", "-kv", "-Cout", "-T-", "--files-from=n.txt"}, line, error))
+        << error;
+    EXPECT_TRUE(line.keepOld);
+    EXPECT_TRUE(line.verbose);
+    EXPECT_EQ(line.folder, "out");
+    EXPECT_EQ(line.nameFiles, (std::vector<std::string>{"-", "n.txt"}));
+    ASSERT_TRUE(
+        Parse({"extract", "a.mpq", "--keep-old-files", "--quiet", "--internal", "-kT", "n.txt"},
+              line, error))
+        << error;
+    EXPECT_TRUE(line.keepOld && line.quiet && line.internal);
+    EXPECT_EQ(line.nameFiles, std::vector<std::string>{"n.txt"});
+    // With -T, add and delete need no names of their own.
+    ASSERT_TRUE(Parse({"add", "a.mpq", "-T", "-"}, line, error)) << error;
+    ASSERT_TRUE(Parse({"delete", "a.mpq", "--verbose", "-T", "names"}, line, error)) << error;
+    ASSERT_TRUE(Parse({"test", "-q", "a.mpq"}, line, error)) << error;
+
+    for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
+             {"extract", "a.mpq", "-v", "-q"},          // both
+             {"extract", "a.mpq", "-Tk"},               // fine: "k" is the file ...
+             {"extract", "a.mpq", "-kT"},               // ... but this has no value
+             {"extract", "a.mpq", "-kx"},               // an unknown letter in a bundle
+             {"add", "a.mpq", "-k", "x"},               // extract only
+             {"list", "a.mpq", "-v"},                   // not for list
+             {"list", "a.mpq", "-T", "n"},              //
+             {"add", "a.mpq", "--internal", "x"},       //
+             {"config", "-q"},                          //
+             {"extract", "a.mpq", "--keep-old-files=1"} // takes no value
+         }) {
+        bool fine = args.back() == "-Tk";
+        EXPECT_EQ(Parse(args, line, error), fine) << args.back() << ": " << error;
+    }
+}
+
+TEST(NameList, OneNameALineTakenAsItIs) {
+    std::vector<std::string> names;
+    std::string error;
+    ASSERT_TRUE(host::SplitNameList("a.txt\r\n\n  b c.txt \n-dash\r\nlast", "f", names, error));
+    EXPECT_EQ(names, (std::vector<std::string>{"a.txt", "  b c.txt ", "-dash", "last"}));
+    names.clear();
+    EXPECT_TRUE(host::SplitNameList("", "f", names, error));
+    EXPECT_TRUE(names.empty());
+    // A NUL byte would end the name early where the plug-in reads it.
+    EXPECT_FALSE(host::SplitNameList(std::string("ok\nbad\0/etc/passwd\n", 20), "f", names, error));
+    EXPECT_EQ(error, "f: line 2 holds a NUL byte");
+    EXPECT_FALSE(host::ReadNameList("/nonexistent/names.txt", names, error));
+    EXPECT_NE(error.find("No such file"), std::string::npos) << error;
 }

@@ -41,7 +41,7 @@ TEST(DamagedArchiveCommands, AnAddToAHostileArchiveLeavesItAsItWas) {
     WriteFile(scratch / "new.txt", "a small file to add\n");
     WriteFile(scratch / "tarnel.ini", ReadFile(Fixture("update-growth.ini")));
     RunResult result = RunTarnel(scratch, {"add", archive, "-C", scratch.path(), "new.txt"});
-    EXPECT_EQ(result.status, 1) << result.err;
+    EXPECT_NE(result.status, 0) << result.err;
     EXPECT_TRUE(ReadFile(archive) == before);
 }
 

@@ -1,12 +1,14 @@
 // Ctrl+C (SIGINT), or a request to terminate, in the middle of a large
-// extraction or a move into an archive: the command stops at its next
-// progress report and exits cleanly.
+// extraction or a move into an archive, or a reader that closes the pipe the
+// command writes to: the command stops at its next progress report and
+// exits cleanly.
 // An extraction leaves no partial file, and a file that was there before
 // keeps its content; a move leaves every file either in the archive or on
 // disk.
 #include <chrono>
 #include <csignal>
 #include <cstdlib>
+#include <fcntl.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -235,4 +237,58 @@ TEST(Interrupt, AnOperationStuckInTheArchiveLibraryEndsAtItsDeadline) {
     EXPECT_LT(Seconds(start), 15.0);
     EXPECT_EQ(result.status, 1) << result.err;
     EXPECT_NE(result.out.find("failed the test"), std::string::npos) << result.out;
+}
+
+TEST(Interrupt, AClosedOutputEndsAnUpdateCleanly) {
+    // `tarnel add -v ... | head -1`: the reader goes away after one name.
+    Scratch scratch;
+    std::string archive = scratch / "piped.mpq";
+    std::string block(3u << 20, 'p');
+    for (int i = 0; i < 40; ++i) {
+        WriteFile(scratch / ("src/file" + std::to_string(100 + i) + ".dat"),
+                  block + std::to_string(i));
+    }
+    int ends[2];
+    ASSERT_EQ(pipe2(ends, O_CLOEXEC), 0);
+    RunOptions options;
+    options.outputFd = ends[1];
+    pid_t pid =
+        StartTarnelWith(scratch, {"add", "-v", archive, "-C", scratch / "src", "."}, options);
+    close(ends[1]);
+    ASSERT_GT(pid, 0);
+    char first = 0;
+    EXPECT_EQ(read(ends[0], &first, 1), 1);
+    close(ends[0]);
+    RunResult result = FinishTarnel(scratch, pid);
+
+    EXPECT_FALSE(result.signaled) << "killed in the middle of the update";
+    EXPECT_EQ(result.status, 1);
+    EXPECT_NE(result.err.find("stopped: the output was closed"), std::string::npos) << result.err;
+    // No working copy left beside the archive, which is whole.
+    for (const std::string& file : FilesBelow(scratch.path())) {
+        EXPECT_EQ(file.find(".sfmpq-"), std::string::npos) << file;
+    }
+    RunResult test = RunTarnel(scratch, {"test", archive});
+    EXPECT_EQ(test.status, 0) << test.err;
+
+    // A SIGPIPE while the output is open is some other pipe's (the archive
+    // library's, say): it neither stops nor ends the command.
+    std::string other = scratch / "other.mpq";
+    pid = StartTarnel(scratch, {"add", other, "-C", scratch / "src", "."});
+    ASSERT_GT(pid, 0);
+    bool started = false;
+    for (int i = 0; i < 20000 && !started; ++i) {
+        for (const std::string& file : FilesBelow(scratch.path())) {
+            started = started || file.find("other.mpq") != std::string::npos;
+        }
+        if (!started) {
+            std::this_thread::sleep_for(std::chrono::microseconds(250));
+        }
+    }
+    kill(pid, SIGPIPE);
+    result = FinishTarnel(scratch, pid);
+    EXPECT_FALSE(result.signaled);
+    EXPECT_EQ(result.status, 0) << result.err;
+    RunResult list = RunTarnel(scratch, {"list", other});
+    EXPECT_EQ(std::count(list.out.begin(), list.out.end(), '\n'), 42) << list.out;
 }

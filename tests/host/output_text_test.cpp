@@ -1,7 +1,9 @@
 // The texts tarnel writes for people and scripts: the progress line, the
-// JSON form of member names and names made safe for a terminal.
+// JSON form of member names, names made safe for a terminal and failures
+// said once per reason.
 #include <gtest/gtest.h>
 
+#include "host/failure_tally.h"
 #include "host/json_text.h"
 #include "host/progress.h"
 #include "host/terminal_text.h"
@@ -64,4 +66,21 @@ TEST(TerminalText, OrdinaryTextAndUtf8AreKept) {
               "a\\xC2\\x9B31mb");
     EXPECT_EQ(Printable("\xc2\xa0"), "\xc2\xa0"); // no-break space
 #endif
+}
+
+TEST(FailureTally, EachReasonOnceInTheOrderItCame) {
+    host::FailureTally tally("members", "not extracted");
+    EXPECT_TRUE(tally.Lines().empty());
+    for (int i = 0; i < 341; ++i) {
+        tally.Add("m" + std::to_string(i), "rodir: Permission denied");
+        if (i == 7) {
+            tally.Add("big.bin", "out: No space left on device");
+        }
+    }
+    tally.Add("odd.txt", "reading or writing member data failed");
+    EXPECT_EQ(tally.count(), 343u);
+    EXPECT_EQ(tally.Lines(), (std::vector<std::string>{
+                                 "341 members not extracted: rodir: Permission denied",
+                                 "big.bin: not extracted: out: No space left on device",
+                                 "odd.txt: not extracted: reading or writing member data failed"}));
 }

@@ -1,23 +1,31 @@
 // What tarnel makes of what a plug-in reports, with a scripted stand-in
 // plug-in: member names holding control characters never reach the
-// terminal as they are, and a listing that fails part-way is a failure said
-// in words, not the end of the archive.
+// terminal as they are, a listing that fails part-way is a failure said
+// in words, not the end of the archive, and a failure the plug-in shows
+// but the archive does not is no success.
 #include "tarnel_runner.h"
 
 namespace {
 
 // Runs tarnel with the scripted plug-in and its members `script`.
 RunResult RunScripted(const Scratch& scratch, const std::string& script,
-                      const std::vector<std::string>& args) {
+                      const std::vector<std::string>& args,
+                      const std::vector<std::string>& environment = {}) {
     std::vector<std::string> full = {"--plugin", TARNEL_SCRIPTED_PLUGIN, "--settings",
                                      scratch / "tarnel.ini"};
     full.insert(full.end(), args.begin(), args.end());
-    return RunTarnelWithEnvironment(scratch, {"TARNEL_SCRIPTED_MEMBERS=" + script}, full);
+    std::vector<std::string> variables = environment;
+    variables.push_back("TARNEL_SCRIPTED_MEMBERS=" + script);
+    return RunTarnelWithEnvironment(scratch, variables, full);
 }
 
 class PluginReports : public ::testing::Test {
   protected:
-    void SetUp() override { WriteFile(archive, "never read"); }
+    // An MPQ header, so that the command hands the file to the plug-in,
+    // which never reads it.
+    void SetUp() override {
+        WriteFile(archive, std::string("MPQ\x1A\x20", 5) + std::string(27, '\0'));
+    }
     Scratch scratch;
     std::string archive = scratch / "a.mpq";
 };
@@ -86,4 +94,22 @@ TEST_F(PluginReports, AListingThatFailsPartWayIsAFailureNotTheEnd) {
     EXPECT_EQ(unknown.status, 1);
     EXPECT_NE(unknown.err.find("after 1 member: unknown result code 99"), std::string::npos)
         << unknown.err;
+}
+
+TEST_F(PluginReports, AFailureThePluginShowsButTheArchiveHidesIsNoSuccess) {
+    // The archive already holds a.txt of the same size, so the listing
+    // afterwards cannot tell that it was not replaced; the plug-in said so.
+    WriteFile(scratch / "src/a.txt", "1");
+    RunResult add =
+        RunScripted(scratch, "a.txt=1", {"add", archive, "-C", scratch / "src", "a.txt"},
+                    {"TARNEL_SCRIPTED_PACK_MESSAGE=Cannot Add a.txt to archive!"});
+    EXPECT_EQ(add.status, 1);
+    EXPECT_EQ(add.err, "Error: Cannot Add a.txt to archive!\n");
+    // When the command finds the file missing, it says so itself, once.
+    RunResult missing =
+        RunScripted(scratch, "b.txt=1", {"add", archive, "-C", scratch / "src", "a.txt"},
+                    {"TARNEL_SCRIPTED_PACK_MESSAGE=Cannot Add a.txt to archive!"});
+    EXPECT_EQ(missing.status, 1);
+    EXPECT_EQ(missing.err, "tarnel: " + scratch / "src/a.txt" + ": not added to " + archive +
+                               ": the plug-in did not add it\n");
 }

@@ -4,7 +4,10 @@
 //   NAME=SIZE   a member (NAME may hold any byte but '|', '=' and NUL)
 //   !CODE       ReadHeader returns CODE here instead of a member
 // Extracting a member writes SIZE bytes of 'x' to the destination; testing
-// and skipping succeed. The archive file itself is never read.
+// and skipping succeed. The archive file itself is never read. PackFiles
+// is not supported, unless TARNEL_SCRIPTED_PACK_MESSAGE is set: then it
+// shows that message as the plug-in shows its message boxes on Linux and
+// returns success, adding nothing.
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -103,7 +106,12 @@ TARNEL_EXPORT void TARNEL_STDCALL SetProcessDataProc(void*, ProgressCallback) {}
 TARNEL_EXPORT void TARNEL_STDCALL SetChangeVolProc(void*, ChangeVolumeCallback) {}
 
 TARNEL_EXPORT int TARNEL_STDCALL PackFiles(char*, char*, char*, char*, int) {
-    return kResultNotSupported;
+    const char* message = std::getenv("TARNEL_SCRIPTED_PACK_MESSAGE");
+    if (!message) {
+        return kResultNotSupported;
+    }
+    std::fprintf(stderr, "Error: %s\n", message);
+    return kResultOk;
 }
 
 TARNEL_EXPORT int TARNEL_STDCALL DeleteFiles(char*, char*) {

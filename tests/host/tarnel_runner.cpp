@@ -10,7 +10,9 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <fstream>
+#include <grp.h>
 #include <sstream>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -61,7 +63,8 @@ Scratch::Scratch() {
 }
 
 Scratch::~Scratch() {
-    std::string command = "rm -rf '" + path_ + "'";
+    // Tests take permissions away; an unprivileged runner needs them back.
+    std::string command = "chmod -R u+rwX '" + path_ + "' 2>/dev/null; rm -rf '" + path_ + "'";
     if (std::system(command.c_str()) != 0) {
         std::fprintf(stderr, "cannot remove %s\n", path_.c_str());
     }
@@ -70,9 +73,13 @@ Scratch::~Scratch() {
 namespace {
 
 pid_t Start(const Scratch& scratch, std::vector<std::string> full, const std::string& cwd,
-            const std::vector<std::string>& environment) {
+            const std::vector<std::string>& environment, const RunOptions& options = {}) {
     std::string out = scratch / ".stdout";
     std::string err = scratch / ".stderr";
+    std::string in = scratch / ".stdin";
+    if (!options.input.empty()) {
+        WriteFile(in, options.input);
+    }
     std::fflush(nullptr);
     pid_t pid = fork();
     if (pid == 0) {
@@ -80,12 +87,24 @@ pid_t Start(const Scratch& scratch, std::vector<std::string> full, const std::st
         // the test runner left closed and is then overwritten.
         int outFd = fcntl(open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666), F_DUPFD, 10);
         int errFd = fcntl(open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666), F_DUPFD, 10);
-        int nullFd = fcntl(open("/dev/null", O_RDONLY), F_DUPFD, 10);
+        const char* input = options.input.empty() ? "/dev/null" : in.c_str();
+        int nullFd = fcntl(open(input, O_RDONLY), F_DUPFD, 10);
         if (outFd < 0 || errFd < 0 || nullFd < 0 || (!cwd.empty() && chdir(cwd.c_str()) != 0)) {
             _exit(127);
         }
+        if (options.unprivileged && geteuid() == 0 &&
+            (setgroups(0, nullptr) != 0 || setgid(65534) != 0 || setuid(65534) != 0)) {
+            _exit(127);
+        }
+        if (options.fileSizeLimit > 0) {
+            // Writes past the limit then fail with EFBIG, as on a full disk.
+            signal(SIGXFSZ, SIG_IGN);
+            struct rlimit limit = {static_cast<rlim_t>(options.fileSizeLimit),
+                                   static_cast<rlim_t>(options.fileSizeLimit)};
+            setrlimit(RLIMIT_FSIZE, &limit);
+        }
         dup2(nullFd, 0);
-        dup2(outFd, 1);
+        dup2(options.outputFd >= 0 ? options.outputFd : outFd, 1);
         dup2(errFd, 2);
         // As from an interactive shell, whatever the tests were started
         // with (a background job ignores SIGINT and SIGQUIT, nohup SIGHUP),
@@ -148,6 +167,25 @@ RunResult FinishTarnel(const Scratch& scratch, pid_t pid) {
 RunResult RunTarnel(const Scratch& scratch, const std::vector<std::string>& args,
                     const std::string& cwd) {
     return FinishTarnel(scratch, StartTarnel(scratch, args, cwd));
+}
+
+pid_t StartTarnelWith(const Scratch& scratch, const std::vector<std::string>& args,
+                      const RunOptions& options) {
+    std::vector<std::string> full = {TARNEL_BINARY, "--settings", scratch / "tarnel.ini"};
+    full.insert(full.end(), args.begin(), args.end());
+    return Start(scratch, full, options.cwd, {}, options);
+}
+
+RunResult RunTarnelWith(const Scratch& scratch, const std::vector<std::string>& args,
+                        const RunOptions& options) {
+    return FinishTarnel(scratch, StartTarnelWith(scratch, args, options));
+}
+
+void OpenToEveryone(const Scratch& scratch) {
+    std::string command = "chmod -R a+rwX '" + scratch.path() + "'";
+    if (std::system(command.c_str()) != 0) {
+        ADD_FAILURE() << command;
+    }
 }
 
 void WriteFile(const std::string& path, const std::string& content) {

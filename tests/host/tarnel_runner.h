@@ -41,6 +41,23 @@ RunResult RunTarnelWithEnvironment(const Scratch& scratch,
                                    const std::vector<std::string>& environment,
                                    const std::vector<std::string>& args);
 
+// How else a run differs from RunTarnel's.
+struct RunOptions {
+    std::string cwd;
+    std::string input;           // standard input (default: empty)
+    bool unprivileged = false;   // as user and group 65534 when run as root
+    long long fileSizeLimit = 0; // bytes a file may grow to; 0: no limit
+    int outputFd = -1;           // standard output, when not a file in the scratch folder
+};
+RunResult RunTarnelWith(const Scratch& scratch, const std::vector<std::string>& args,
+                        const RunOptions& options);
+pid_t StartTarnelWith(const Scratch& scratch, const std::vector<std::string>& args,
+                      const RunOptions& options);
+
+// Makes everything in `scratch` readable and writable by everyone, so that
+// an unprivileged run may use it; tests then take away what they mean to.
+void OpenToEveryone(const Scratch& scratch);
+
 // Starts tarnel like RunTarnel without waiting; its standard output and
 // error go to files in `scratch`. FinishTarnel waits and collects them.
 pid_t StartTarnel(const Scratch& scratch, const std::vector<std::string>& args,

@@ -69,7 +69,7 @@ TEST(AtomicUpdate, AProcessKilledAtAnyPointLeavesTheOldOrTheNewArchiveWhole) {
         ASSERT_EQ(started, 1);
 
         auto members = Members(archive);
-        ASSERT_EQ(members.size(), 4u) << "killed after " << delayMs << " ms";
+        ASSERT_EQ(members.size(), 5u) << "killed after " << delayMs << " ms";
         EXPECT_EQ(members["b"], Content(300000, 2, true));
         EXPECT_EQ(members["c"], "c");
         EXPECT_EQ(members["a"].size(), size_t(2 << 20));

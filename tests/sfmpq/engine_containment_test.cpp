@@ -91,33 +91,39 @@ TEST(EngineContainment, AKilledEngineFailsItsHandleWithEioAndNothingElse) {
 }
 
 TEST(EngineContainment, AnEngineEndingAtAnyStepOfAnUpdateLeavesTheArchiveAsItWas) {
-    Folder folder;
-    std::string archive = folder / "a.mpq";
-    ASSERT_TRUE(AddFiles(archive, {{"a", Content(300000, 1, true)}, {"b", "b"}, {"c", "c"}}));
-    std::string before = ReadFile(archive);
-    WriteFile(folder / "new", Content(200000, 9, false));
-    bool completed = false;
-    // The engine ends on receiving its k-th request: open, probe, additions,
-    // the deletion, the close, for every k until the update goes through.
-    for (int k = 1; k < 20 && !completed; ++k) {
-        setenv("SFMPQ_ENGINE_EXIT_AT", std::to_string(k).c_str(), 1);
-        MpqHandle h = Lib().MpqOpenArchiveForUpdate(archive.c_str(), 0x21, 64);
-        unsetenv("SFMPQ_ENGINE_EXIT_AT");
-        if (h) {
-            Lib().MpqAddFileToArchiveEx(h, (folder / "new").c_str(), "new", 0x10201, 2, 9);
-            Lib().MpqAddFileToArchiveEx(h, (folder / "new").c_str(), "a", 0x10201, 2, 9);
-            Lib().MpqDeleteFile(h, "b");
-            completed = Lib().MpqCloseUpdatedArchive(h, 0) != 0;
+    // Format 1, and format 4 with its HET and BET tables.
+    for (uint32_t format : {0u, 3u}) {
+        Folder folder;
+        std::string archive = folder / "a.mpq";
+        WriteWithStorm(archive, {{"a", Content(300000, 1, true)}, {"b", "b"}, {"c", "c"}}, true, 64,
+                       format);
+        std::string before = ReadFile(archive);
+        WriteFile(folder / "new", Content(200000, 9, false));
+        bool completed = false;
+        // The engine ends on receiving its k-th request: open, probe,
+        // additions, the deletion, the close, for every k until the update
+        // goes through.
+        for (int k = 1; k < 20 && !completed; ++k) {
+            setenv("SFMPQ_ENGINE_EXIT_AT", std::to_string(k).c_str(), 1);
+            MpqHandle h = Lib().MpqOpenArchiveForUpdate(archive.c_str(), 0x21, 64);
+            unsetenv("SFMPQ_ENGINE_EXIT_AT");
+            if (h) {
+                Lib().MpqAddFileToArchiveEx(h, (folder / "new").c_str(), "new", 0x10201, 2, 9);
+                Lib().MpqAddFileToArchiveEx(h, (folder / "new").c_str(), "a", 0x10201, 2, 9);
+                Lib().MpqDeleteFile(h, "b");
+                completed = Lib().MpqCloseUpdatedArchive(h, 0) != 0;
+            }
+            if (!completed) {
+                EXPECT_TRUE(ReadFile(archive) == before) << format << " step " << k;
+                EXPECT_EQ(errno, EIO) << format << " step " << k;
+            }
+            EXPECT_EQ(folder.Files(), (std::vector<std::string>{"a.mpq", "new"}))
+                << format << " step " << k;
         }
-        if (!completed) {
-            EXPECT_TRUE(ReadFile(archive) == before) << "step " << k;
-            EXPECT_EQ(errno, EIO) << "step " << k;
-        }
-        EXPECT_EQ(folder.Files(), (std::vector<std::string>{"a.mpq", "new"})) << "step " << k;
+        ASSERT_TRUE(completed) << format;
+        EXPECT_TRUE(ExtractFrom(archive, "a") == ReadFile(folder / "new")) << format;
+        EXPECT_TRUE(Engines().empty());
     }
-    ASSERT_TRUE(completed);
-    EXPECT_TRUE(ExtractFrom(archive, "a") == ReadFile(folder / "new"));
-    EXPECT_TRUE(Engines().empty());
 }
 
 TEST(EngineContainment, TheEngineCannotOpenASocketRunAProgramOrWriteAFile) {

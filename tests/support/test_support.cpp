@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <ftw.h>
 #include <sstream>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -28,9 +29,17 @@ TempDir::TempDir() {
     path_ = buffer.data();
 }
 
+namespace {
+
+int RemoveOne(const char* path, const struct stat*, int, struct FTW*) {
+    return std::remove(path);
+}
+
+} // namespace
+
+// Removed without a shell: tests may leave PATH without the usual programs.
 TempDir::~TempDir() {
-    std::string command = "rm -rf '" + path_ + "'";
-    if (std::system(command.c_str()) != 0) {
+    if (nftw(path_.c_str(), RemoveOne, 16, FTW_DEPTH | FTW_PHYS) != 0) {
         std::fprintf(stderr, "cannot remove %s\n", path_.c_str());
     }
 }

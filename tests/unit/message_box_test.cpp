@@ -1,13 +1,22 @@
 // Message boxes on POSIX: one line on standard error, "<caption>: <text>",
-// answered as OK, with control characters made visible.
+// answered as OK, with control characters made visible; without a terminal
+// and in a graphical session, a box of the desktop's own through zenity or
+// kdialog.
+#include <csignal>
 #include <cstdio>
 #include <string>
+#include <thread>
 #include <unistd.h>
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include "platform/platform.h"
+#include "support/fake_desktop.h"
 #include "support/test_support.h"
+
+using ::testing::ElementsAre;
+using ::testing::IsEmpty;
 
 namespace {
 
@@ -29,6 +38,8 @@ std::string StandardErrorOf(const char* text, const char* caption, uint32_t type
 }
 
 TEST(MessageBox, IsOneLineOnStandardErrorAnsweredAsOk) {
+    ScopedVariable display("DISPLAY", nullptr);
+    ScopedVariable wayland("WAYLAND_DISPLAY", nullptr);
     int answer = 0;
     EXPECT_EQ(StandardErrorOf("Cannot delete foo.txt", "Error", 0x30, &answer),
               "Error: Cannot delete foo.txt\n");
@@ -36,9 +47,160 @@ TEST(MessageBox, IsOneLineOnStandardErrorAnsweredAsOk) {
 }
 
 TEST(MessageBox, ShowsControlCharactersInsteadOfSendingThem) {
+    ScopedVariable display("DISPLAY", nullptr);
+    ScopedVariable wayland("WAYLAND_DISPLAY", nullptr);
     int answer = 0;
     EXPECT_EQ(StandardErrorOf("Cannot delete a\x1B[31mb\nc\x7F", "Error", 0x30, &answer),
               "Error: Cannot delete a\\x1B[31mb\\x0Ac\\x7F\n");
+}
+
+// A message box shown in a child process without a terminal: its answer,
+// and what it wrote to standard error.
+int ShowDetached(
+    const char* text, uint32_t type, std::string* errors, bool terminal = false,
+    const std::function<void()>& before = [] {}) {
+    return RunWithoutTerminal(
+        [&] {
+            PlatformSetMessageBoxRecorder(nullptr);
+            before();
+            return PlatformMessageBox(text, "Error", type);
+        },
+        terminal, errors);
+}
+
+using Call = std::vector<std::string>;
+
+TEST(DesktopMessageBox, WithoutATerminalTheDesktopShowsTheBoxWithItsIcon) {
+    FakeDesktop desktop;
+    std::string errors;
+    const struct {
+        uint32_t type;
+        const char* kind;
+    } kinds[] = {{kMessageBoxIconWarning, "--warning"},
+                 {kMessageBoxIconError, "--error"},
+                 {0x40, "--info"},
+                 {0, "--info"}};
+    for (const auto& kind : kinds) {
+        SCOPED_TRACE(kind.kind);
+        EXPECT_EQ(ShowDetached("Cannot delete docs\\a.txt", kind.type, &errors), 1);
+        EXPECT_EQ(errors, "");
+    }
+    std::vector<Call> calls = desktop.Calls();
+    ASSERT_EQ(calls.size(), 4u);
+    for (size_t i = 0; i < calls.size(); ++i) {
+        // Backslashes and markup stay as they are: no markup, no escapes.
+        EXPECT_EQ(calls[i], (Call{"zenity", kinds[i].kind, "--no-markup", "--title=Error",
+                                  "--text=Cannot delete docs\\a.txt"}));
+    }
+}
+
+TEST(DesktopMessageBox, TextIsValidUtf8WithControlCharactersAndOtherBytesShownAsOnTheTerminal) {
+    FakeDesktop desktop;
+    std::string errors;
+    ShowDetached("a\x1B[31m <b>\xC3\xA9</b> \xFF\xC3(\xE2\x82 \xED\xA0\x80 \xF0\x9F\x98\x80\n",
+                 kMessageBoxIconWarning, &errors);
+    ASSERT_EQ(desktop.Calls().size(), 1u);
+    EXPECT_EQ(desktop.Calls()[0].back(), "--text=a\\x1B[31m <b>\xC3\xA9</b> \\xFF\\xC3("
+                                         "\\xE2\\x82 \\xED\\xA0\\x80 \xF0\x9F\x98\x80\\x0A");
+    // Longer than any message of the plug-in: cut, never overrun.
+    std::string huge(20000, '\x01');
+    ShowDetached(huge.c_str(), kMessageBoxIconWarning, &errors);
+    ASSERT_EQ(desktop.Calls().size(), 2u);
+    const std::string shown = desktop.Calls()[1].back();
+    EXPECT_GE(shown.size(), 4000u);
+    EXPECT_LE(shown.size(), 4200u);
+    EXPECT_EQ(shown.compare(shown.size() - 4, 4, "\\x01"), 0);
+}
+
+TEST(DesktopMessageBox, KdialogShowsTheBoxWhenThereIsNoZenity) {
+    FakeDesktop desktop({"kdialog"});
+    std::string errors;
+    EXPECT_EQ(ShowDetached("<a href=x>&amp;</a>", kMessageBoxIconWarning, &errors), 1);
+    EXPECT_EQ(ShowDetached("Cannot find SFMpq.dll!", kMessageBoxIconError, &errors), 1);
+    EXPECT_EQ(errors, "");
+    // Rich text with every markup character written as an entity: it shows
+    // exactly as given.
+    EXPECT_THAT(desktop.Calls(), ElementsAre(Call{"kdialog", "--title", "Error", "--sorry",
+                                                  "<qt>&lt;a href=x&gt;&amp;amp;&lt;/a&gt;</qt>"},
+                                             Call{"kdialog", "--title", "Error", "--error",
+                                                  "<qt>Cannot find SFMpq.dll!</qt>"}));
+}
+
+TEST(DesktopMessageBox, StandardErrorTakesTheBoxWheneverTheDesktopCannot) {
+    std::string errors;
+    const std::string line = "Error: Cannot delete a.txt\n";
+    {
+        SCOPED_TRACE("a terminal on standard error");
+        FakeDesktop desktop;
+        EXPECT_EQ(ShowDetached("Cannot delete a.txt", 0x30, &errors, true), 1);
+        EXPECT_EQ(errors, "Error: Cannot delete a.txt\r\n");
+        EXPECT_THAT(desktop.Calls(), IsEmpty());
+    }
+    {
+        SCOPED_TRACE("no graphical session");
+        FakeDesktop desktop;
+        ScopedVariable display("DISPLAY", "");
+        EXPECT_EQ(ShowDetached("Cannot delete a.txt", 0x30, &errors), 1);
+        EXPECT_EQ(errors, line);
+        EXPECT_THAT(desktop.Calls(), IsEmpty());
+    }
+    {
+        SCOPED_TRACE("neither program");
+        FakeDesktop desktop(std::vector<std::string>{});
+        EXPECT_EQ(ShowDetached("Cannot delete a.txt", 0x30, &errors), 1);
+        EXPECT_EQ(errors, line);
+    }
+    {
+        SCOPED_TRACE("both programs fail (no display)");
+        FakeDesktop desktop;
+        desktop.Answer(255);
+        EXPECT_EQ(ShowDetached("Cannot delete a.txt", 0x30, &errors), 1);
+        EXPECT_EQ(errors, line);
+        EXPECT_EQ(desktop.Calls().size(), 2u);
+    }
+    {
+        SCOPED_TRACE("zenity fails, kdialog shows it");
+        FakeDesktop desktop;
+        desktop.AnswerZenity(255);
+        EXPECT_EQ(ShowDetached("Cannot delete a.txt", 0x30, &errors), 1);
+        EXPECT_EQ(errors, "");
+        EXPECT_EQ(desktop.Calls().size(), 2u);
+    }
+}
+
+TEST(DesktopMessageBox, ShownFromAnyThreadAndWhateverTheHostDoesWithItsChildren) {
+    FakeDesktop desktop;
+    ScopedVariable wayland("WAYLAND_DISPLAY", "wayland-0");
+    ScopedVariable display("DISPLAY", nullptr);
+    std::string errors;
+    // From a worker thread of the host.
+    EXPECT_EQ(RunWithoutTerminal(
+                  [] {
+                      PlatformSetMessageBoxRecorder(nullptr);
+                      int answer = 0;
+                      std::thread worker(
+                          [&] { answer = PlatformMessageBox("from a worker", "Error", 0x30); });
+                      worker.join();
+                      return answer;
+                  },
+                  false, &errors),
+              1);
+    // A host that reaps its children itself, or ignores them; a host that
+    // ignores SIGPIPE and blocks SIGTERM.
+    EXPECT_EQ(ShowDetached("reaped by the host", 0x30, &errors, false,
+                           [] { std::signal(SIGCHLD, SIG_IGN); }),
+              1);
+    EXPECT_EQ(ShowDetached("signals", 0x30, &errors, false,
+                           [] {
+                               std::signal(SIGPIPE, SIG_IGN);
+                               sigset_t blocked;
+                               sigemptyset(&blocked);
+                               sigaddset(&blocked, SIGTERM);
+                               sigprocmask(SIG_BLOCK, &blocked, nullptr);
+                           }),
+              1);
+    EXPECT_EQ(errors, "");
+    EXPECT_EQ(desktop.Calls().size(), 3u);
 }
 
 } // namespace

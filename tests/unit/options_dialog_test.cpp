@@ -9,6 +9,7 @@
 #include "plugin/host_interface.h"
 #include "settings/options_dialog.h"
 #include "settings/plugin_settings.h"
+#include "support/fake_desktop.h"
 #include "support/test_support.h"
 
 namespace {
@@ -122,7 +123,9 @@ TEST_F(OptionsDialogTest, EditTextsAreConvertedLikeSettingsValuesAndNothingIsRef
                  {"-5", -5},
                  {" 12abc", 12},
                  {"+7", 7},
-                 {"4294967297", 1},
+                 {"4294967297", INT32_MAX},
+                 {"99999999999", INT32_MAX},
+                 {"-99999999999", INT32_MIN},
                  {"\t1033", 1033},
                  {"1 2", 1},
                  // Only the first 254 characters are read: the 9 is the 255th.
@@ -237,6 +240,9 @@ TEST_F(OptionsDialogTest, NotificationsOtherCommandsAndOtherMessagesAreNotHandle
 }
 
 TEST_F(OptionsDialogTest, WithoutATerminalOrWithAParentWindowTheDialogCannotBeShown) {
+    // ...when there is no graphical session either.
+    ScopedVariable display("DISPLAY", nullptr);
+    ScopedVariable wayland("WAYLAND_DISPLAY", nullptr);
     WriteFileText(ini, "[TarnelPlugin]\nMaxFiles=77\n");
     UseSettingsFile(ini);
     PluginSettings.MaxFiles = 1;

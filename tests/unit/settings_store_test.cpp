@@ -176,7 +176,26 @@ TEST(ParseDecimal, SkipsWhiteSpaceTakesOneSignAndStopsAtTheFirstNonDigit) {
     EXPECT_EQ(ParseDecimal("--1"), 0);
     EXPECT_EQ(ParseDecimal(""), 0);
     EXPECT_EQ(ParseDecimal("-2147483648"), INT32_MIN);
-    EXPECT_EQ(ParseDecimal("4294967297"), 1); // wraps around in 32 bits
+}
+
+TEST(ParseDecimal, NumbersBeyondTheSigned32BitRangeSaturateAtTheLimitOfTheirSide) {
+    const struct {
+        std::string text;
+        int32_t value;
+    } cases[] = {
+        {"2147483647", INT32_MAX},           {"2147483646", INT32_MAX - 1},
+        {"2147483648", INT32_MAX},           {"2147483650", INT32_MAX},
+        {"4294967297", INT32_MAX},           {"99999999999", INT32_MAX},
+        {"+99999999999x5", INT32_MAX},       {" 000000000000000000002147483647", INT32_MAX},
+        {"-000000000000000000012", -12},     {"-2147483647", INT32_MIN + 1},
+        {"-2147483649", INT32_MIN},          {"-4294967296", INT32_MIN},
+        {"-99999999999", INT32_MIN},         {"-0", 0},
+        {std::string(1999, '9'), INT32_MAX}, {"-" + std::string(1998, '7') + "abc", INT32_MIN},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.text.substr(0, 40));
+        EXPECT_EQ(ParseDecimal(c.text.c_str()), c.value);
+    }
 }
 
 TEST(EndsWithNoCase, FoldsOnlyAsciiLettersAndImpliesNoDot) {

@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cstring>
 #include <string>
+#include <sys/stat.h>
 #include <vector>
 
 #include <gmock/gmock.h>
@@ -205,7 +206,6 @@ TEST_F(UpdateTest, ArchivedNameFromSubPathAndHostSeparators) {
         {nullptr, "a.txt", "a.txt"},
         {"maps", "a.txt", "maps\\a.txt"},
         {"", "a.txt", "\\a.txt"},
-        {nullptr, "dir\\", "dir\\"},
         // The Linux host names folders with '/'; members use the backslash.
         {"maps/x", "dir/a.txt", "maps\\x\\dir\\a.txt"},
     };
@@ -221,6 +221,72 @@ TEST_F(UpdateTest, ArchivedNameFromSubPathAndHostSeparators) {
     Fake.addResult["d\\e.txt"] = 0;
     Pack({"d/e.txt"});
     EXPECT_THAT(ShownMessages, ElementsAre(Warning("Cannot Add d/e.txt to archive!")));
+}
+
+// Hosts name a folder before the files in it, ending it with a separator;
+// making a new folder sends the folder alone. MPQ archives have no folders:
+// there is nothing to add, nothing to report, and no progress to ask about.
+TEST_F(UpdateTest, FolderEntriesAddNothingAndReportNothing) {
+    SetProcessDataProc(nullptr, RecordingProgress);
+    Fake.addResult["maps\\sub\\a.txt"] = 0;
+    EXPECT_EQ(Pack({"new/", "sub/", "sub/a.txt", "win\\", "sub/deeper\\", "/", "b.txt"}, "maps"),
+              kResultOk);
+    const std::string s = dir_.path() + "/";
+    EXPECT_THAT(
+        Fake.calls,
+        ElementsAre(
+            "MpqOpenArchiveForUpdate(out.mpq, 33, 1024)", "SFileSetLocale(0)",
+            "Progress(" + s + "sub/a.txt, 0)",
+            "MpqAddFileToArchiveEx(update, " + s + "sub/a.txt, maps\\sub\\a.txt, 66049, 8, 9)",
+            "Progress(" + s + "b.txt, 0)",
+            "MpqAddFileToArchiveEx(update, " + s + "b.txt, maps\\b.txt, 66049, 8, 9)",
+            "MpqSetFileLocale(update, (listfile), 0, 0)", "MpqCloseUpdatedArchive(update, 0)"));
+    EXPECT_THAT(ShownMessages, ElementsAre(Warning("Cannot Add sub/a.txt to archive!")));
+}
+
+// Under move, the folders the list named are removed once the archive is
+// written and their files are gone, deepest first, and only when empty; no
+// other folder is touched.
+TEST_F(UpdateTest, MoveRemovesTheListedFoldersThatItEmptied) {
+    for (const char* folder : {"sub", "sub/deep", "keep", "empty", "other", "late"}) {
+        ASSERT_EQ(mkdir(Source(folder).c_str(), 0755), 0);
+    }
+    for (const char* file : {"sub/a.txt", "sub/deep/b.txt", "keep/k.txt", "keep/unlisted.txt"}) {
+        WriteFileText(Source(file), file);
+    }
+    Fake.addResult["keep\\k.txt"] = 0;
+    std::vector<bool> presentAtClose;
+    Fake.onCall = [&](const std::string& call) {
+        if (call.rfind("MpqCloseUpdatedArchive", 0) == 0) {
+            presentAtClose = {FileExists(Source("sub/deep")), FileExists(Source("empty"))};
+        }
+    };
+    SetProcessDataProc(nullptr, RecordingProgress);
+    ProgressStopAt = 4; // stops at "z.txt": "late/" after it is never reached
+    // The parent comes first in the list, as hosts send it.
+    EXPECT_EQ(Pack({"sub/", "sub/a.txt", "sub/deep/", "sub/deep/b.txt", "keep/", "keep/k.txt",
+                    "empty\\", "/", "z.txt", "late/"},
+                   nullptr, kPackMoveFiles),
+              kResultOk);
+    EXPECT_THAT(presentAtClose, ElementsAre(true, true));
+    EXPECT_FALSE(FileExists(Source("sub")));
+    EXPECT_FALSE(FileExists(Source("empty")));
+    EXPECT_TRUE(FileExists(Source("keep/k.txt"))); // its add failed
+    EXPECT_TRUE(FileExists(Source("keep/unlisted.txt")));
+    EXPECT_TRUE(FileExists(Source("other")));
+    EXPECT_TRUE(FileExists(Source("late")));
+    EXPECT_TRUE(FileExists(dir_.path()));
+
+    // Without move, or when the archive is not written, every folder stays.
+    for (bool move : {false, true}) {
+        SCOPED_TRACE(move);
+        Fake.closeUpdatedResult = move ? 0 : 1;
+        ProgressStopAt = 0;
+        EXPECT_EQ(Pack({"other/", "late/"}, nullptr, move ? kPackMoveFiles : 0),
+                  move ? kResultBadArchive : kResultOk);
+        EXPECT_TRUE(FileExists(Source("other")));
+        EXPECT_TRUE(FileExists(Source("late")));
+    }
 }
 
 TEST_F(UpdateTest, NamesTooLongAreRefusedWithoutOverflow) {
@@ -270,6 +336,131 @@ TEST_F(UpdateTest, DeletingCallsInOrder) {
     ASSERT_EQ(ShownMessages.size(), 2u);
     EXPECT_EQ(ShownMessages[0], Warning("Cannot delete dir/b.txt"));
     EXPECT_EQ(ShownMessages[1], Warning("Cannot delete " + std::string(300, 'x')));
+}
+
+// The archive the folder tests delete from: members below "docs" at three
+// depths and in two letter cases, one listed twice (two locales), and
+// members that only look as if they were below it.
+class FolderDeletionTest : public UpdateTest {
+  protected:
+    void SetUp() override {
+        UpdateTest::SetUp();
+        for (const char* name :
+             {"docs\\sub\\deeper\\c.txt", "docsx\\d.txt", "docs\\a.txt", "other\\docs\\e.txt",
+              "DOCS\\Sub\\b.txt", "docs.txt", "docs\\a.txt"}) {
+            Fake.AddMember(name, "x");
+        }
+        ListEntry gone = {};
+        std::strcpy(gone.name, "docs\\gone.txt"); // a slot without a member
+        Fake.listing.push_back(gone);
+        Fake.slotCount = static_cast<uint32_t>(Fake.listing.size());
+        Fake.deleteResult["docs\\*.*"] = 0; // no such member
+    }
+    std::vector<std::string> Deleted() const { return Fake.CallsStartingWith("MpqDeleteFile"); }
+};
+
+TEST_F(FolderDeletionTest, AFolderEntryDeletesEveryMemberBelowTheFolder) {
+    std::string ini = dir_.File("settings.ini");
+    WriteFileText(ini, "[TarnelPlugin]\nLocaleID=1031\nFileLists=/l/one.txt,/l/two.txt\n");
+    std::strcpy(PluginSettings.SettingsPath, ini.c_str());
+    // Both separators, any letter case, and the name list the archive's
+    // listing would use: here the configured external lists.
+    for (const char* entry : {"docs/*.*", "docs\\*.*", "Docs/*.*"}) {
+        SCOPED_TRACE(entry);
+        Fake.calls.clear();
+        EXPECT_EQ(Delete({entry}), kResultOk);
+        EXPECT_THAT(
+            Fake.calls,
+            ElementsAre("SFileSetLocale(1031)", "SFileOpenArchive(out.mpq, 0, 0)",
+                        "SFileGetFileInfo(archive, 2)", "SFileOpenFileEx(archive, (listfile), 0)",
+                        "SFileListFiles(archive, /l/one.txt /l/two.txt, 0)",
+                        "SFileCloseArchive(archive)", "MpqOpenArchiveForUpdate(out.mpq, 5, 16)",
+                        "SFileSetLocale(1031)", "MpqDeleteFile(update, docs\\a.txt)",
+                        "MpqDeleteFile(update, DOCS\\Sub\\b.txt)",
+                        "MpqDeleteFile(update, docs\\sub\\deeper\\c.txt)",
+                        // A member of the entry's very name, if there is one.
+                        std::string("MpqDeleteFile(update, ") + entry[0] + "ocs\\*.*)",
+                        "MpqSetFileLocale(update, (listfile), 1031, 0)",
+                        "MpqCloseUpdatedArchive(update, 0)"));
+        EXPECT_EQ(Fake.openArchives, 0);
+    }
+    // A folder below a folder; a folder with no members; "*.*" alone and
+    // other wildcards are names like any other.
+    Fake.calls.clear();
+    EXPECT_EQ(Delete({"docs/sub/*.*", "empty/*.*", "*.*", "docs*.*"}), kResultOk);
+    EXPECT_THAT(Deleted(),
+                ElementsAre("MpqDeleteFile(update, DOCS\\Sub\\b.txt)",
+                            "MpqDeleteFile(update, docs\\sub\\deeper\\c.txt)",
+                            "MpqDeleteFile(update, docs\\sub\\*.*)",
+                            "MpqDeleteFile(update, empty\\*.*)", "MpqDeleteFile(update, *.*)",
+                            "MpqDeleteFile(update, docs*.*)"));
+    EXPECT_THAT(ShownMessages, IsEmpty());
+
+    // The archive's own name list is what listing it uses when it has one.
+    Fake.AddMember("(listfile)", "docs\\a.txt\r\n");
+    Fake.calls.clear();
+    EXPECT_EQ(Delete({"docs/*.*"}), kResultOk);
+    EXPECT_THAT(Fake.CallsStartingWith("SFileListFiles"),
+                ElementsAre("SFileListFiles(archive, docs\\a.txt\r\n, 1)"));
+    EXPECT_EQ(Fake.openMembers, 0);
+}
+
+TEST_F(FolderDeletionTest, EachMemberIsDeletedOnceWhateverNamesItInTheList) {
+    // Hosts send a folder's files before or after the folder itself; what
+    // an earlier name deleted is not tried again, nor reported.
+    EXPECT_EQ(Delete({"docs/a.txt", "docs/*.*", "docs/sub/*.*", "docs/Sub/B.txt", "docs.txt"}),
+              kResultOk);
+    EXPECT_THAT(Deleted(), ElementsAre("MpqDeleteFile(update, docs\\a.txt)",
+                                       "MpqDeleteFile(update, DOCS\\Sub\\b.txt)",
+                                       "MpqDeleteFile(update, docs\\sub\\deeper\\c.txt)",
+                                       "MpqDeleteFile(update, docs\\*.*)",
+                                       "MpqDeleteFile(update, docs\\sub\\*.*)",
+                                       "MpqDeleteFile(update, docs.txt)"));
+    EXPECT_THAT(ShownMessages, IsEmpty());
+}
+
+TEST_F(FolderDeletionTest, MembersThatCannotBeDeletedAreShownAndTheRestGoOn) {
+    Fake.deleteResult["DOCS\\Sub\\b.txt"] = 0;
+    Fake.deleteResult["docs\\a.txt"] = 0;
+    EXPECT_EQ(Delete({"docs/*.*", "docs/sub/*.*", "docs/a.txt"}), kResultOk);
+    EXPECT_EQ(Deleted().size(), 5u);
+    // Shown once each, by the name the host knows it by.
+    EXPECT_THAT(ShownMessages, ElementsAre(Warning("Cannot delete docs/a.txt"),
+                                           Warning("Cannot delete DOCS/Sub/b.txt")));
+}
+
+TEST_F(FolderDeletionTest, AnArchiveThatCannotBeListedLeavesOnlyTheNameItself) {
+    // The folder's members are unknown: the entry is tried as a name, and
+    // shown when no member bears it, never passed over in silence.
+    Fake.openArchiveSucceeds = false;
+    EXPECT_EQ(Delete({"docs/*.*", "docs/a.txt"}), kResultOk);
+    EXPECT_THAT(Deleted(), ElementsAre("MpqDeleteFile(update, docs\\*.*)",
+                                       "MpqDeleteFile(update, docs\\a.txt)"));
+    EXPECT_THAT(ShownMessages, ElementsAre(Warning("Cannot delete docs/*.*")));
+
+    // An internal name list that cannot be read says so, as listing does.
+    Fake.openArchiveSucceeds = true;
+    Fake.AddMember("(listfile)", "docs\\a.txt");
+    Fake.sizeOverride["(listfile)"] = 0xFFFFFFFFu;
+    Fake.deleteResult["docs\\*.*"] = 1;
+    ShownMessages.clear();
+    Fake.calls.clear();
+    EXPECT_EQ(Delete({"docs/*.*"}), kResultOk);
+    EXPECT_THAT(Deleted(), ElementsAre("MpqDeleteFile(update, docs\\*.*)"));
+    EXPECT_THAT(ShownMessages,
+                ElementsAre(Warning("Cannot retrieve size of file. The archive is probably "
+                                    "corrupted")));
+    EXPECT_EQ(Fake.openArchives, 0);
+    EXPECT_EQ(Fake.openMembers, 0);
+
+    // A library that cannot list archives can still delete by name.
+    ArchiveLibrary.SFileListFiles = nullptr;
+    Fake.deleteResult["docs\\*.*"] = 0;
+    ShownMessages.clear();
+    Fake.calls.clear();
+    EXPECT_EQ(Delete({"docs/*.*"}), kResultOk);
+    EXPECT_THAT(Fake.CallsStartingWith("SFile"), ElementsAre("SFileSetLocale(0)"));
+    EXPECT_THAT(ShownMessages, ElementsAre(Warning("Cannot delete docs/*.*")));
 }
 
 TEST_F(UpdateTest, UnboundLibraryFailsWithoutCalls) {

@@ -187,9 +187,11 @@ void TypedTextsAreConvertedAsNumbers() {
     };
     // Only the first 254 characters of an edit are read.
     const std::string longText = std::string(253, ' ') + "123";
-    for (const Case& c :
-         {Case{"", "abc", "0", "0"}, Case{"  1036xyz", "-5", "1036", "-5"},
-          Case{longText.c_str(), "77", "1", "77"}, Case{"+42", "2048", "42", "2048"}}) {
+    for (const Case& c : {Case{"", "abc", "0", "0"}, Case{"  1036xyz", "-5", "1036", "-5"},
+                          Case{longText.c_str(), "77", "1", "77"},
+                          // Beyond the 32-bit range: the limit of that side, not a wrapped value.
+                          Case{"-99999999999", "99999999999", "-2147483648", "2147483647"},
+                          Case{"+42", "2048", "42", "2048"}}) {
         UseSettings("[TarnelPlugin]\r\nLocaleID=7\r\nMaxFiles=9\r\n");
         DialogScript script = Script(Finish::Ok);
         script.typeLocale = true;

@@ -203,6 +203,68 @@ void DeletesEachNameWithTheExactCalls() {
     CHECK_BOXES({{"Cannot delete missing.txt", "Error", 0x30}});
 }
 
+// A folder of the delete list is "folder\\*.*": the members below it, as the
+// archive's listing finds them, one deletion each.
+void DeletesEveryMemberBelowAFolderEntry() {
+    UseSettings("[TarnelPlugin]\r\nLocaleID=1036\r\nFileLists=C:\\l\\names.txt\r\n");
+    Library.Reset();
+    for (const char* name :
+         {"docs\\sub\\c.txt", "docs\\a.txt", "docsx\\d.txt", "Docs\\B.txt", "keep.txt"}) {
+        Library.AddMember(name, "x");
+    }
+    Library.setResult("delete", "docs\\*.*", 0); // no member of that name
+    Library.setResult("delete", "Docs\\B.txt", 0);
+    std::string archive = JoinPath(Dirs.work, "old.mpq");
+    CHECK_EQ(Delete(archive, {"docs\\*.*", "docs\\a.txt"}), 0);
+    CHECK_EQ(Library.Calls(), (std::vector<std::string>{
+                                  "SFileSetLocale(1036)",
+                                  "SFileOpenArchive(" + archive + ", 0, 0)",
+                                  "SFileGetFileInfo(archive, 2)",
+                                  "SFileOpenFileEx(archive, (listfile), 0)",
+                                  "SFileListFiles(archive, C:\\l\\names.txt, 0)",
+                                  "SFileCloseArchive(archive)",
+                                  "MpqOpenArchiveForUpdate(" + archive + ", 5, 16)",
+                                  "SFileSetLocale(1036)",
+                                  "MpqDeleteFile(update, docs\\a.txt)",
+                                  "MpqDeleteFile(update, Docs\\B.txt)",
+                                  "MpqDeleteFile(update, docs\\sub\\c.txt)",
+                                  "MpqDeleteFile(update, docs\\*.*)",
+                                  "MpqSetFileLocale(update, (listfile), 1036, 0)",
+                                  "MpqCloseUpdatedArchive(update, 0)",
+                              }));
+    CHECK_BOXES({{"Cannot delete Docs\\B.txt", "Error", 0x30}});
+}
+
+// Folders of the add list ("folder\\") add nothing; a move removes the ones
+// it emptied, deepest first, once the archive is written.
+void FolderEntriesAddNothingAndMovesRemoveTheirFolders() {
+    UseSettings("");
+    MakeEmptyFolder(Sources());
+    for (const char* folder : {"sub", "sub\\deep", "empty", "kept"}) {
+        CreateDirectoryA((Sources() + folder).c_str(), nullptr);
+    }
+    WriteWholeFile(Sources() + "sub\\deep\\a.txt", "a");
+    WriteWholeFile(Sources() + "kept\\b.txt", "b");
+    Library.Reset();
+    Library.setResult("add", "kept\\b.txt", 0);
+    ProgressCalls.clear();
+    ProgressStopAt = 0;
+    std::string archive = JoinPath(Dirs.work, "folders.mpq");
+    CHECK_EQ(Pack(archive, nullptr,
+                  {"sub\\", "sub\\deep\\", "sub\\deep\\a.txt", "empty\\", "kept\\", "kept\\b.txt"},
+                  1),
+             0);
+    std::vector<std::string> calls = Library.Calls();
+    CHECK_EQ(calls.size(), 6u);
+    CHECK_EQ(ProgressCalls.size(), 2u);
+    CHECK_BOXES({{"Cannot Add kept\\b.txt to archive!", "Error", 0x30}});
+    CHECK(!FileExists(Sources() + "sub"));
+    CHECK(!FileExists(Sources() + "empty"));
+    CHECK(FileExists(Sources() + "kept\\b.txt"));
+    DeleteFileA((Sources() + "kept\\b.txt").c_str());
+    RemoveDirectoryA((Sources() + "kept").c_str());
+}
+
 } // namespace
 
 void RunUpdateTests() {
@@ -219,4 +281,8 @@ void RunUpdateTests() {
     RunTest("update: an archive that cannot be opened shows the system's text",
             ArchivesThatCannotBeOpenedShowTheSystemText);
     RunTest("deleting: each name, with the exact calls", DeletesEachNameWithTheExactCalls);
+    RunTest("deleting: a folder entry deletes every member below it",
+            DeletesEveryMemberBelowAFolderEntry);
+    RunTest("packing: folder entries add nothing; a move removes the folders it emptied",
+            FolderEntriesAddNothingAndMovesRemoveTheirFolders);
 }
