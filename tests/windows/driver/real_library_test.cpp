@@ -8,8 +8,7 @@
 //
 // Two kinds of disk come from the script when it could mount them: a full
 // disk as drive F: (TARNEL_FULL_DISK=1) and a read-only file that even root
-// cannot replace, locked\readme.txt (TARNEL_LOCKED=1). Hosts' folder entries
-// in name lists are checked with TARNEL_FOLDER_ENTRIES=1.
+// cannot replace, locked\readme.txt (TARNEL_LOCKED=1).
 #include <algorithm>
 #include <cstdlib>
 
@@ -79,6 +78,24 @@ void FillFullDisk() {
         CHECK(CopyFileA(Work("one.mpq").c_str(), "F:\\driver.mpq", TRUE));
     }
 }
+
+// Entry points of the loaded SFMpq.dll, for what the plug-in never does.
+struct LibraryCalls {
+    MpqOpenArchiveForUpdateFn open = nullptr;
+    MpqAddFileToArchiveExFn add = nullptr;
+    MpqCloseUpdatedArchiveFn close = nullptr;
+
+    bool Bind() {
+        HMODULE library = GetModuleHandleA("SFMpq.dll");
+        open = reinterpret_cast<MpqOpenArchiveForUpdateFn>(
+            reinterpret_cast<void*>(GetProcAddress(library, "MpqOpenArchiveForUpdate")));
+        add = reinterpret_cast<MpqAddFileToArchiveExFn>(
+            reinterpret_cast<void*>(GetProcAddress(library, "MpqAddFileToArchiveEx")));
+        close = reinterpret_cast<MpqCloseUpdatedArchiveFn>(
+            reinterpret_cast<void*>(GetProcAddress(library, "MpqCloseUpdatedArchive")));
+        return open && add && close;
+    }
+};
 
 struct Listed {
     std::string name;
@@ -294,8 +311,15 @@ void UpdatesThatCannotStartShowTheSystemText() {
         {"deleting from a missing archive", Real("missing.mpq"), true, ERROR_FILE_NOT_FOUND},
         {"a file that is no archive", junk, false, ERROR_BAD_FORMAT},
         {"a read-only archive", readOnly, false, ERROR_ACCESS_DENIED},
-        {"an archive of format 4", Work("four.mpq"), false, ERROR_NOT_SUPPORTED},
+        {"an archive that another update has open", Real("busy.mpq"), false,
+         ERROR_SHARING_VIOLATION},
     };
+    LibraryCalls library;
+    CHECK(library.Bind());
+    CopyFileA(Work("one.mpq").c_str(), Real("busy.mpq").c_str(), FALSE);
+    MpqHandle other =
+        library.open ? library.open(Real("busy.mpq").c_str(), kUpdateOpenExisting, 16) : nullptr;
+    CHECK(other != nullptr);
     if (Switched("TARNEL_FULL_DISK")) {
         FillFullDisk();
         cases.push_back({"a full disk", "F:\\driver.mpq", false, ERROR_DISK_FULL});
@@ -314,6 +338,9 @@ void UpdatesThatCannotStartShowTheSystemText() {
         texts.push_back(text);
     }
     CHECK(!FileExists(Real("missing.mpq")));
+    if (other) {
+        CHECK(library.close(other, 0));
+    }
     // Each failure has a text of its own.
     std::sort(texts.begin(), texts.end());
     CHECK(std::unique(texts.begin(), texts.end()) == texts.end());
@@ -328,15 +355,9 @@ void UpdatesThatCannotStartShowTheSystemText() {
 // plug-in always keeps one): its names come from the name lists of the
 // settings, whose paths hold blanks and are joined by blanks.
 void NamesComeFromExternalListsUnderPathsWithBlanks() {
-    HMODULE library = GetModuleHandleA("SFMpq.dll");
-    auto open = reinterpret_cast<MpqOpenArchiveForUpdateFn>(
-        reinterpret_cast<void*>(GetProcAddress(library, "MpqOpenArchiveForUpdate")));
-    auto add = reinterpret_cast<MpqAddFileToArchiveExFn>(
-        reinterpret_cast<void*>(GetProcAddress(library, "MpqAddFileToArchiveEx")));
-    auto close = reinterpret_cast<MpqCloseUpdatedArchiveFn>(
-        reinterpret_cast<void*>(GetProcAddress(library, "MpqCloseUpdatedArchive")));
-    CHECK(open && add && close);
-    if (!open || !add || !close) {
+    LibraryCalls library;
+    if (!library.Bind()) {
+        ReportFailure(__FILE__, __LINE__, "SFMpq.dll lacks an update entry point");
         return;
     }
     std::string lists = Real("name lists");
@@ -344,12 +365,12 @@ void NamesComeFromExternalListsUnderPathsWithBlanks() {
     std::string source = JoinPath(lists, "content.txt");
     WriteWholeFile(source, "some content");
     std::string archive = Real("unnamed.mpq");
-    MpqHandle update = open(archive.c_str(), kUpdateOpenOrCreate, 16);
+    MpqHandle update = library.open(archive.c_str(), kUpdateOpenOrCreate, 16);
     CHECK(update != nullptr);
     for (const char* name : {"readme.txt", "docs\\guide.txt", "hidden.dat"}) {
-        CHECK(add(update, source.c_str(), name, kAddCompress, kCompressionDeflate, 0));
+        CHECK(library.add(update, source.c_str(), name, kAddCompress, kCompressionDeflate, 0));
     }
-    CHECK(close(update, 0));
+    CHECK(library.close(update, 0));
 
     std::string first = JoinPath(lists, "unnamed.txt");
     std::string second = JoinPath(lists, "more names.txt");
@@ -425,11 +446,7 @@ void RunRealLibraryScenario(const std::string& pluginPath) {
             UpdatesThatCannotStartShowTheSystemText);
     RunTest("real library: names from external lists under paths with blanks",
             NamesComeFromExternalListsUnderPathsWithBlanks);
-    if (Switched("TARNEL_FOLDER_ENTRIES")) {
-        RunTest("real library: folder entries of hosts", FolderEntriesOfHosts);
-    } else {
-        Note("skipped: folder entries of hosts (TARNEL_FOLDER_ENTRIES=1 switches them on)");
-    }
+    RunTest("real library: folder entries of hosts", FolderEntriesOfHosts);
     RunTest("real library: unloading ends every engine", [] {
         CHECK(FreeLibrary(Plugin));
         Plugin = nullptr;

@@ -45,6 +45,8 @@ uint32_t Win32ErrorOf(int error) {
         return ERROR_FILE_TOO_LARGE;
     case ELIBACC: // no sfmpq-engine beside the library
         return ERROR_MOD_NOT_FOUND;
+    case EBADMSG: // member data that fails its checksum
+        return ERROR_CRC;
     case EIO: // the engine died or hung
         return ERROR_IO_DEVICE;
     default:
