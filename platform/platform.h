@@ -66,7 +66,8 @@ enum : uint32_t {
 // (standard error is none, nor is there a controlling terminal), the desktop
 // shows it through zenity or kdialog, started as a child process; otherwise,
 // or when neither helper can show it, it is one line on standard error,
-// "<caption>: <text>", answered as OK. Safe from any thread.
+// "<caption>: <text>", answered as OK. Safe from any thread. The last error
+// code is the same afterwards.
 int PlatformMessageBox(const char* text, const char* caption, uint32_t type);
 
 // The calling thread's last error code (errno on POSIX), and setting it.

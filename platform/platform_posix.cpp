@@ -55,7 +55,9 @@ void WritePrintable(const char* text) {
 
 } // namespace
 
-int PlatformMessageBox(const char* text, const char* caption, uint32_t type) {
+namespace {
+
+int ShowMessage(const char* text, const char* caption, uint32_t type) {
     if (messageBoxRecorder) {
         return messageBoxRecorder(text ? text : "", caption ? caption : "", type);
     }
@@ -71,6 +73,17 @@ int PlatformMessageBox(const char* text, const char* caption, uint32_t type) {
     std::fputc('\n', stderr);
     std::fflush(stderr);
     return 1; // as if OK was pressed
+}
+
+} // namespace
+
+int PlatformMessageBox(const char* text, const char* caption, uint32_t type) {
+    // Showing a message is no failure of its own: the caller's error code
+    // (what failed, and why) stays as it was.
+    int saved = errno;
+    int button = ShowMessage(text, caption, type);
+    errno = saved;
+    return button;
 }
 
 uint32_t PlatformGetLastError(void) {

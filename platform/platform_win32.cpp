@@ -17,7 +17,10 @@ int PlatformWriteProfileString(const char* section, const char* key, const char*
 }
 
 int PlatformMessageBox(const char* text, const char* caption, uint32_t type) {
-    return MessageBoxA(nullptr, text, caption, type);
+    DWORD saved = GetLastError();
+    int button = MessageBoxA(nullptr, text, caption, type);
+    SetLastError(saved);
+    return button;
 }
 
 uint32_t PlatformGetLastError(void) {
