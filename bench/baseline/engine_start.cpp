@@ -2,8 +2,9 @@
 // archive through the stand-in SFMpq.dll (which starts an sfmpq-engine
 // process for the handle and ends it at the close) against opening and
 // closing it with StormLib in this process, alternately, ROUNDS times each.
-// Prints the medians and minimums in milliseconds, and the processor time
-// per round of this process and of the engines it ended.
+// Prints median, minimum and maximum of each in milliseconds, and the
+// processor time per round: for SFMpq.dll that of this process and of the
+// engine it ended (also given alone as engine_cpu_ms).
 //
 // usage: engine_start SFMpq.dll ARCHIVE [ROUNDS]
 #include <StormLib.h>
@@ -33,9 +34,12 @@ double CpuMilliseconds(int who) {
            (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e3;
 }
 
-double Median(std::vector<double> values) {
-    std::sort(values.begin(), values.end());
-    return values[values.size() / 2];
+// Prints "NAME_median_ms=... NAME_min_ms=... NAME_max_ms=... NAME_cpu_ms=...".
+void Report(const char* name, std::vector<double> times, double cpuPerRound) {
+    std::sort(times.begin(), times.end());
+    std::printf("%s_median_ms=%.4f %s_min_ms=%.4f %s_max_ms=%.4f %s_cpu_ms=%.4f ", name,
+                times[times.size() / 2], name, times.front(), name, times.back(), name,
+                cpuPerRound);
 }
 
 } // namespace
@@ -65,6 +69,7 @@ int main(int argc, char** argv) {
     std::vector<double> alone;
     double engineCpu = 0;
     double selfCpu = 0;
+    double aloneCpu = 0;
     for (int round = 0; round <= rounds; ++round) { // round 0 only warms up
         double children = CpuMilliseconds(RUSAGE_CHILDREN);
         double self = CpuMilliseconds(RUSAGE_SELF);
@@ -82,6 +87,7 @@ int main(int argc, char** argv) {
             selfCpu += CpuMilliseconds(RUSAGE_SELF) - self;
         }
 
+        self = CpuMilliseconds(RUSAGE_SELF);
         start = Clock::now();
         HANDLE archive = nullptr;
         if (!SFileOpenArchive(argv[2], 0, MPQ_OPEN_READ_ONLY, &archive)) {
@@ -92,13 +98,12 @@ int main(int argc, char** argv) {
         elapsed = Milliseconds(start);
         if (round > 0) {
             alone.push_back(elapsed);
+            aloneCpu += CpuMilliseconds(RUSAGE_SELF) - self;
         }
     }
-    std::printf("rounds=%d sfmpq_median_ms=%.3f sfmpq_min_ms=%.3f storm_median_ms=%.3f "
-                "storm_min_ms=%.3f host_cpu_ms=%.3f engine_cpu_ms=%.3f\n",
-                rounds, Median(throughEngine),
-                *std::min_element(throughEngine.begin(), throughEngine.end()), Median(alone),
-                *std::min_element(alone.begin(), alone.end()), selfCpu / rounds,
-                engineCpu / rounds);
+    std::printf("rounds=%d ", rounds);
+    Report("sfmpq", throughEngine, (selfCpu + engineCpu) / rounds);
+    Report("storm", alone, aloneCpu / rounds);
+    std::printf("engine_cpu_ms=%.4f\n", engineCpu / rounds);
     return 0;
 }
