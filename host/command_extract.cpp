@@ -89,13 +89,29 @@ int RunExtract(Plugin& plugin, const CommandLine& line) {
     std::vector<bool> chosen =
         SelectMembers(members, patterns, line.archive, line.internal, failures);
     uint64_t total = 0;
-    std::set<std::string> chosenNames;
     for (size_t m = 0; m < members.size(); ++m) {
         if (chosen[m]) {
             total += members[m].size;
-            chosenNames.insert(members[m].name);
         }
     }
+    // The extraction lists the archive in the same order as the listing
+    // above; by name only where it does not (the archive changed between).
+    std::set<std::string> chosenNames;
+    bool namesKnown = false;
+    auto isChosen = [&](size_t index, const std::string& name) {
+        if (index < members.size() && members[index].name == name) {
+            return static_cast<bool>(chosen[index]);
+        }
+        if (!namesKnown) {
+            for (size_t m = 0; m < members.size(); ++m) {
+                if (chosen[m]) {
+                    chosenNames.insert(members[m].name);
+                }
+            }
+            namesKnown = true;
+        }
+        return chosenNames.count(name) != 0;
+    };
 
     std::string folder = line.folder;
     std::string root = folder.empty() ? "." : folder;
@@ -122,9 +138,9 @@ int RunExtract(Plugin& plugin, const CommandLine& line) {
     size_t read = 0;
     int result;
     while ((result = plugin.ReadHeader(handle, &header)) == kResultOk) {
-        ++read;
         std::string name = NameInHeader(header);
-        bool wanted = chosenNames.count(name) != 0;
+        bool wanted = isChosen(read, name);
+        ++read;
         if (InterruptRequested() || ProgressStopped()) {
             stopped = true;
             break;
