@@ -1,7 +1,8 @@
 // The operating-system services the tarnel command needs, behind one small
 // interface: host_os_posix.cpp implements it for Linux, host_os_win32.cpp for
 // Windows. The command is the host, not the plug-in, so it has its own layer
-// and never links the plug-in's platform code.
+// and links none of the plug-in's platform code but the table of system calls
+// (platform/system_calls.h) that its Linux side calls through.
 //
 // Paths are 8-bit strings in the system's code page, as the plug-in takes
 // them.

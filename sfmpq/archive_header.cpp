@@ -1,5 +1,7 @@
 #include "sfmpq/archive_header.h"
 
+#include "platform/system_calls.h"
+
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -36,14 +38,14 @@ int CheckArchiveHeader(const char* path, ArchiveHeaderInfo* info) {
         info = &local;
     }
     *info = ArchiveHeaderInfo();
-    int fd = open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    int fd = SystemCalls.open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK, 0);
     if (fd < 0) {
         return errno;
     }
     struct stat status;
-    if (fstat(fd, &status) != 0) {
+    if (SystemCalls.fstat(fd, &status) != 0) {
         int error = errno;
-        close(fd);
+        SystemCalls.close(fd);
         return error;
     }
     const uint64_t fileSize = static_cast<uint64_t>(status.st_size);
@@ -54,7 +56,7 @@ int CheckArchiveHeader(const char* path, ArchiveHeaderInfo* info) {
     int result = 0;
     bool done = false;
     for (uint64_t base = 0; base < fileSize && !done; base += kWindow) {
-        ssize_t got = pread(fd, window.data(), kWindow, static_cast<off_t>(base));
+        ssize_t got = SystemCalls.pread(fd, window.data(), kWindow, static_cast<off_t>(base));
         if (got <= 0) {
             result = got < 0 ? errno : 0;
             break;
@@ -88,7 +90,7 @@ int CheckArchiveHeader(const char* path, ArchiveHeaderInfo* info) {
             info->offset = offset;
             unsigned char header[kHeaderSize];
             if (available < kHeaderSize ||
-                pread(fd, header, kHeaderSize, static_cast<off_t>(offset)) !=
+                SystemCalls.pread(fd, header, kHeaderSize, static_cast<off_t>(offset)) !=
                     static_cast<ssize_t>(kHeaderSize)) {
                 result = ENOEXEC; // a header cut short
                 continue;
@@ -99,7 +101,7 @@ int CheckArchiveHeader(const char* path, ArchiveHeaderInfo* info) {
             }
         }
     }
-    close(fd);
+    SystemCalls.close(fd);
     return result;
 }
 

@@ -9,6 +9,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "platform/system_calls.h"
 #include "sfmpq/archive_header.h"
 #include "sfmpq/atomic_file.h"
 #include "sfmpq/engine_client.h"
@@ -131,14 +132,14 @@ int Fail(int error) {
 // Discards an update's copy (and what a compaction in a dead engine left).
 void Discard(Archive* archive) {
     if (!archive->file.temp.empty()) {
-        unlink((archive->file.temp + ".tmp").c_str());
+        SystemCalls.unlink((archive->file.temp + ".tmp").c_str());
     }
     AbandonAtomicUpdate(&archive->file);
 }
 
 uint64_t FileSize(const std::string& path) {
     struct stat info;
-    return stat(path.c_str(), &info) == 0 ? static_cast<uint64_t>(info.st_size) : 0;
+    return SystemCalls.stat(path.c_str(), &info) == 0 ? static_cast<uint64_t>(info.st_size) : 0;
 }
 
 // Archives of every format are updated in their own format, also behind a
@@ -470,7 +471,7 @@ MpqHandle OpenForUpdate(const char* path, uint32_t flags, uint32_t maxFiles) {
         return nullptr;
     }
     struct stat info;
-    bool exists = stat(path, &info) == 0;
+    bool exists = SystemCalls.stat(path, &info) == 0;
     if (!exists && errno != ENOENT) {
         return nullptr;
     }
