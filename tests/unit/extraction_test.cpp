@@ -34,21 +34,6 @@ std::string Bytes(size_t size) {
     return data;
 }
 
-std::vector<std::string> FilesIn(const std::string& folder) {
-    std::vector<std::string> names;
-    DIR* dir = opendir(folder.c_str());
-    while (dirent* entry = dir ? readdir(dir) : nullptr) {
-        std::string name = entry->d_name;
-        if (name != "." && name != "..") {
-            names.push_back(name);
-        }
-    }
-    if (dir) {
-        closedir(dir);
-    }
-    return names;
-}
-
 class ExtractionTest : public PluginTest {
   protected:
     void TearDown() override {
