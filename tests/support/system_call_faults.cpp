@@ -48,9 +48,9 @@ bool Enter(const char* name, size_t* index, const char* path = nullptr, const ch
     } else if (diskFull && writing) {
         error = ENOSPC;
     }
-    if (error == kShortWrite) {
+    if (error == kShortWrite || error == kPartialWrite) {
         // The caller makes the write short; it is not failed here.
-        diskFull = true;
+        diskFull = error == kShortWrite;
         return false;
     }
     if (error != 0) {
@@ -115,8 +115,8 @@ ssize_t Pread(int fd, void* buffer, size_t count, off_t offset) {
 // The bytes the armed short write stores of `count`: half, and at least one.
 size_t ShortCount(size_t count) {
     std::lock_guard<std::mutex> guard(lock);
-    bool isShort =
-        armedFired && armedError == kShortWrite && static_cast<int>(calls.size()) == armedAt;
+    bool isShort = armedFired && (armedError == kShortWrite || armedError == kPartialWrite) &&
+                   static_cast<int>(calls.size()) == armedAt;
     return isShort && count > 1 ? count / 2 : count;
 }
 
@@ -372,7 +372,7 @@ std::vector<SystemCallRecord> SystemCallFaults::records() const {
 std::vector<int> RealisticErrors(const std::string& call) {
     // Calls that store data: a full disk or quota shows in any of them.
     if (call == "write" || call == "pwrite") {
-        return {ENOSPC, EIO, kShortWrite};
+        return {ENOSPC, EIO, kShortWrite, kPartialWrite};
     }
     static const char* const kStoring[] = {"copy_file_range", "fsync", "close"};
     // Calls that make a name: the folder may be full, or not writable.
@@ -401,7 +401,8 @@ std::vector<int> RealisticErrors(const std::string& call) {
 }
 
 bool StoresData(const SweepStep& step) {
-    if (!step.fired) {
+    // A write cut short is no failure: the rest is written next.
+    if (!step.fired || step.error == kPartialWrite) {
         return false;
     }
     const SystemCallRecord& failed = step.records[static_cast<size_t>(step.call - 1)];
@@ -434,7 +435,9 @@ bool StoresData(const SweepStep& step) {
 std::string Describe(const SweepStep& step, int total) {
     std::string text = "call " + std::to_string(step.call) + " of " + std::to_string(total) + ", " +
                        step.name + ": " +
-                       (step.error == kShortWrite ? "short" : strerrorname_np(step.error));
+                       (step.error == kShortWrite     ? "short, then a full disk"
+                        : step.error == kPartialWrite ? "short"
+                                                      : strerrorname_np(step.error));
     if (!step.fired) {
         text += " (not reached)";
     }
@@ -443,10 +446,17 @@ std::string Describe(const SweepStep& step, int total) {
 
 int SweepSystemCallFailures(const std::function<void()>& prepare,
                             const std::function<void()>& operation,
-                            const std::function<void(const SweepStep&)>& check) {
+                            const std::function<void(const SweepStep&)>& check,
+                            const AlwaysFailing& always) {
     SystemCallFaults faults;
+    auto arm = [&](int number, int error) {
+        faults.Arm(number, error);
+        for (const auto& each : always) {
+            faults.FailEvery(each.first, each.second);
+        }
+    };
     prepare();
-    faults.Arm();
+    arm(0, 0);
     operation();
     std::vector<SystemCallRecord> counted = faults.records();
     int total = static_cast<int>(counted.size());
@@ -459,7 +469,7 @@ int SweepSystemCallFailures(const std::function<void()>& prepare,
             step.error = error;
             faults.Arm();
             prepare();
-            faults.Arm(k, error);
+            arm(k, error);
             operation();
             step.fired = faults.fired();
             step.records = faults.records();

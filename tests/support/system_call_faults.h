@@ -9,6 +9,7 @@
 
 #include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 // One call as the code made it: its name in the table, the paths or the
@@ -46,10 +47,12 @@ class SystemCallFaults {
     std::vector<SystemCallRecord> records() const;
 };
 
-// Not an errno: the armed write stores only part of its data and succeeds
-// with that count, and every later write fails with ENOSPC, as when a disk
-// fills in the middle of a write.
+// Not errnos: the armed write stores only part of its data and succeeds with
+// that count. After kShortWrite every later write fails with ENOSPC, as when
+// a disk fills in the middle of a write; after kPartialWrite they succeed, as
+// after a write cut short by a signal.
 constexpr int kShortWrite = -1;
+constexpr int kPartialWrite = -2;
 
 // The ways a call fails for real reasons: a full disk or quota (ENOSPC, and a
 // short write), a broken medium or lost connection (EIO), a permission
@@ -65,15 +68,20 @@ struct SweepStep {
     std::vector<SystemCallRecord> records; // the calls of this run
 };
 
+// Calls that fail every time in a sweep, as on a system that lacks them:
+// (name, errno) pairs.
+using AlwaysFailing = std::vector<std::pair<std::string, int>>;
+
 // Runs `prepare` and `operation` once with the calls counted, then for each
 // call k of that run and each realistic errno of it: `prepare`, `operation`
-// with only call k failing, and `check`. Each step is traced in failure
-// messages. Returns the number of failing runs.
+// with only call k failing (and the calls of `always`), and `check`. Each
+// step is traced in failure messages. Returns the number of failing runs.
 int SweepSystemCallFailures(const std::function<void()>& prepare,
                             const std::function<void()>& operation,
-                            const std::function<void(const SweepStep&)>& check);
+                            const std::function<void(const SweepStep&)>& check,
+                            const AlwaysFailing& always = {});
 
-// True when the call that failed in `step` is one that puts data where it
+// True when the call that failed in `step` (not merely cut short) is one that puts data where it
 // belongs, so that the operation cannot have succeeded without it: a write,
 // a copy, the flush or the close of a file opened for writing, a rename or
 // link. (Flushing a folder, closing a file only read, and the calls of a
