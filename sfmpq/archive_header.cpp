@@ -89,9 +89,14 @@ int CheckArchiveHeader(const char* path, ArchiveHeaderInfo* info) {
             info->found = true;
             info->offset = offset;
             unsigned char header[kHeaderSize];
-            if (available < kHeaderSize ||
-                SystemCalls.pread(fd, header, kHeaderSize, static_cast<off_t>(offset)) !=
-                    static_cast<ssize_t>(kHeaderSize)) {
+            ssize_t read = available < kHeaderSize ? 0
+                                                   : SystemCalls.pread(fd, header, kHeaderSize,
+                                                                       static_cast<off_t>(offset));
+            if (read < 0) {
+                result = errno; // the file, not the archive, is at fault
+                continue;
+            }
+            if (read != static_cast<ssize_t>(kHeaderSize)) {
                 result = ENOEXEC; // a header cut short
                 continue;
             }

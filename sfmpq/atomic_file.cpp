@@ -188,16 +188,21 @@ int LockExisting(AtomicFile* file, struct stat* original) {
     if (file->lockFd < 0) {
         return errno;
     }
-    if (SystemCalls.fstat(file->lockFd, original) != 0 || !S_ISREG(original->st_mode)) {
-        int error = S_ISDIR(original->st_mode) ? EISDIR : EINVAL;
+    int error = 0;
+    if (SystemCalls.fstat(file->lockFd, original) != 0) {
+        error = errno;
+    } else if (!S_ISREG(original->st_mode)) {
+        error = S_ISDIR(original->st_mode) ? EISDIR : EINVAL;
+    } else if ((original->st_mode & 0222) == 0) {
+        // A file nobody may write is read-only for this library too, even
+        // for a caller whom the system would let write it.
+        error = EACCES;
+    } else if (SystemCalls.access(file->target.c_str(), W_OK) != 0) {
+        error = errno;
+    }
+    if (error != 0) {
         ReleaseLock(file);
         return error;
-    }
-    // A file nobody may write is read-only for this library too, even
-    // for a caller whom the system would let write it.
-    if ((original->st_mode & 0222) == 0 || SystemCalls.access(file->target.c_str(), W_OK) != 0) {
-        ReleaseLock(file);
-        return EACCES;
     }
     if (SystemCalls.flock(file->lockFd, LOCK_EX | LOCK_NB) != 0) {
         int error = errno == EWOULDBLOCK ? EBUSY : errno;

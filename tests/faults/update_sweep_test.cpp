@@ -24,6 +24,7 @@ using Members = std::map<std::string, std::string>;
 // reported success.
 struct Update {
     bool opened = false;
+    int openError = 0; // errno when the open failed
     bool replaced = false;
     bool deleted = false;
     bool added = false;
@@ -35,6 +36,7 @@ Update UpdateArchive(const std::string& archive, const std::string& newA, const 
     MpqHandle handle = client::OpenForUpdate(archive.c_str(), 0x21, 64);
     update.opened = handle != nullptr;
     if (!handle) {
+        update.openError = errno;
         return update;
     }
     update.replaced = client::AddFile(handle, newA.c_str(), "a", 0x10201, 2);
@@ -123,6 +125,10 @@ TEST_F(UpdateSweep, AFailingSystemCallLeavesTheOldArchiveOrTheReportedChanges) {
     auto check = [&](const SweepStep& step) {
         if (StoresData(step)) {
             EXPECT_FALSE(update.closed);
+        }
+        if (!update.opened && step.fired) {
+            int error = step.error == kShortWrite ? ENOSPC : step.error;
+            EXPECT_EQ(update.openError, error) << "the open says why it failed";
         }
         if (update.closed) {
             EXPECT_EQ(MembersWithStorm(archive_),
