@@ -118,6 +118,8 @@ class Server {
         switch (r.op) {
         case Op::Probe:
             return ProbeArchive(r.path);
+        case Op::VerifyWritten:
+            return VerifyWritten(r.path);
         case Op::OpenArchive:
             return archive_ ? (errno = EBUSY, 0) : OpenArchive(r.path, &archive_);
         case Op::OpenForUpdate:

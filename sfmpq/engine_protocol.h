@@ -43,6 +43,7 @@ enum class Op : uint32_t {
     DeleteMember,    // name
     SetMemberLocale, // name, value (old locale), value2 (new locale)
     FinishUpdate,    // flushes, compacts and closes the temporary copy
+    VerifyWritten,   // path: the closed copy opens again, and is whole
 };
 
 constexpr uint32_t kMaxPath = 4096;

@@ -63,8 +63,18 @@ int SetLimit(int resource, rlim_t soft, rlim_t hard) {
     return setrlimit(resource, &limit) == 0 ? 0 : errno;
 }
 
-bool UnderAddressSanitizer() {
+// GCC says so with __SANITIZE_ADDRESS__, clang with __has_feature.
+#if defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define SFMPQ_ADDRESS_SANITIZER 1
+#endif
+#endif
 #if defined(__SANITIZE_ADDRESS__)
+#define SFMPQ_ADDRESS_SANITIZER 1
+#endif
+
+bool UnderAddressSanitizer() {
+#if defined(SFMPQ_ADDRESS_SANITIZER)
     return true;
 #else
     return false;

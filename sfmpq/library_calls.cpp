@@ -624,6 +624,16 @@ int CloseUpdate(MpqHandle handle) {
     request.fileSizeLimit = FileSize(archive->file.temp) + kWriteMargin;
     int result = Call(archive.get(), &request, &reply) ? static_cast<int>(reply.value) : 0;
     int error = errno;
+    if (result == 2) {
+        // StormLib can write a damaged archive's copy into one that no longer
+        // opens: what replaces the original must open again, whole.
+        request = NewRequest(Op::VerifyWritten);
+        SetField(request.path, sizeof request.path, archive->file.temp.c_str());
+        if (!Call(archive.get(), &request, &reply)) {
+            result = 0;
+            error = errno;
+        }
+    }
     StopEngine(&archive->engine);
     if (result == 2) {
         error = CommitAtomicUpdate(&archive->file);

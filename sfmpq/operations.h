@@ -29,6 +29,9 @@ int ListMembers(MpqHandle archive, const char* list, ListEntry* entries, uint32_
 // that SFMpq.dll made (or on a new file at a temporary name, when `exists` is
 // false) and puts in the original's place after FinishUpdate.
 int ProbeArchive(const char* path);
+// Whether a written copy opens again as an archive whose blocks all lie
+// within it; 0 with EIO when not (it must then not replace the original).
+int VerifyWritten(const char* path);
 MpqHandle OpenForUpdate(const char* temp, bool exists, uint32_t flags, uint32_t maxFiles);
 int AddFile(MpqHandle update, const char* source, const char* name, uint32_t flags,
             uint32_t compression);

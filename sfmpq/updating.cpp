@@ -210,6 +210,22 @@ bool BlocksFit(HANDLE handle, const char* path) {
 
 } // namespace
 
+int VerifyWritten(const char* path) {
+    const StormApi* storm = Storm();
+    HANDLE written = nullptr;
+    if (!storm->OpenArchive(path, 0, kEngineReadFlags, &written)) {
+        errno = EIO;
+        return 0;
+    }
+    bool sound = BlocksFit(written, path);
+    storm->CloseArchive(written);
+    if (!sound) {
+        errno = EIO;
+        return 0;
+    }
+    return 1;
+}
+
 int ProbeArchive(const char* path) {
     const StormApi* storm = Storm();
     HANDLE probe = nullptr;

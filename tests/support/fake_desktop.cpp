@@ -132,11 +132,15 @@ int RunWithoutTerminal(const std::function<int()>& body, bool terminal, std::str
     int status = 0;
     waitpid(pid, &status, 0);
     if (terminal) {
-        // What the child wrote waits in the terminal; read without waiting.
+        // What the child wrote waits in the terminal, maybe in several
+        // pieces; read them all without waiting.
         fcntl(master, F_SETFL, O_NONBLOCK);
+        errors->clear();
         char buffer[4096];
-        ssize_t n = read(master, buffer, sizeof buffer);
-        *errors = n > 0 ? std::string(buffer, static_cast<size_t>(n)) : std::string();
+        ssize_t n;
+        while ((n = read(master, buffer, sizeof buffer)) > 0) {
+            errors->append(buffer, static_cast<size_t>(n));
+        }
         close(master);
     } else {
         *errors = ReadFileText(errorFile);

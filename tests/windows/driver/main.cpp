@@ -4,7 +4,9 @@
 //   driver missing-library <plug-in path> <work folder>
 //   driver renamed         <plug-in path> <work folder>
 //   driver partial-library <plug-in path> <work folder>
-// The exit code is 0 when every check held.
+//   driver real-library    <plug-in path> <work folder>
+// real-library loads the plug-in beside the SFMpq.dll built for Wine instead,
+// on real archives. The exit code is 0 when every check held.
 #include <cstdio>
 #include <cstring>
 
@@ -18,8 +20,8 @@ std::string StartDirectory;
 namespace {
 
 int Usage() {
-    std::printf("usage: driver main|missing-library|renamed|partial-library <plug-in path> <work "
-                "folder>\n");
+    std::printf("usage: driver main|missing-library|renamed|partial-library|real-library <plug-in "
+                "path> <work folder>\n");
     return 2;
 }
 
@@ -63,6 +65,8 @@ int main(int argc, char** argv) {
         RunRenamedPluginScenario(pluginPath);
     } else if (scenario == "partial-library") {
         RunPartialLibraryScenario(pluginPath);
+    } else if (scenario == "real-library") {
+        RunRealLibraryScenario(pluginPath);
     } else {
         return Usage();
     }

@@ -127,6 +127,17 @@ std::string ReadWholeFile(const std::string& path, bool* exists) {
     return content;
 }
 
+std::string SystemText(DWORD code) {
+    char* text = nullptr;
+    FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_IGNORE_INSERTS |
+                       FORMAT_MESSAGE_FROM_SYSTEM,
+                   nullptr, code, MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT),
+                   reinterpret_cast<LPSTR>(&text), 0, nullptr);
+    std::string result = text ? text : "";
+    LocalFree(text);
+    return result;
+}
+
 bool FileExists(const std::string& path) {
     return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
 }

@@ -68,6 +68,8 @@ bool WriteWholeFile(const std::string& path, const std::string& content);
 // The file's content; `exists` false when it cannot be opened.
 std::string ReadWholeFile(const std::string& path, bool* exists = nullptr);
 bool FileExists(const std::string& path);
+// The text the system gives for the error `code`, as a box would show it.
+std::string SystemText(DWORD code);
 // A value read back from an INI file with GetPrivateProfileStringA; "<missing>"
 // when the key is not there.
 std::string ProfileValue(const std::string& file, const char* section, const char* key);

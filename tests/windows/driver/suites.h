@@ -20,6 +20,9 @@ void RunUnloadTests(); // last: unloads the plug-in
 void RunMissingLibraryScenario(const std::string& pluginPath);
 void RunRenamedPluginScenario(const std::string& pluginPath);
 void RunPartialLibraryScenario(const std::string& pluginPath);
+// The plug-in beside the SFMpq.dll built for Wine, on real archives
+// (scripts/test-windows-real).
+void RunRealLibraryScenario(const std::string& pluginPath);
 
 // The folder the scenario started in, current before the plug-in loaded.
 extern std::string StartDirectory;

@@ -27,18 +27,6 @@ int Delete(const std::string& archive, const std::vector<std::string>& names) {
     return Entry.deleteFiles(&path[0], &list[0]);
 }
 
-// The text the system gives for `code`, as a box would show it.
-std::string SystemText(DWORD code) {
-    char* text = nullptr;
-    FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_IGNORE_INSERTS |
-                       FORMAT_MESSAGE_FROM_SYSTEM,
-                   nullptr, code, MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT),
-                   reinterpret_cast<LPSTR>(&text), 0, nullptr);
-    std::string result = text ? text : "";
-    LocalFree(text);
-    return result;
-}
-
 void PacksEachFileByItsKindWithTheExactCalls() {
     UseSettings("[TarnelPlugin]\r\nLocaleID=1031\r\nMaxFiles=500\r\nAudioQuality=2\r\n"
                 "NoCompExt=mp3\r\nAudioExt=wav\r\n");
