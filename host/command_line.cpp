@@ -1,5 +1,7 @@
 #include "host/command_line.h"
 
+#include "host/host_os.h"
+
 namespace host {
 
 namespace {
@@ -333,13 +335,9 @@ std::string HelpText(Command command) {
             "Options:\n"
             "  --plugin PATH    the plug-in to load (default: tarnel.wcx beside tarnel,\n"
             "                   or in ../lib/tarnel/ from tarnel's folder)\n"
-            "  --settings PATH  the settings file (default: "
-#if defined(_WIN32)
-            "%APPDATA%\\tarnel\\tarnel.ini"
-#else
-            "$XDG_CONFIG_HOME/tarnel/tarnel.ini"
-#endif
-            ")\n"
+            "  --settings PATH  the settings file (default: ";
+    text += kDefaultSettingsShown;
+    text += ")\n"
             "  -h, --help       this text; tarnel COMMAND --help for one command\n"
             "  --version        the version\n"
             "  --               ends the options: what follows is a name even when it\n"

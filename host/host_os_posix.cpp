@@ -257,6 +257,19 @@ std::string Environment(const char* name) {
     return value ? value : "";
 }
 
+std::string DefaultSettingsPath() {
+    // A relative XDG_CONFIG_HOME is invalid and ignored, as the XDG rules say.
+    std::string config = Environment("XDG_CONFIG_HOME");
+    if (config.empty() || config[0] != '/') {
+        std::string home = Environment("HOME");
+        if (home.empty()) {
+            return "";
+        }
+        config = home + "/.config";
+    }
+    return config + "/tarnel/tarnel.ini";
+}
+
 bool StandardErrorIsTerminal() {
     return isatty(STDERR_FILENO) == 1;
 }
