@@ -75,7 +75,7 @@ int ExtractMember(MpqHandle member, const char* destName, char* progressName, ch
         return kResultECreate;
     }
     uint32_t size = ArchiveLibrary.SFileGetFileSize(member, nullptr);
-    int result = (size == 0xFFFFFFFFu) ? static_cast<int>(kResultBadData)
+    int result = (size == kFileSizeUnknown) ? static_cast<int>(kResultBadData)
                                        : TransferMember(member, size, progressName, buffer, file);
     // Closing can be where a full disk shows itself.
     if (!PlatformCloseFile(file) && result == kResultOk) {
@@ -94,7 +94,7 @@ int ExtractMember(MpqHandle member, const char* destName, char* progressName, ch
 // Reads the open member through without writing it anywhere.
 int TestMember(MpqHandle member, char* progressName, char* buffer) {
     uint32_t size = ArchiveLibrary.SFileGetFileSize(member, nullptr);
-    if (size == 0xFFFFFFFFu) {
+    if (size == kFileSizeUnknown) {
         return kResultBadData;
     }
     return TransferMember(member, size, progressName, buffer, nullptr);

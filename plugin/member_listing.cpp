@@ -45,7 +45,7 @@ void ShowError(const char* text) {
 // sized or read, after telling the user.
 bool ListFromInternalList(OpenedArchive* opened, MpqHandle member) {
     uint32_t size = ArchiveLibrary.SFileGetFileSize(member, nullptr);
-    if (size == 0xFFFFFFFFu) {
+    if (size == kFileSizeUnknown) {
         ArchiveLibrary.SFileCloseFile(member);
         ShowError("Cannot retrieve size of file. The archive is probably corrupted");
         return false;

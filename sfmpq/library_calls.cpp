@@ -353,12 +353,12 @@ uint32_t GetMemberSize(MpqHandle handle, uint32_t* high) {
     Member* member = FindMember(handle, &archive);
     if (!member) {
         errno = EBADF;
-        return 0xFFFFFFFFu;
+        return kFileSizeUnknown;
     }
     std::lock_guard<std::mutex> guard(archive->lock);
     if (!StillOpen(member)) {
         errno = EBADF;
-        return 0xFFFFFFFFu;
+        return kFileSizeUnknown;
     }
     uint64_t size;
     if (member->streamed) {
@@ -368,7 +368,7 @@ uint32_t GetMemberSize(MpqHandle handle, uint32_t* high) {
         Reply reply;
         request.member = member->engineId;
         if (!Call(archive.get(), &request, &reply)) {
-            return 0xFFFFFFFFu;
+            return kFileSizeUnknown;
         }
         size = (uint64_t(reply.high) << 32) | reply.value;
     }
