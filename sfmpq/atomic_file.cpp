@@ -237,47 +237,35 @@ int CopyFileContent(int in, int out, CopyMethod method, bool* reflinked) {
     return KernelCopy(in, out);
 }
 
-int BeginAtomicUpdate(const char* path, bool existing, AtomicFile* file) {
-    *file = AtomicFile();
-    file->target = path;
-    // Through a symbolic link the file it names is updated, in its own
-    // folder; renaming over the link would replace the link instead.
-    if (existing) {
-        if (char* real = SystemCalls.realpath(path)) {
-            file->target = real;
-            std::free(real);
-        }
-    }
-    std::string folder;
-    std::string name;
-    SplitPath(file->target, &folder, &name);
-    if (name.empty()) {
-        return EISDIR;
-    }
-    std::string prefix = TempPrefix(name);
-    RemoveStaleTempFiles(folder, prefix);
+namespace {
 
+// Locks the existing target and notes the permissions and owner its
+// replacement is to get. The file is opened, then locked; another updater
+// may have renamed its copy over the name in between, leaving the
+// descriptor on the replaced file. Such a lock is dropped and the new file
+// taken. 0 or an errno value, with nothing held.
+int LockTarget(AtomicFile* file) {
     struct stat original;
-    if (existing) {
-        // The file is opened, then locked; another updater may have renamed
-        // its copy over the name in between, leaving this descriptor on the
-        // replaced file. Such a lock is dropped and the new file taken.
-        int error = EBUSY;
-        for (int attempt = 0; attempt < 3 && error == EBUSY; ++attempt) {
-            error = LockExisting(file, &original);
-        }
-        if (error != 0) {
-            return error;
-        }
-        file->targetExisted = true;
-        file->mode = original.st_mode & 07777;
-        file->owner = original.st_uid;
-        file->group = original.st_gid;
+    int error = EBUSY;
+    for (int attempt = 0; attempt < 3 && error == EBUSY; ++attempt) {
+        error = LockExisting(file, &original);
     }
+    if (error != 0) {
+        return error;
+    }
+    file->targetExisted = true;
+    file->mode = original.st_mode & 07777;
+    file->owner = original.st_uid;
+    file->group = original.st_gid;
+    return 0;
+}
 
-    std::string base = folder + "/" + prefix + std::to_string(getpid()) + "-";
+// Creates the temporary file "<base>XXXXXX", a copy of the locked target
+// when there is one, else empty. 0, or an errno value with the temporary
+// file removed and the lock released.
+int MakeTempFile(AtomicFile* file, const std::string& base) {
     int out;
-    if (existing) {
+    if (file->targetExisted) {
         out = CreateTempFile(base, 0600, &file->temp);
     } else {
         // A new archive gets what any new file gets here: the permissions
@@ -300,7 +288,7 @@ int BeginAtomicUpdate(const char* path, bool existing, AtomicFile* file) {
         return error;
     }
     int error = 0;
-    if (existing) {
+    if (file->targetExisted) {
         bool reflinked = false;
         error = CopyFileContent(file->lockFd, out, CopyMethod::Best, &reflinked);
     }
@@ -309,9 +297,37 @@ int BeginAtomicUpdate(const char* path, bool existing, AtomicFile* file) {
     }
     if (error != 0) {
         AbandonAtomicUpdate(file);
-        return error;
     }
-    return 0;
+    return error;
+}
+
+} // namespace
+
+int BeginAtomicUpdate(const char* path, bool existing, AtomicFile* file) {
+    *file = AtomicFile();
+    file->target = path;
+    // Through a symbolic link the file it names is updated, in its own
+    // folder; renaming over the link would replace the link instead.
+    if (existing) {
+        if (char* real = SystemCalls.realpath(path)) {
+            file->target = real;
+            std::free(real);
+        }
+    }
+    std::string folder;
+    std::string name;
+    SplitPath(file->target, &folder, &name);
+    if (name.empty()) {
+        return EISDIR;
+    }
+    std::string prefix = TempPrefix(name);
+    RemoveStaleTempFiles(folder, prefix);
+    if (existing) {
+        if (int error = LockTarget(file)) {
+            return error;
+        }
+    }
+    return MakeTempFile(file, folder + "/" + prefix + std::to_string(getpid()) + "-");
 }
 
 int CommitAtomicUpdate(AtomicFile* file) {
