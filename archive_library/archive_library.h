@@ -60,6 +60,9 @@ enum : uint32_t {
 // The update handle's failure values besides 0.
 #define MPQ_INVALID_UPDATE_HANDLE ((MpqHandle)(intptr_t)-1)
 
+// The archive's own list of its members' names.
+constexpr char kListFileName[] = "(listfile)";
+
 // The size SFileGetFileSize gives when it cannot tell the member's size.
 enum : uint32_t { kFileSizeUnknown = 0xFFFFFFFFu };
 

@@ -78,10 +78,6 @@ std::string Trim(const std::string& text) {
     return text.substr(begin, end - begin);
 }
 
-bool SameNameNoCase(const std::string& a, const char* b) {
-    return a.size() == std::strlen(b) && EqualNoCase(a.data(), b, a.size());
-}
-
 // When `line` is a section header, its name goes to `name`.
 bool SectionName(const std::string& line, std::string* name) {
     std::string trimmed = Trim(line);
@@ -128,7 +124,7 @@ KeyPlace FindKey(const std::vector<std::string>& lines, const char* section, con
             if (inSection) {
                 break; // only the first section of that name counts
             }
-            if (SameNameNoCase(name, section)) {
+            if (SameNameNoCase(name.c_str(), section)) {
                 inSection = true;
                 place.section = static_cast<long>(i);
                 place.sectionEnd = static_cast<long>(i);
@@ -143,7 +139,7 @@ KeyPlace FindKey(const std::vector<std::string>& lines, const char* section, con
         }
         std::string k;
         std::string v;
-        if (place.key < 0 && KeyValue(lines[i], &k, &v) && SameNameNoCase(k, key)) {
+        if (place.key < 0 && KeyValue(lines[i], &k, &v) && SameNameNoCase(k.c_str(), key)) {
             place.key = static_cast<long>(i);
         }
     }

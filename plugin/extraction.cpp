@@ -75,8 +75,9 @@ int ExtractMember(MpqHandle member, const char* destName, char* progressName, ch
         return kResultECreate;
     }
     uint32_t size = ArchiveLibrary.SFileGetFileSize(member, nullptr);
-    int result = (size == kFileSizeUnknown) ? static_cast<int>(kResultBadData)
-                                       : TransferMember(member, size, progressName, buffer, file);
+    int result = (size == kFileSizeUnknown)
+                     ? static_cast<int>(kResultBadData)
+                     : TransferMember(member, size, progressName, buffer, file);
     // Closing can be where a full disk shows itself.
     if (!PlatformCloseFile(file) && result == kResultOk) {
         result = kResultBadData;

@@ -13,8 +13,6 @@
 
 namespace {
 
-const char kListFileName[] = "(listfile)";
-
 // Copies the base name of `path` into `out` (of kSettingsTextSize bytes): the
 // part after the last folder separator, without its last extension. A dot in
 // a folder name never cuts.
@@ -30,11 +28,6 @@ void BaseNameWithoutExtension(const char* path, char* out) {
     if (dot) {
         *dot = '\0';
     }
-}
-
-bool SameNameNoCase(const char* a, const char* b) {
-    size_t length = std::strlen(a);
-    return length == std::strlen(b) && EqualNoCase(a, b, length);
 }
 
 void ShowError(const char* text) {

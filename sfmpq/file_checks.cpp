@@ -11,7 +11,7 @@
 
 namespace sfmpq {
 
-int CheckReadableFile(const char* path) {
+int CheckArchiveFile(const char* path) {
     if (!path || !*path) {
         return ENOENT;
     }

@@ -165,7 +165,7 @@ int OpenArchive(const char* path, MpqHandle* handle) {
         return Fail(EINVAL);
     }
     *handle = nullptr;
-    if (int error = CheckReadableFile(path)) {
+    if (int error = CheckArchiveFile(path)) {
         return Fail(error);
     }
     if (std::strlen(path) >= engine::kMaxPath) {
