@@ -7,6 +7,7 @@
 
 #include "host/disk_path.h"
 #include "host/host_os.h"
+#include "sfmpq/mpq_header_layout.h"
 
 namespace host {
 
@@ -15,9 +16,8 @@ namespace {
 // The search reads the file in blocks of a multiple of 512 bytes, so that a
 // header found in a full block always lies wholly inside it.
 constexpr size_t kSearchBlock = 64 * 1024;
-constexpr size_t kHeaderStep = 512;
-constexpr size_t kClassicHeaderSize = 32;
-constexpr uint64_t kTableEntrySize = 16;
+
+using namespace mpq_header;
 
 uint32_t Le32(const unsigned char* p) {
     return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
@@ -31,17 +31,19 @@ uint16_t Le16(const unsigned char* p) {
 // Fills in what the header at `header` (with `available` bytes of it read)
 // says.
 void ReadHeaderFields(const unsigned char* header, size_t available, MpqHeaderSearch& search) {
-    if (available < kClassicHeaderSize) {
+    if (available < kFormat1HeaderSize) {
         search.headerCut = true;
         return;
     }
-    search.format = Le16(header + 12);
-    search.hashTableSize = Le32(header + 24);
+    search.format = Le16(header + kFormatField);
+    search.hashTableSize = Le32(header + kHashTableSizeField);
     if (search.format != 0) {
         return; // later formats place their tables with more fields
     }
-    uint64_t hashEnd = search.offset + Le32(header + 16) + kTableEntrySize * Le32(header + 24);
-    uint64_t blockEnd = search.offset + Le32(header + 20) + kTableEntrySize * Le32(header + 28);
+    uint64_t hashEnd = search.offset + Le32(header + kHashTablePosField) +
+                       kTableEntrySize * Le32(header + kHashTableSizeField);
+    uint64_t blockEnd = search.offset + Le32(header + kBlockTablePosField) +
+                        kTableEntrySize * Le32(header + kBlockTableSizeField);
     search.tablesPastEnd = hashEnd > search.fileSize || blockEnd > search.fileSize;
 }
 
@@ -60,12 +62,13 @@ MpqHeaderSearch FindMpqHeader(const std::string& path) {
     search.outcome = MpqHeaderSearch::NoHeader;
     for (;;) {
         size_t got = std::fread(block.data(), 1, block.size(), file);
-        for (size_t at = 0; at + 4 <= got; at += kHeaderStep) {
-            if (std::memcmp(&block[at], "MPQ\x1A", 4) != 0) {
+        for (size_t at = 0; at + kSignatureSize <= got; at += kHeaderStep) {
+            if (std::memcmp(&block[at], kArchiveSignature, kSignatureSize) != 0) {
                 continue;
             }
             // A shorter header is a decoy the library passes over.
-            if (at + 8 <= got && Le32(&block[at + 4]) < kClassicHeaderSize) {
+            if (at + kHeaderSizeField + 4 <= got &&
+                Le32(&block[at + kHeaderSizeField]) < kFormat1HeaderSize) {
                 continue;
             }
             search.outcome = MpqHeaderSearch::Found;

@@ -242,6 +242,123 @@ std::string MissingReason(const std::string& full, size_t members, uint32_t capa
     return "the plug-in did not add it";
 }
 
+// Puts every operand into `list`; returns the number refused.
+int ListOperands(const std::vector<std::string>& paths, AddList& list) {
+    int failures = 0;
+    for (const std::string& operand : paths) {
+        std::string path = WithoutTrailingSeparators(operand);
+        if (IsAbsolutePath(path)) {
+            Report(operand + ": refused, an absolute path; give it relative to -C DIR");
+            ++failures;
+            continue;
+        }
+        if (NamesTheFolderItself(path)) {
+            failures += list.AddPath("", true) ? 0 : 1;
+            continue;
+        }
+        CheckedPath checked = CheckMemberPath(path, kPathSeparator);
+        if (!checked.ok) {
+            Report(operand + ": refused, " + checked.reason);
+            ++failures;
+            continue;
+        }
+        if (!list.AddPath(checked.relative, true)) {
+            ++failures;
+        }
+    }
+    return failures + list.RefuseCollisions();
+}
+
+// What PackFiles did, and what the plug-in and the system said meanwhile.
+struct PackOutcome {
+    int result = kResultOk;
+    SystemError error;
+    std::string pluginText;
+    bool stopped = false;
+};
+
+// Hands the files of `list` to the plug-in's PackFiles in one call, with
+// the progress shown by file.
+PackOutcome PackList(Plugin& plugin, const CommandLine& line, const AddList& list,
+                     const std::string& sourceFolder, const std::string& into) {
+    std::vector<std::string> names;
+    std::vector<std::string> shownNames;
+    std::vector<uint64_t> sizes;
+    for (const FileToAdd& file : list.files()) {
+        names.push_back(file.name);
+        shownNames.push_back(list.ArchivedName(file));
+        sizes.push_back(file.size);
+    }
+    std::vector<char> addList = HostNameList(names);
+    std::vector<char> archive(line.archive.begin(), line.archive.end());
+    archive.push_back('\0');
+    std::vector<char> source(sourceFolder.begin(), sourceFolder.end());
+    source.push_back('\0');
+    std::vector<char> subPath(into.begin(), into.end());
+    subPath.push_back('\0');
+
+    BeginFileProgress(sizes, shownNames);
+    // The plug-in says "cannot add" once per file; the command says why,
+    // once per reason, from the archive it finds afterwards.
+    HoldPluginMessages();
+    ClearSystemError();
+    PackOutcome outcome;
+    outcome.result =
+        plugin.PackFiles(archive.data(), into.empty() ? nullptr : subPath.data(), source.data(),
+                         addList.data(), line.move ? kPackMoveFiles : 0);
+    outcome.error = TakeSystemError();
+    outcome.pluginText = ReleasePluginMessages();
+    EndProgress();
+    outcome.stopped = ProgressStopped();
+    return outcome;
+}
+
+// Reports each file of `list` that the written archive does not hold, and
+// each moved one that stayed. Returns the command's exit code, counting
+// `failures` from before.
+int CheckAdded(Plugin& plugin, const CommandLine& line, const AddList& list,
+               const std::string& sourceFolder, const PackOutcome& outcome, int failures) {
+    std::vector<Member> members;
+    if (ReadMembers(plugin, line.archive, members) != kExitOk) {
+        return kExitSomeFailed;
+    }
+    std::map<std::string, uint32_t> present; // member sizes by name
+    for (const Member& member : members) {
+        present[MemberKey(member.name)] = member.size;
+    }
+    MpqHeaderSearch header = FindMpqHeader(line.archive);
+    uint32_t capacity = header.outcome == MpqHeaderSearch::Found ? header.hashTableSize : 0;
+    FailureTally notAdded("files", "not added to " + line.archive);
+    int missing = 0;
+    for (const FileToAdd& file : list.files()) {
+        std::string full = sourceFolder + file.name;
+        auto member = present.find(MemberKey(list.ArchivedName(file)));
+        // A member of another size is an older one that was not replaced.
+        if (member == present.end() || member->second != file.size) {
+            if (!outcome.stopped) {
+                notAdded.Add(full,
+                             MissingReason(full, members.size(), capacity, line.settingsPath));
+            }
+            ++missing;
+        } else if (line.move && StatPath(full) != PathKind::Missing) {
+            Report(full + ": added, but the source could not be deleted");
+            ++failures;
+        }
+    }
+    ReportTally(notAdded);
+    // The plug-in shows only failures. One the archive does not show (a
+    // member of the same size that was not replaced) is passed on as the
+    // plug-in said it, and fails the command.
+    if (!missing && !outcome.pluginText.empty()) {
+        PassOn(outcome.pluginText);
+        ++failures;
+    }
+    if (outcome.stopped) {
+        Report(StopText() + "; " + std::to_string(missing) + " files were not added");
+    }
+    return failures || missing ? kExitSomeFailed : kExitOk;
+}
+
 } // namespace
 
 int RunAdd(Plugin& plugin, const CommandLine& line) {
@@ -275,107 +392,19 @@ int RunAdd(Plugin& plugin, const CommandLine& line) {
     }
 
     AddList list(sourceFolder, into, PathIdentity(line.archive));
-    int failures = 0;
-    for (const std::string& operand : paths) {
-        std::string path = WithoutTrailingSeparators(operand);
-        if (IsAbsolutePath(path)) {
-            Report(operand + ": refused, an absolute path; give it relative to -C DIR");
-            ++failures;
-            continue;
-        }
-        if (NamesTheFolderItself(path)) {
-            failures += list.AddPath("", true) ? 0 : 1;
-            continue;
-        }
-        CheckedPath checked = CheckMemberPath(path, kPathSeparator);
-        if (!checked.ok) {
-            Report(operand + ": refused, " + checked.reason);
-            ++failures;
-            continue;
-        }
-        if (!list.AddPath(checked.relative, true)) {
-            ++failures;
-        }
-    }
-    failures += list.RefuseCollisions();
+    int failures = ListOperands(paths, list);
     if (list.files().empty()) {
         if (!failures) {
             Report("nothing to add");
         }
         return kExitSomeFailed;
     }
-
-    std::vector<std::string> names;
-    std::vector<std::string> shownNames;
-    std::vector<uint64_t> sizes;
-    for (const FileToAdd& file : list.files()) {
-        names.push_back(file.name);
-        shownNames.push_back(list.ArchivedName(file));
-        sizes.push_back(file.size);
-    }
-    std::vector<char> addList = HostNameList(names);
-    std::vector<char> archive(line.archive.begin(), line.archive.end());
-    archive.push_back('\0');
-    std::vector<char> source(sourceFolder.begin(), sourceFolder.end());
-    source.push_back('\0');
-    std::vector<char> subPath(into.begin(), into.end());
-    subPath.push_back('\0');
-
-    BeginFileProgress(sizes, shownNames);
-    // The plug-in says "cannot add" once per file; the command says why,
-    // once per reason, from the archive it finds afterwards.
-    HoldPluginMessages();
-    ClearSystemError();
-    int result = plugin.PackFiles(archive.data(), into.empty() ? nullptr : subPath.data(),
-                                  source.data(), addList.data(), line.move ? kPackMoveFiles : 0);
-    SystemError error = TakeSystemError();
-    std::string pluginText = ReleasePluginMessages();
-    EndProgress();
-    bool stopped = ProgressStopped();
-    if (result != kResultOk) {
-        ReportUpdateFailure(line.archive, result, error, pluginText);
+    PackOutcome outcome = PackList(plugin, line, list, sourceFolder, into);
+    if (outcome.result != kResultOk) {
+        ReportUpdateFailure(line.archive, outcome.result, outcome.error, outcome.pluginText);
         return kExitUsage;
     }
-
-    std::vector<Member> members;
-    if (ReadMembers(plugin, line.archive, members) != kExitOk) {
-        return kExitSomeFailed;
-    }
-    std::map<std::string, uint32_t> present; // member sizes by name
-    for (const Member& member : members) {
-        present[MemberKey(member.name)] = member.size;
-    }
-    MpqHeaderSearch header = FindMpqHeader(line.archive);
-    uint32_t capacity = header.outcome == MpqHeaderSearch::Found ? header.hashTableSize : 0;
-    FailureTally notAdded("files", "not added to " + line.archive);
-    int missing = 0;
-    for (const FileToAdd& file : list.files()) {
-        std::string full = sourceFolder + file.name;
-        auto member = present.find(MemberKey(list.ArchivedName(file)));
-        // A member of another size is an older one that was not replaced.
-        if (member == present.end() || member->second != file.size) {
-            if (!stopped) {
-                notAdded.Add(full,
-                             MissingReason(full, members.size(), capacity, line.settingsPath));
-            }
-            ++missing;
-        } else if (line.move && StatPath(full) != PathKind::Missing) {
-            Report(full + ": added, but the source could not be deleted");
-            ++failures;
-        }
-    }
-    ReportTally(notAdded);
-    // The plug-in shows only failures. One the archive does not show (a
-    // member of the same size that was not replaced) is passed on as the
-    // plug-in said it, and fails the command.
-    if (!missing && !pluginText.empty()) {
-        PassOn(pluginText);
-        ++failures;
-    }
-    if (stopped) {
-        Report(StopText() + "; " + std::to_string(missing) + " files were not added");
-    }
-    return failures || missing ? kExitSomeFailed : kExitOk;
+    return CheckAdded(plugin, line, list, sourceFolder, outcome, failures);
 }
 
 } // namespace host

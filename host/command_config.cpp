@@ -32,11 +32,7 @@ int RunConfig(Plugin& plugin, const CommandLine& line) {
         std::printf("cancelled; the settings are unchanged\n");
         return kExitOk;
     }
-    Report("the options dialog cannot be shown"
-#if !defined(_WIN32)
-           " (it needs a terminal on standard input and output)"
-#endif
-    );
+    Report(std::string("the options dialog cannot be shown") + kOptionsDialogNeeds);
     return kExitSomeFailed;
 }
 

@@ -67,6 +67,98 @@ std::string ExtractionReason(int result, const SystemError& error, const std::st
     }
 }
 
+// What the extraction loop found: the members it could not extract or kept,
+// whether it was stopped, and how the listing ended.
+struct ExtractionRun {
+    FailureTally failed{"members", "not extracted"};
+    FailureTally kept{"members", "skipped"};
+    std::set<std::string> made; // the folders made so far
+    bool stopped = false;
+    size_t read = 0;        // the members ReadHeader gave
+    int result = kResultOk; // ReadHeader's last result
+    int failures = 0;       // names refused as destinations
+};
+
+// Walks the open archive `handle` member by member, extracting the chosen
+// ones below `folder` (ending with a separator, or empty for the current
+// folder, `root` in messages) and skipping the rest.
+// Whether the member at `index` of the extraction's listing, named `name`,
+// was chosen. The extraction lists the archive in the same order as the
+// listing the choice was made on; by name only where it does not (the
+// archive changed between the two).
+class ChosenMembers {
+  public:
+    ChosenMembers(const std::vector<Member>& members, const std::vector<bool>& chosen)
+        : members_(members), chosen_(chosen) {}
+
+    bool operator()(size_t index, const std::string& name) {
+        if (index < members_.size() && members_[index].name == name) {
+            return chosen_[index];
+        }
+        if (!namesKnown_) {
+            for (size_t m = 0; m < members_.size(); ++m) {
+                if (chosen_[m]) {
+                    names_.insert(members_[m].name);
+                }
+            }
+            namesKnown_ = true;
+        }
+        return names_.count(name) != 0;
+    }
+
+  private:
+    const std::vector<Member>& members_;
+    const std::vector<bool>& chosen_;
+    std::set<std::string> names_;
+    bool namesKnown_ = false;
+};
+
+void ExtractChosen(Plugin& plugin, void* handle, const CommandLine& line, ChosenMembers& isChosen,
+                   const std::string& folder, const std::string& root, ExtractionRun& run) {
+    EntryHeader header;
+    std::memset(&header, 0, sizeof header);
+    while ((run.result = plugin.ReadHeader(handle, &header)) == kResultOk) {
+        std::string name = NameInHeader(header);
+        bool wanted = isChosen(run.read, name);
+        ++run.read;
+        if (InterruptRequested() || ProgressStopped()) {
+            run.stopped = true;
+            break;
+        }
+        std::string destination;
+        if (wanted && !DestinationOf(name, folder, destination)) {
+            ++run.failures;
+            wanted = false;
+        }
+        if (wanted && line.keepOld && StatPath(destination) != PathKind::Missing) {
+            run.kept.Add(name, "a file of its name exists and is kept (--keep-old-files)");
+            wanted = false;
+        }
+        std::string reason;
+        if (wanted && !MakeParentFolders(destination, run.made, reason)) {
+            run.failed.Add(name, reason);
+            wanted = false;
+        }
+        if (!wanted) {
+            plugin.ProcessFile(handle, kOpSkip, nullptr, nullptr);
+            continue;
+        }
+        ShowHandled(name);
+        std::vector<char> target(destination.begin(), destination.end());
+        target.push_back('\0');
+        ClearSystemError();
+        int extracted = plugin.ProcessFile(handle, kOpExtract, nullptr, target.data());
+        SystemError error = TakeSystemError();
+        if (ProgressStopped()) {
+            run.stopped = true;
+            break;
+        }
+        if (extracted != kResultOk) {
+            run.failed.Add(name, ExtractionReason(extracted, error, destination, root));
+        }
+    }
+}
+
 } // namespace
 
 int RunExtract(Plugin& plugin, const CommandLine& line) {
@@ -94,24 +186,7 @@ int RunExtract(Plugin& plugin, const CommandLine& line) {
             total += members[m].size;
         }
     }
-    // The extraction lists the archive in the same order as the listing
-    // above; by name only where it does not (the archive changed between).
-    std::set<std::string> chosenNames;
-    bool namesKnown = false;
-    auto isChosen = [&](size_t index, const std::string& name) {
-        if (index < members.size() && members[index].name == name) {
-            return static_cast<bool>(chosen[index]);
-        }
-        if (!namesKnown) {
-            for (size_t m = 0; m < members.size(); ++m) {
-                if (chosen[m]) {
-                    chosenNames.insert(members[m].name);
-                }
-            }
-            namesKnown = true;
-        }
-        return chosenNames.count(name) != 0;
-    };
+    ChosenMembers isChosen(members, chosen);
 
     std::string folder = line.folder;
     std::string root = folder.empty() ? "." : folder;
@@ -129,67 +204,22 @@ int RunExtract(Plugin& plugin, const CommandLine& line) {
         return kExitUsage;
     }
     BeginByteProgress(total);
-    FailureTally failed("members", "not extracted");
-    FailureTally kept("members", "skipped");
-    std::set<std::string> made;
-    EntryHeader header;
-    std::memset(&header, 0, sizeof header);
-    bool stopped = false;
-    size_t read = 0;
-    int result;
-    while ((result = plugin.ReadHeader(handle, &header)) == kResultOk) {
-        std::string name = NameInHeader(header);
-        bool wanted = isChosen(read, name);
-        ++read;
-        if (InterruptRequested() || ProgressStopped()) {
-            stopped = true;
-            break;
-        }
-        std::string destination;
-        if (wanted && !DestinationOf(name, folder, destination)) {
-            ++failures;
-            wanted = false;
-        }
-        if (wanted && line.keepOld && StatPath(destination) != PathKind::Missing) {
-            kept.Add(name, "a file of its name exists and is kept (--keep-old-files)");
-            wanted = false;
-        }
-        std::string reason;
-        if (wanted && !MakeParentFolders(destination, made, reason)) {
-            failed.Add(name, reason);
-            wanted = false;
-        }
-        if (!wanted) {
-            plugin.ProcessFile(handle, kOpSkip, nullptr, nullptr);
-            continue;
-        }
-        ShowHandled(name);
-        std::vector<char> target(destination.begin(), destination.end());
-        target.push_back('\0');
-        ClearSystemError();
-        int extracted = plugin.ProcessFile(handle, kOpExtract, nullptr, target.data());
-        SystemError error = TakeSystemError();
-        if (ProgressStopped()) {
-            stopped = true;
-            break;
-        }
-        if (extracted != kResultOk) {
-            failed.Add(name, ExtractionReason(extracted, error, destination, root));
-        }
-    }
-    if (!stopped && result != kResultEndArchive && listing == kExitOk) {
-        ReportListingFailure(line.archive, result, read);
+    ExtractionRun run;
+    ExtractChosen(plugin, handle, line, isChosen, folder, root, run);
+    failures += run.failures;
+    if (!run.stopped && run.result != kResultEndArchive && listing == kExitOk) {
+        ReportListingFailure(line.archive, run.result, run.read);
         ++failures;
     }
     plugin.CloseArchive(handle);
     EndProgress();
-    ReportTally(kept, true);
-    ReportTally(failed);
-    if (stopped) {
+    ReportTally(run.kept, true);
+    ReportTally(run.failed);
+    if (run.stopped) {
         Report(StopText() + "; the members not yet extracted were left out");
         return kExitSomeFailed;
     }
-    return failures || failed.count() ? kExitSomeFailed : kExitOk;
+    return failures || run.failed.count() ? kExitSomeFailed : kExitOk;
 }
 
 int RunTest(Plugin& plugin, const CommandLine& line) {

@@ -1,5 +1,7 @@
 #include "host/command_line.h"
 
+#include "host/host_os.h"
+
 namespace host {
 
 namespace {
@@ -190,72 +192,65 @@ bool ApplyOption(const std::string& name, const std::string& value, CommandLine&
     return true;
 }
 
-} // namespace
-
-bool ParseCommandLine(const std::vector<std::string>& args, CommandLine& line, std::string& error) {
-    std::vector<std::string> positional;
-    // Options of a command are checked once the command is known, since
-    // they may come before it.
-    std::vector<std::string> commandOptions;
-    bool optionsEnded = false;
-    for (size_t i = 0; i < args.size(); ++i) {
-        const std::string& arg = args[i];
-        if (optionsEnded || arg.size() < 2 || arg[0] != '-') {
-            positional.push_back(arg);
-            continue;
-        }
-        if (arg == "--") {
-            optionsEnded = true;
-            continue;
-        }
-        // The options in this argument: one long option, or short ones.
-        std::vector<std::string> names;
-        std::string value;
-        bool hasValue = false;
-        if (arg.compare(0, 2, "--") == 0) {
-            std::string name;
-            hasValue = SplitLongOption(arg, name, value);
-            names.push_back(CanonicalName(name));
-        } else {
-            for (size_t c = 1; c < arg.size(); ++c) {
-                std::string name = CanonicalName(std::string("-") + arg[c]);
-                names.push_back(name);
-                if (TakesValue(name) && c + 1 < arg.size()) {
-                    value = arg.substr(c + 1);
-                    hasValue = true;
-                    break;
-                }
-            }
-        }
-        for (size_t n = 0; n < names.size(); ++n) {
-            const std::string& name = names[n];
-            bool last = n + 1 == names.size();
-            bool takesValue = TakesValue(name);
-            if (takesValue && !last) {
-                error = "option " + name + " needs a value";
-                return false;
-            }
-            std::string optionValue = last ? value : std::string();
-            if (takesValue && !hasValue) {
-                if (i + 1 >= args.size()) {
-                    error = "option " + name + " needs a value";
-                    return false;
-                }
-                optionValue = args[++i];
-            } else if (!takesValue && hasValue && last) {
-                error = "option " + name + " takes no value";
-                return false;
-            }
-            if (!ApplyOption(name, optionValue, line, commandOptions, error)) {
-                return false;
-            }
-            if (takesValue && optionValue.empty()) {
-                error = "option " + name + " needs a non-empty value";
-                return false;
+// Applies the option argument args[i] ("--name", "--name=value", "-abc",
+// "-Tvalue"); an option whose value is the next argument moves `i` past it.
+bool TakeOptionArgument(const std::vector<std::string>& args, size_t& i, CommandLine& line,
+                        std::vector<std::string>& commandOptions, std::string& error) {
+    const std::string& arg = args[i];
+    // The options in this argument: one long option, or short ones.
+    std::vector<std::string> names;
+    std::string value;
+    bool hasValue = false;
+    if (arg.compare(0, 2, "--") == 0) {
+        std::string name;
+        hasValue = SplitLongOption(arg, name, value);
+        names.push_back(CanonicalName(name));
+    } else {
+        for (size_t c = 1; c < arg.size(); ++c) {
+            std::string name = CanonicalName(std::string("-") + arg[c]);
+            names.push_back(name);
+            if (TakesValue(name) && c + 1 < arg.size()) {
+                value = arg.substr(c + 1);
+                hasValue = true;
+                break;
             }
         }
     }
+    for (size_t n = 0; n < names.size(); ++n) {
+        const std::string& name = names[n];
+        bool last = n + 1 == names.size();
+        bool takesValue = TakesValue(name);
+        if (takesValue && !last) {
+            error = "option " + name + " needs a value";
+            return false;
+        }
+        std::string optionValue = last ? value : std::string();
+        if (takesValue && !hasValue) {
+            if (i + 1 >= args.size()) {
+                error = "option " + name + " needs a value";
+                return false;
+            }
+            optionValue = args[++i];
+        } else if (!takesValue && hasValue && last) {
+            error = "option " + name + " takes no value";
+            return false;
+        }
+        if (!ApplyOption(name, optionValue, line, commandOptions, error)) {
+            return false;
+        }
+        if (takesValue && optionValue.empty()) {
+            error = "option " + name + " needs a non-empty value";
+            return false;
+        }
+    }
+    return true;
+}
 
+// Takes the command, the archive and the other operands from `positional`,
+// and checks that they and the options given go together.
+bool TakeOperands(std::vector<std::string> positional,
+                  const std::vector<std::string>& commandOptions, CommandLine& line,
+                  std::string& error) {
     if (!positional.empty()) {
         const CommandInfo* info = FindCommand(positional[0]);
         if (!info) {
@@ -313,6 +308,27 @@ bool ParseCommandLine(const std::vector<std::string>& args, CommandLine& line, s
     return true;
 }
 
+} // namespace
+
+bool ParseCommandLine(const std::vector<std::string>& args, CommandLine& line, std::string& error) {
+    std::vector<std::string> positional;
+    // Options of a command are checked once the command is known, since
+    // they may come before it.
+    std::vector<std::string> commandOptions;
+    bool optionsEnded = false;
+    for (size_t i = 0; i < args.size(); ++i) {
+        const std::string& arg = args[i];
+        if (optionsEnded || arg.size() < 2 || arg[0] != '-') {
+            positional.push_back(arg);
+        } else if (arg == "--") {
+            optionsEnded = true;
+        } else if (!TakeOptionArgument(args, i, line, commandOptions, error)) {
+            return false;
+        }
+    }
+    return TakeOperands(positional, commandOptions, line, error);
+}
+
 std::string HelpText(Command command) {
     const CommandInfo* info = InfoOf(command);
     if (info) {
@@ -333,13 +349,9 @@ std::string HelpText(Command command) {
             "Options:\n"
             "  --plugin PATH    the plug-in to load (default: tarnel.wcx beside tarnel,\n"
             "                   or in ../lib/tarnel/ from tarnel's folder)\n"
-            "  --settings PATH  the settings file (default: "
-#if defined(_WIN32)
-            "%APPDATA%\\tarnel\\tarnel.ini"
-#else
-            "$XDG_CONFIG_HOME/tarnel/tarnel.ini"
-#endif
-            ")\n"
+            "  --settings PATH  the settings file (default: ";
+    text += kDefaultSettingsShown;
+    text += ")\n"
             "  -h, --help       this text; tarnel COMMAND --help for one command\n"
             "  --version        the version\n"
             "  --               ends the options: what follows is a name even when it\n"

@@ -1,7 +1,8 @@
 // The operating-system services the tarnel command needs, behind one small
 // interface: host_os_posix.cpp implements it for Linux, host_os_win32.cpp for
 // Windows. The command is the host, not the plug-in, so it has its own layer
-// and never links the plug-in's platform code.
+// and links none of the plug-in's platform code but the table of system calls
+// (platform/system_calls.h) that its Linux side calls through.
 //
 // Paths are 8-bit strings in the system's code page, as the plug-in takes
 // them.
@@ -14,12 +15,33 @@
 
 namespace host {
 
-// The separator for paths on disk: the backslash on Windows, '/' elsewhere.
+// What differs between the systems, for the portable code of the command.
 #if defined(_WIN32)
 constexpr char kPathSeparator = '\\';
+constexpr bool kWindowsPathRules = true;
+constexpr bool kNamesAreUtf8 = false;
+constexpr const char* kDefaultSettingsShown = "%APPDATA%\\tarnel\\tarnel.ini";
+constexpr const char* kOptionsDialogNeeds = "";
 #else
 constexpr char kPathSeparator = '/';
+constexpr bool kWindowsPathRules = false;
+constexpr bool kNamesAreUtf8 = true;
+constexpr const char* kDefaultSettingsShown = "$XDG_CONFIG_HOME/tarnel/tarnel.ini";
+constexpr const char* kOptionsDialogNeeds = " (it needs a terminal on standard input and output)";
 #endif
+// kPathSeparator: the separator for paths on disk.
+// kWindowsPathRules: names on disk follow the Windows rules (no ':', no
+//   names of only dots and blanks).
+// kNamesAreUtf8: names are shown as UTF-8, where the bytes 0xC2 0x80 to
+//   0xC2 0x9F are control characters; Windows shows them in an 8-bit code
+//   page, where these bytes are ordinary letters.
+// kDefaultSettingsShown: the default settings file, as the help text shows it.
+// kOptionsDialogNeeds: what the options dialog needs, when it cannot be shown.
+
+// Where the settings file is when the user names none:
+// $XDG_CONFIG_HOME/tarnel/tarnel.ini (else ~/.config/tarnel/tarnel.ini) on
+// Linux, %APPDATA%\tarnel\tarnel.ini on Windows; "" when neither is known.
+std::string DefaultSettingsPath();
 
 // ---------------------------------------------------------------------------
 // Loading the plug-in

@@ -1,5 +1,6 @@
 // The command's operating-system services on Linux.
 #include "host/host_os.h"
+#include "platform/system_calls.h"
 
 #include <cerrno>
 #include <csignal>
@@ -43,7 +44,7 @@ void UnloadModule(void* module) {
 
 std::string ExecutablePath() {
     std::vector<char> buffer(4096);
-    ssize_t n = readlink("/proc/self/exe", buffer.data(), buffer.size() - 1);
+    ssize_t n = SystemCalls.readlink("/proc/self/exe", buffer.data(), buffer.size() - 1);
     if (n <= 0) {
         return "";
     }
@@ -52,7 +53,7 @@ std::string ExecutablePath() {
 
 PathKind StatPath(const std::string& path, uint64_t* size) {
     struct stat info;
-    if (stat(path.c_str(), &info) != 0) {
+    if (SystemCalls.stat(path.c_str(), &info) != 0) {
         return PathKind::Missing;
     }
     if (S_ISDIR(info.st_mode)) {
@@ -69,12 +70,12 @@ PathKind StatPath(const std::string& path, uint64_t* size) {
 
 bool IsLink(const std::string& path) {
     struct stat info;
-    return lstat(path.c_str(), &info) == 0 && S_ISLNK(info.st_mode);
+    return SystemCalls.lstat(path.c_str(), &info) == 0 && S_ISLNK(info.st_mode);
 }
 
 std::string PathIdentity(const std::string& path) {
     struct stat info;
-    if (stat(path.c_str(), &info) != 0) {
+    if (SystemCalls.stat(path.c_str(), &info) != 0) {
         return "";
     }
     return std::to_string(static_cast<unsigned long long>(info.st_dev)) + ":" +
@@ -82,16 +83,16 @@ std::string PathIdentity(const std::string& path) {
 }
 
 bool ListFolder(const std::string& path, std::vector<std::string>& names) {
-    DIR* folder = opendir(path.c_str());
+    DIR* folder = SystemCalls.opendir(path.c_str());
     if (!folder) {
         return false;
     }
-    while (struct dirent* entry = readdir(folder)) {
+    while (struct dirent* entry = SystemCalls.readdir(folder)) {
         if (std::strcmp(entry->d_name, ".") != 0 && std::strcmp(entry->d_name, "..") != 0) {
             names.push_back(entry->d_name);
         }
     }
-    closedir(folder);
+    SystemCalls.closedir(folder);
     return true;
 }
 
@@ -102,7 +103,7 @@ bool MakeFolders(const std::string& path, std::string& error) {
             continue;
         }
         std::string prefix = path.substr(0, i);
-        if (mkdir(prefix.c_str(), 0777) != 0 && errno != EEXIST) {
+        if (SystemCalls.mkdir(prefix.c_str(), 0777) != 0 && errno != EEXIST) {
             error = prefix + ": " + std::strerror(errno);
             return false;
         }
@@ -116,14 +117,14 @@ bool MakeFolders(const std::string& path, std::string& error) {
 
 std::string CurrentFolder() {
     std::vector<char> buffer(4096);
-    if (!getcwd(buffer.data(), buffer.size())) {
+    if (!SystemCalls.getcwd(buffer.data(), buffer.size())) {
         return "";
     }
     return buffer.data();
 }
 
 std::string ResolvedPath(const std::string& path) {
-    char* resolved = realpath(path.c_str(), nullptr);
+    char* resolved = SystemCalls.realpath(path.c_str());
     if (!resolved) {
         return path;
     }
@@ -142,7 +143,7 @@ std::string LastErrorText() {
 
 std::string WriteDenied(const std::string& path) {
     struct stat info;
-    if (stat(path.c_str(), &info) != 0) {
+    if (SystemCalls.stat(path.c_str(), &info) != 0) {
         return std::strerror(errno);
     }
     bool folder = S_ISDIR(info.st_mode);
@@ -152,7 +153,7 @@ std::string WriteDenied(const std::string& path) {
         return std::strerror(EACCES);
     }
     int mode = folder ? W_OK | X_OK : W_OK;
-    if (faccessat(AT_FDCWD, path.c_str(), mode, AT_EACCESS) != 0) {
+    if (SystemCalls.faccessat(AT_FDCWD, path.c_str(), mode, AT_EACCESS) != 0) {
         return std::strerror(errno);
     }
     return "";
@@ -254,6 +255,19 @@ std::string ReleasePluginMessages() {
 std::string Environment(const char* name) {
     const char* value = std::getenv(name);
     return value ? value : "";
+}
+
+std::string DefaultSettingsPath() {
+    // A relative XDG_CONFIG_HOME is invalid and ignored, as the XDG rules say.
+    std::string config = Environment("XDG_CONFIG_HOME");
+    if (config.empty() || config[0] != '/') {
+        std::string home = Environment("HOME");
+        if (home.empty()) {
+            return "";
+        }
+        config = home + "/.config";
+    }
+    return config + "/tarnel/tarnel.ini";
 }
 
 bool StandardErrorIsTerminal() {

@@ -254,6 +254,11 @@ std::string Environment(const char* name) {
     return std::string(buffer, length);
 }
 
+std::string DefaultSettingsPath() {
+    std::string appData = Environment("APPDATA");
+    return appData.empty() ? std::string() : appData + "\\tarnel\\tarnel.ini";
+}
+
 bool StandardErrorIsTerminal() {
     return _isatty(_fileno(stderr)) != 0;
 }

@@ -5,13 +5,9 @@
 
 #include <string>
 
-namespace host {
+#include "host/host_os.h"
 
-#if defined(_WIN32)
-constexpr bool kWindowsPathRules = true;
-#else
-constexpr bool kWindowsPathRules = false;
-#endif
+namespace host {
 
 // True for a character that separates parts of a member name: the archive
 // uses '\', and '/' is taken as the same on every system, in names read

@@ -113,24 +113,6 @@ std::string ResultInWords(int code) {
     }
 }
 
-std::string DefaultSettingsPath() {
-#if defined(_WIN32)
-    std::string appData = Environment("APPDATA");
-    return appData.empty() ? std::string() : appData + "\\tarnel\\tarnel.ini";
-#else
-    // A relative XDG_CONFIG_HOME is invalid and ignored, as the XDG rules say.
-    std::string config = Environment("XDG_CONFIG_HOME");
-    if (config.empty() || config[0] != '/') {
-        std::string home = Environment("HOME");
-        if (home.empty()) {
-            return "";
-        }
-        config = home + "/.config";
-    }
-    return config + "/tarnel/tarnel.ini";
-#endif
-}
-
 std::vector<std::string> DefaultPluginPaths() {
     auto within = [](std::string folder, const std::string& name) {
         if (!folder.empty() && !IsSeparatorOnDisk(folder.back())) {

@@ -60,11 +60,6 @@ class Plugin {
 // A host result code in words, for messages ("cannot create a file").
 std::string ResultInWords(int code);
 
-// Where the settings file is when the user names none:
-// $XDG_CONFIG_HOME/tarnel/tarnel.ini (else ~/.config/tarnel/tarnel.ini) on
-// Linux, %APPDATA%\tarnel\tarnel.ini on Windows; "" when neither is known.
-std::string DefaultSettingsPath();
-
 // Where the command looks for its plug-in when the user names none, in
 // order: tarnel.wcx in the executable's folder (a build, an unpacked
 // release), then in ../lib/tarnel/ from there (an installation: bin/tarnel

@@ -97,10 +97,8 @@ int TARNEL_STDCALL OnProgress(char* name, int size) {
         double now = MonotonicSeconds();
         if (now - state.lastDrawn >= kRedrawInterval) {
             state.name = name ? name : "";
-#if !defined(_WIN32)
             // Extraction reports the archive's own names, with backslashes.
-            std::replace(state.name.begin(), state.name.end(), '\\', '/');
-#endif
+            std::replace(state.name.begin(), state.name.end(), '\\', kPathSeparator);
             state.name = Printable(state.name);
             Draw(now);
         }

@@ -2,6 +2,8 @@
 
 #include <cstdio>
 
+#include "host/host_os.h"
+
 namespace host {
 
 namespace {
@@ -23,17 +25,14 @@ std::string Printable(const std::string& text) {
             AppendEscaped(out, c);
             continue;
         }
-#if !defined(_WIN32)
-        // Windows shows names in an 8-bit code page, where these two bytes
-        // are ordinary letters.
+        // The C1 control characters of UTF-8.
         unsigned char next = i + 1 < text.size() ? static_cast<unsigned char>(text[i + 1]) : 0;
-        if (c == 0xC2 && next >= 0x80 && next <= 0x9F) {
+        if (kNamesAreUtf8 && c == 0xC2 && next >= 0x80 && next <= 0x9F) {
             AppendEscaped(out, c);
             AppendEscaped(out, next);
             ++i;
             continue;
         }
-#endif
         out += static_cast<char>(c);
     }
     return out;

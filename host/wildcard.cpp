@@ -6,7 +6,9 @@ namespace host {
 
 namespace {
 
-char Fold(char c) {
+// `c` as names are compared: ASCII letters in lower case, and '/' as the
+// archive's separator, the backslash.
+char FoldCaseAndSeparator(char c) {
     if (c >= 'A' && c <= 'Z') {
         return static_cast<char>(c - 'A' + 'a');
     }
@@ -28,7 +30,7 @@ bool MatchSet(const std::string& pattern, size_t start, char c, size_t& end, boo
     }
     bool matched = false;
     bool first = true;
-    char folded = Fold(c);
+    char folded = FoldCaseAndSeparator(c);
     for (; i < pattern.size(); ++i) {
         if (pattern[i] == ']' && !first) {
             end = i + 1;
@@ -37,13 +39,13 @@ bool MatchSet(const std::string& pattern, size_t start, char c, size_t& end, boo
         }
         first = false;
         if (i + 2 < pattern.size() && pattern[i + 1] == '-' && pattern[i + 2] != ']') {
-            char low = Fold(pattern[i]);
-            char high = Fold(pattern[i + 2]);
+            char low = FoldCaseAndSeparator(pattern[i]);
+            char high = FoldCaseAndSeparator(pattern[i + 2]);
             if (low <= folded && folded <= high) {
                 matched = true;
             }
             i += 2;
-        } else if (Fold(pattern[i]) == folded) {
+        } else if (FoldCaseAndSeparator(pattern[i]) == folded) {
             matched = true;
         }
     }
@@ -87,12 +89,12 @@ bool WildcardMatch(const std::string& pattern, const std::string& name) {
                         ++n;
                         continue;
                     }
-                } else if (Fold(pc) == Fold(name[n])) {
+                } else if (FoldCaseAndSeparator(pc) == FoldCaseAndSeparator(name[n])) {
                     ++p;
                     ++n;
                     continue;
                 }
-            } else if (Fold(pc) == Fold(name[n])) {
+            } else if (FoldCaseAndSeparator(pc) == FoldCaseAndSeparator(name[n])) {
                 ++p;
                 ++n;
                 continue;

@@ -31,3 +31,10 @@ inline bool EqualNoCase(const char* a, const char* b, size_t length) {
     }
     return true;
 }
+
+// True when the zero-terminated names `a` and `b` are the same, ASCII
+// letters compared without regard to case.
+inline bool SameNameNoCase(const char* a, const char* b) {
+    size_t length = std::strlen(a);
+    return length == std::strlen(b) && EqualNoCase(a, b, length);
+}

@@ -9,3 +9,12 @@
 #else
 #define TARNEL_STDCALL
 #endif
+
+// Marks the plug-in's exported entry points. On Windows the module-definition
+// file exports them; elsewhere they are the only symbols the module makes
+// visible.
+#if defined(_WIN32)
+#define TARNEL_EXPORT
+#else
+#define TARNEL_EXPORT __attribute__((visibility("default")))
+#endif

@@ -5,6 +5,7 @@
 #include "platform/bounded_text.h"
 #include "platform/desktop_posix.h"
 #include "platform/platform.h"
+#include "platform/system_calls.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -110,7 +111,7 @@ bool PlatformErrorText(uint32_t code, char* buffer, size_t size) {
 }
 
 PlatformFile PlatformCreateNewFile(const char* path) {
-    int fd = open(path, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    int fd = SystemCalls.open(path, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     return fd < 0 ? nullptr : FileFromDescriptor(fd);
 }
 
@@ -131,7 +132,7 @@ PlatformFile PlatformCreateTempFileBeside(const char* path, char* tempPath, size
             return nullptr;
         }
         // O_EXCL: a new file of our own, never one that happens to exist.
-        int fd = open(tempPath, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        int fd = SystemCalls.open(tempPath, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
         if (fd >= 0) {
             return FileFromDescriptor(fd);
         }
@@ -148,7 +149,7 @@ int PlatformWriteFile(PlatformFile file, const void* data, uint32_t count, uint3
     const char* bytes = static_cast<const char*>(data);
     uint32_t done = 0;
     while (done < count) {
-        ssize_t n = write(DescriptorOf(file), bytes + done, count - done);
+        ssize_t n = SystemCalls.write(DescriptorOf(file), bytes + done, count - done);
         if (n < 0) {
             if (errno == EINTR) {
                 continue;
@@ -170,26 +171,26 @@ int PlatformCloseFile(PlatformFile file) {
     if (!file) {
         return 0;
     }
-    return close(DescriptorOf(file)) == 0;
+    return SystemCalls.close(DescriptorOf(file)) == 0;
 }
 
 int PlatformDeleteFile(const char* path) {
-    return unlink(path) == 0;
+    return SystemCalls.unlink(path) == 0;
 }
 
 int PlatformRemoveEmptyFolder(const char* path) {
-    return rmdir(path) == 0;
+    return SystemCalls.rmdir(path) == 0;
 }
 
 int PlatformReplaceFile(const char* from, const char* to) {
     struct stat existing;
-    if (stat(to, &existing) == 0 && S_ISREG(existing.st_mode)) {
-        if (access(to, W_OK) != 0) {
+    if (SystemCalls.stat(to, &existing) == 0 && S_ISREG(existing.st_mode)) {
+        if (SystemCalls.access(to, W_OK) != 0) {
             return 0;
         }
-        chmod(from, existing.st_mode & 07777);
+        SystemCalls.chmod(from, existing.st_mode & 07777);
     }
-    return rename(from, to) == 0;
+    return SystemCalls.rename(from, to) == 0;
 }
 
 namespace {
@@ -245,7 +246,7 @@ uint32_t PlatformGetModuleFileName(PlatformModule module, char* buffer, uint32_t
         path = map->l_name;
     } else {
         char exe[4096];
-        ssize_t n = readlink("/proc/self/exe", exe, sizeof exe - 1);
+        ssize_t n = SystemCalls.readlink("/proc/self/exe", exe, sizeof exe - 1);
         if (n <= 0) {
             buffer[0] = '\0';
             return 0;
@@ -253,7 +254,7 @@ uint32_t PlatformGetModuleFileName(PlatformModule module, char* buffer, uint32_t
         exe[n] = '\0';
         path = exe;
     }
-    char* resolved = realpath(path.c_str(), nullptr);
+    char* resolved = SystemCalls.realpath(path.c_str());
     if (resolved) {
         path = resolved;
         std::free(resolved);
@@ -274,13 +275,13 @@ PlatformModule PlatformLoadLibrary(const char* name) {
     // folder earlier.
     if (!std::strchr(name, '/')) {
         char directory[4096];
-        if (getcwd(directory, sizeof directory)) {
+        if (SystemCalls.getcwd(directory, sizeof directory)) {
             std::string local = directory;
             if (local.back() != '/') {
                 local += '/';
             }
             local += name;
-            if (access(local.c_str(), F_OK) == 0) {
+            if (SystemCalls.access(local.c_str(), F_OK) == 0) {
                 return dlopen(local.c_str(), RTLD_NOW | RTLD_LOCAL);
             }
         }
@@ -298,7 +299,7 @@ int PlatformFreeLibrary(PlatformModule module) {
 
 uint32_t PlatformGetCurrentDirectory(uint32_t size, char* buffer) {
     char path[4096];
-    if (!getcwd(path, sizeof path)) {
+    if (!SystemCalls.getcwd(path, sizeof path)) {
         return 0;
     }
     size_t length = std::strlen(path);
@@ -310,5 +311,5 @@ uint32_t PlatformGetCurrentDirectory(uint32_t size, char* buffer) {
 }
 
 int PlatformSetCurrentDirectory(const char* path) {
-    return path && chdir(path) == 0;
+    return path && SystemCalls.chdir(path) == 0;
 }

@@ -5,30 +5,42 @@
 // order.
 #include "platform/bounded_text.h"
 #include "platform/platform.h"
+#include "platform/system_calls.h"
 
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fcntl.h>
 #include <string>
-#include <unistd.h>
 #include <vector>
 
 namespace {
 
+// False with errno set when the file cannot be read whole.
 bool ReadWholeFile(const char* path, std::string* content) {
-    FILE* file = std::fopen(path, "rb");
-    if (!file) {
+    int fd = SystemCalls.open(path, O_RDONLY | O_CLOEXEC, 0);
+    if (fd < 0) {
         return false;
     }
     char chunk[8192];
-    size_t n;
-    while ((n = std::fread(chunk, 1, sizeof chunk, file)) > 0) {
-        content->append(chunk, n);
+    for (;;) {
+        ssize_t n = SystemCalls.read(fd, chunk, sizeof chunk);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n < 0) {
+            int error = errno;
+            SystemCalls.close(fd);
+            errno = error;
+            return false;
+        }
+        if (n == 0) {
+            SystemCalls.close(fd);
+            return true;
+        }
+        content->append(chunk, static_cast<size_t>(n));
     }
-    bool ok = !std::ferror(file);
-    std::fclose(file);
-    return ok;
 }
 
 // The file's lines without their line ends.
@@ -64,10 +76,6 @@ std::string Trim(const std::string& text) {
         --end;
     }
     return text.substr(begin, end - begin);
-}
-
-bool SameNameNoCase(const std::string& a, const char* b) {
-    return a.size() == std::strlen(b) && EqualNoCase(a.data(), b, a.size());
 }
 
 // When `line` is a section header, its name goes to `name`.
@@ -116,7 +124,7 @@ KeyPlace FindKey(const std::vector<std::string>& lines, const char* section, con
             if (inSection) {
                 break; // only the first section of that name counts
             }
-            if (SameNameNoCase(name, section)) {
+            if (SameNameNoCase(name.c_str(), section)) {
                 inSection = true;
                 place.section = static_cast<long>(i);
                 place.sectionEnd = static_cast<long>(i);
@@ -131,7 +139,7 @@ KeyPlace FindKey(const std::vector<std::string>& lines, const char* section, con
         }
         std::string k;
         std::string v;
-        if (place.key < 0 && KeyValue(lines[i], &k, &v) && SameNameNoCase(k, key)) {
+        if (place.key < 0 && KeyValue(lines[i], &k, &v) && SameNameNoCase(k.c_str(), key)) {
             place.key = static_cast<long>(i);
         }
     }
@@ -181,7 +189,7 @@ int PlatformWriteProfileString(const char* section, const char* key, const char*
     }
     // Through a symbolic link, the file it names is the one to change.
     std::string target = file;
-    if (char* resolved = realpath(file, nullptr)) {
+    if (char* resolved = SystemCalls.realpath(file)) {
         target = resolved;
         std::free(resolved);
     }
@@ -223,7 +231,7 @@ int PlatformWriteProfileString(const char* section, const char* key, const char*
     ok = PlatformCloseFile(handle) && ok;
     if (!ok || !PlatformReplaceFile(temporary, target.c_str())) {
         int saved = errno;
-        unlink(temporary);
+        SystemCalls.unlink(temporary);
         errno = saved;
         return 0;
     }

@@ -75,8 +75,9 @@ int ExtractMember(MpqHandle member, const char* destName, char* progressName, ch
         return kResultECreate;
     }
     uint32_t size = ArchiveLibrary.SFileGetFileSize(member, nullptr);
-    int result = (size == 0xFFFFFFFFu) ? static_cast<int>(kResultBadData)
-                                       : TransferMember(member, size, progressName, buffer, file);
+    int result = (size == kFileSizeUnknown)
+                     ? static_cast<int>(kResultBadData)
+                     : TransferMember(member, size, progressName, buffer, file);
     // Closing can be where a full disk shows itself.
     if (!PlatformCloseFile(file) && result == kResultOk) {
         result = kResultBadData;
@@ -94,7 +95,7 @@ int ExtractMember(MpqHandle member, const char* destName, char* progressName, ch
 // Reads the open member through without writing it anywhere.
 int TestMember(MpqHandle member, char* progressName, char* buffer) {
     uint32_t size = ArchiveLibrary.SFileGetFileSize(member, nullptr);
-    if (size == 0xFFFFFFFFu) {
+    if (size == kFileSizeUnknown) {
         return kResultBadData;
     }
     return TransferMember(member, size, progressName, buffer, nullptr);

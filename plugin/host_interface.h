@@ -85,14 +85,7 @@ typedef int(TARNEL_STDCALL* ProgressCallback)(char* name, int size);
 // The host's volume-change callback; accepted and ignored.
 typedef int(TARNEL_STDCALL* ChangeVolumeCallback)(char* archiveName, int mode);
 
-// The exported entry points. The handle is an OpenedArchive. On Windows the
-// module-definition file exports them; elsewhere they are the only symbols
-// the module makes visible.
-#if defined(_WIN32)
-#define TARNEL_EXPORT
-#else
-#define TARNEL_EXPORT __attribute__((visibility("default")))
-#endif
+// The exported entry points. The handle is an OpenedArchive.
 TARNEL_EXPORT void* TARNEL_STDCALL OpenArchive(OpenRequest* request);
 TARNEL_EXPORT int TARNEL_STDCALL ReadHeader(void* handle, EntryHeader* header);
 TARNEL_EXPORT int TARNEL_STDCALL ProcessFile(void* handle, int operation, char* destPath,
@@ -109,13 +102,13 @@ TARNEL_EXPORT int TARNEL_STDCALL ConfigurePacker(void* parent, void* instance);
 
 } // extern "C"
 
-#if defined(_WIN32) && defined(__i386__)
+// The layout the hosts use: the 32-bit Windows offsets, with the open
+// request's fields after a pointer of the platform's size.
 static_assert(offsetof(OpenRequest, archivePath) == 0, "host record layout");
-static_assert(offsetof(OpenRequest, openMode) == 4, "host record layout");
-static_assert(offsetof(OpenRequest, openResult) == 8, "host record layout");
+static_assert(offsetof(OpenRequest, openMode) == sizeof(void*), "host record layout");
+static_assert(offsetof(OpenRequest, openResult) == sizeof(void*) + 4, "host record layout");
 static_assert(offsetof(EntryHeader, fileName) == 260, "host record layout");
 static_assert(offsetof(EntryHeader, packSize) == 524, "host record layout");
 static_assert(offsetof(EntryHeader, unpackSize) == 528, "host record layout");
 static_assert(offsetof(EntryHeader, fileTime) == 540, "host record layout");
 static_assert(offsetof(HostDefaults, settingsPath) == 12, "host record layout");
-#endif

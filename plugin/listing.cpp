@@ -6,6 +6,7 @@
 #include "plugin/host_names.h"
 #include "plugin/member_listing.h"
 #include "plugin/opened_archive.h"
+#include "plugin/settings_reload.h"
 #include "settings/plugin_settings.h"
 
 extern "C" void* TARNEL_STDCALL OpenArchive(OpenRequest* request) {
@@ -27,8 +28,7 @@ extern "C" void* TARNEL_STDCALL OpenArchive(OpenRequest* request) {
         request->openResult = kResultBadArchive;
         return nullptr;
     }
-    LoadSettings();
-    ArchiveLibrary.SFileSetLocale(static_cast<uint32_t>(PluginSettings.LocaleID));
+    ReloadSettingsAndSetLocale();
     if (!OpenAndListArchive(request->archivePath ? request->archivePath : "", opened)) {
         std::free(opened);
         request->openResult = kResultBadArchive;

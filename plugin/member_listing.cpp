@@ -13,8 +13,6 @@
 
 namespace {
 
-const char kListFileName[] = "(listfile)";
-
 // Copies the base name of `path` into `out` (of kSettingsTextSize bytes): the
 // part after the last folder separator, without its last extension. A dot in
 // a folder name never cuts.
@@ -32,11 +30,6 @@ void BaseNameWithoutExtension(const char* path, char* out) {
     }
 }
 
-bool SameNameNoCase(const char* a, const char* b) {
-    size_t length = std::strlen(a);
-    return length == std::strlen(b) && EqualNoCase(a, b, length);
-}
-
 void ShowError(const char* text) {
     PlatformMessageBox(text, "Error", kMessageBoxIconWarning);
 }
@@ -45,7 +38,7 @@ void ShowError(const char* text) {
 // sized or read, after telling the user.
 bool ListFromInternalList(OpenedArchive* opened, MpqHandle member) {
     uint32_t size = ArchiveLibrary.SFileGetFileSize(member, nullptr);
-    if (size == 0xFFFFFFFFu) {
+    if (size == kFileSizeUnknown) {
         ArchiveLibrary.SFileCloseFile(member);
         ShowError("Cannot retrieve size of file. The archive is probably corrupted");
         return false;

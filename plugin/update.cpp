@@ -20,11 +20,10 @@
 #include "plugin/host_names.h"
 #include "plugin/member_listing.h"
 #include "plugin/progress.h"
+#include "plugin/settings_reload.h"
 #include "settings/plugin_settings.h"
 
 namespace {
-
-const char kListFileName[] = "(listfile)";
 
 // A source path or archived name: 259 characters and the zero.
 constexpr size_t kPathSize = 260;
@@ -207,8 +206,7 @@ void ListMembersForDeletion(const char* archivePath, ArchiveMembers* members) {
     if (!ArchiveLibraryCanRead()) {
         return;
     }
-    LoadSettings();
-    ArchiveLibrary.SFileSetLocale(static_cast<uint32_t>(PluginSettings.LocaleID));
+    ReloadSettingsAndSetLocale();
     if (!OpenAndListArchive(archivePath, &members->listing)) {
         return;
     }
@@ -270,7 +268,7 @@ void DeleteFolder(MpqHandle update, const char* member, size_t prefixLength, con
             uint32_t sameEnd = 0;
             const char* found = IndexedName(index, position);
             FindByName(index, found, &sameFirst, &sameEnd);
-            literalListed = literalListed || EqualNoCase(found, member, std::strlen(member) + 1);
+            literalListed = literalListed || SameNameNoCase(found, member);
             if (!index->done[position] && !ArchiveLibrary.MpqDeleteFile(update, found)) {
                 char shown[kPathSize];
                 CopyMemberNameForHost(shown, sizeof shown, found);
@@ -322,8 +320,7 @@ extern "C" int TARNEL_STDCALL PackFiles(char* packedFile, char* subPath, char* s
         std::free(added);
         return kResultBadArchive;
     }
-    LoadSettings();
-    ArchiveLibrary.SFileSetLocale(static_cast<uint32_t>(PluginSettings.LocaleID));
+    ReloadSettingsAndSetLocale();
     uint32_t compression = ChooseArchiveCompression(packedFile);
 
     size_t index = 0;
@@ -385,8 +382,7 @@ extern "C" int TARNEL_STDCALL DeleteFiles(char* packedFile, char* deleteList) {
         FreeArchiveMembers(&members);
         return kResultBadArchive;
     }
-    LoadSettings();
-    ArchiveLibrary.SFileSetLocale(static_cast<uint32_t>(PluginSettings.LocaleID));
+    ReloadSettingsAndSetLocale();
 
     for (const char* name = FirstName(deleteList); name; name = NextName(name)) {
         char member[kPathSize];

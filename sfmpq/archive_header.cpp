@@ -1,5 +1,7 @@
 #include "sfmpq/archive_header.h"
 
+#include "platform/system_calls.h"
+
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -8,24 +10,26 @@
 #include <vector>
 
 #include "sfmpq/little_endian.h"
+#include "sfmpq/mpq_header_layout.h"
 
 namespace sfmpq {
 
 namespace {
 
+using namespace mpq_header;
+
 bool TableFits(uint32_t entries, uint64_t available) {
-    return entries <= kMaxUncheckedTableEntries || uint64_t(entries) * 16 <= available;
+    return entries <= kMaxUncheckedTableEntries || uint64_t(entries) * kTableEntrySize <= available;
 }
 
-constexpr size_t kHeaderSize = 32;    // the format-1 header
-constexpr uint64_t kHeaderStep = 512; // the engine looks at every such boundary
-constexpr size_t kWindow = 1u << 20;  // the file is read in pieces this large
+constexpr size_t kWindow = 1u << 20; // the file is read in pieces this large
 
 // Whether the format-1 header at `h` (`available` bytes from its start to the
 // end of the file) is one the engine can be given.
 bool Believable(const unsigned char* h, uint64_t available) {
-    return Le16(h + 14) <= kMaxSectorShift && TableFits(Le32(h + 24), available) &&
-           TableFits(Le32(h + 28), available);
+    return Le16(h + kSectorShiftField) <= kMaxSectorShift &&
+           TableFits(Le32(h + kHashTableSizeField), available) &&
+           TableFits(Le32(h + kBlockTableSizeField), available);
 }
 
 } // namespace
@@ -36,14 +40,14 @@ int CheckArchiveHeader(const char* path, ArchiveHeaderInfo* info) {
         info = &local;
     }
     *info = ArchiveHeaderInfo();
-    int fd = open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    int fd = SystemCalls.open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK, 0);
     if (fd < 0) {
         return errno;
     }
     struct stat status;
-    if (fstat(fd, &status) != 0) {
+    if (SystemCalls.fstat(fd, &status) != 0) {
         int error = errno;
-        close(fd);
+        SystemCalls.close(fd);
         return error;
     }
     const uint64_t fileSize = static_cast<uint64_t>(status.st_size);
@@ -54,7 +58,7 @@ int CheckArchiveHeader(const char* path, ArchiveHeaderInfo* info) {
     int result = 0;
     bool done = false;
     for (uint64_t base = 0; base < fileSize && !done; base += kWindow) {
-        ssize_t got = pread(fd, window.data(), kWindow, static_cast<off_t>(base));
+        ssize_t got = SystemCalls.pread(fd, window.data(), kWindow, static_cast<off_t>(base));
         if (got <= 0) {
             result = got < 0 ? errno : 0;
             break;
@@ -65,41 +69,48 @@ int CheckArchiveHeader(const char* path, ArchiveHeaderInfo* info) {
             const uint64_t available = fileSize - offset;
             // At the file's end fewer than 8 bytes may be left: the missing
             // ones count as zeros.
-            unsigned char head[8] = {};
+            unsigned char head[kHeaderSizeField + 4] = {}; // the signature and the size
             size_t have = static_cast<size_t>(got) - at;
             if (have < sizeof head) {
                 std::memcpy(head, h, have);
                 h = head;
             }
-            if (std::memcmp(h, "MPK\x1A", 4) == 0) {
+            if (std::memcmp(h, kMpkSignature, kSignatureSize) == 0) {
                 done = true;
                 result = ENOEXEC; // only MPQ archives are served
                 continue;
             }
-            if (std::memcmp(h, "MPQ\x1B", 4) == 0) {
+            if (std::memcmp(h, kUserDataSignature, kSignatureSize) == 0) {
                 info->userDataBefore = true;
                 continue;
             }
-            if (std::memcmp(h, "MPQ\x1A", 4) != 0 || Le32(h + 4) < kHeaderSize) {
+            if (std::memcmp(h, kArchiveSignature, kSignatureSize) != 0 ||
+                Le32(h + kHeaderSizeField) < kFormat1HeaderSize) {
                 continue;
             }
             done = true;
             info->found = true;
             info->offset = offset;
-            unsigned char header[kHeaderSize];
-            if (available < kHeaderSize ||
-                pread(fd, header, kHeaderSize, static_cast<off_t>(offset)) !=
-                    static_cast<ssize_t>(kHeaderSize)) {
+            unsigned char header[kFormat1HeaderSize];
+            ssize_t read =
+                available < kFormat1HeaderSize
+                    ? 0
+                    : SystemCalls.pread(fd, header, kFormat1HeaderSize, static_cast<off_t>(offset));
+            if (read < 0) {
+                result = errno; // the file, not the archive, is at fault
+                continue;
+            }
+            if (read != static_cast<ssize_t>(kFormat1HeaderSize)) {
                 result = ENOEXEC; // a header cut short
                 continue;
             }
-            info->formatCode = Le16(header + 12);
+            info->formatCode = Le16(header + kFormatField);
             if (!Believable(header, available)) {
                 result = ENOEXEC;
             }
         }
     }
-    close(fd);
+    SystemCalls.close(fd);
     return result;
 }
 

@@ -1,5 +1,7 @@
 #include "sfmpq/atomic_file.h"
 
+#include "platform/system_calls.h"
+
 #include <cerrno>
 #include <climits>
 #include <cstdio>
@@ -7,10 +9,8 @@
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
-#include <linux/fs.h>
 #include <signal.h>
 #include <sys/file.h>
-#include <sys/ioctl.h>
 #include <sys/random.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -41,11 +41,11 @@ std::string TempPrefix(const std::string& name) {
 // Removes temporary files of earlier updates of the same archive whose
 // process is gone. A file of a live process (or of this one) is left alone.
 void RemoveStaleTempFiles(const std::string& folder, const std::string& prefix) {
-    DIR* dir = opendir(folder.c_str());
+    DIR* dir = SystemCalls.opendir(folder.c_str());
     if (!dir) {
         return;
     }
-    while (struct dirent* entry = readdir(dir)) {
+    while (struct dirent* entry = SystemCalls.readdir(dir)) {
         const char* name = entry->d_name;
         if (std::strncmp(name, prefix.c_str(), prefix.size()) != 0) {
             continue;
@@ -56,19 +56,19 @@ void RemoveStaleTempFiles(const std::string& folder, const std::string& prefix) 
             continue;
         }
         if (kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH) {
-            unlinkat(dirfd(dir), name, 0);
+            SystemCalls.unlinkat(dirfd(dir), name, 0);
         }
     }
-    closedir(dir);
+    SystemCalls.closedir(dir);
 }
 
 int SyncFolder(const std::string& folder) {
-    int fd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    int fd = SystemCalls.open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC, 0);
     if (fd < 0) {
         return errno;
     }
-    int result = fsync(fd) == 0 ? 0 : errno;
-    close(fd);
+    int result = SystemCalls.fsync(fd) == 0 ? 0 : errno;
+    SystemCalls.close(fd);
     // Some file systems cannot sync a folder; the rename is still done.
     return result == EINVAL ? 0 : result;
 }
@@ -77,7 +77,7 @@ int UserCopy(int in, int out) {
     std::vector<char> buffer(1 << 20);
     off_t offset = 0;
     for (;;) {
-        ssize_t got = pread(in, buffer.data(), buffer.size(), offset);
+        ssize_t got = SystemCalls.pread(in, buffer.data(), buffer.size(), offset);
         if (got < 0) {
             if (errno == EINTR) {
                 continue;
@@ -89,7 +89,7 @@ int UserCopy(int in, int out) {
         }
         ssize_t done = 0;
         while (done < got) {
-            ssize_t put = pwrite(out, buffer.data() + done, got - done, offset + done);
+            ssize_t put = SystemCalls.pwrite(out, buffer.data() + done, got - done, offset + done);
             if (put < 0) {
                 if (errno == EINTR) {
                     continue;
@@ -109,7 +109,7 @@ int KernelCopy(int in, int out) {
     loff_t inOffset = 0;
     loff_t outOffset = 0;
     for (;;) {
-        ssize_t n = copy_file_range(in, &inOffset, out, &outOffset, 1 << 30, 0);
+        ssize_t n = SystemCalls.copy_file_range(in, &inOffset, out, &outOffset, 1 << 30, 0);
         if (n > 0) {
             continue;
         }
@@ -143,7 +143,7 @@ int CreateTempFile(const std::string& base, mode_t mode, std::string* path) {
         for (unsigned char r : random) {
             name += kLetters[r % (sizeof kLetters - 1)];
         }
-        int fd = open(name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, mode);
+        int fd = SystemCalls.open(name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, mode);
         if (fd >= 0 || errno != EEXIST) {
             *path = name;
             return fd;
@@ -157,7 +157,8 @@ int CreateTempFile(const std::string& base, mode_t mode, std::string* path) {
 // exist when the update began; fails with EEXIST when something is there now
 // (another update created it meanwhile), which is then left as it is.
 int RenameNoReplace(const std::string& from, const std::string& to) {
-    if (renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) {
+    if (SystemCalls.renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) ==
+        0) {
         return 0;
     }
     if (errno != EINVAL && errno != ENOSYS) {
@@ -165,16 +166,16 @@ int RenameNoReplace(const std::string& from, const std::string& to) {
     }
     // A file system without that rename: a new link fails the same way when
     // the name is taken.
-    if (link(from.c_str(), to.c_str()) != 0) {
+    if (SystemCalls.link(from.c_str(), to.c_str()) != 0) {
         return errno;
     }
-    unlink(from.c_str());
+    SystemCalls.unlink(from.c_str());
     return 0;
 }
 
 void ReleaseLock(AtomicFile* file) {
     if (file->lockFd >= 0) {
-        close(file->lockFd); // closing the descriptor drops the lock
+        SystemCalls.close(file->lockFd); // closing the descriptor drops the lock
         file->lockFd = -1;
     }
 }
@@ -183,28 +184,33 @@ void ReleaseLock(AtomicFile* file) {
 // update holds the lock or the file was replaced before it was locked (then
 // nothing is held), or another errno value.
 int LockExisting(AtomicFile* file, struct stat* original) {
-    file->lockFd = open(file->target.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    file->lockFd = SystemCalls.open(file->target.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK, 0);
     if (file->lockFd < 0) {
         return errno;
     }
-    if (fstat(file->lockFd, original) != 0 || !S_ISREG(original->st_mode)) {
-        int error = S_ISDIR(original->st_mode) ? EISDIR : EINVAL;
+    int error = 0;
+    if (SystemCalls.fstat(file->lockFd, original) != 0) {
+        error = errno;
+    } else if (!S_ISREG(original->st_mode)) {
+        error = S_ISDIR(original->st_mode) ? EISDIR : EINVAL;
+    } else if ((original->st_mode & 0222) == 0) {
+        // A file nobody may write is read-only for this library too, even
+        // for a caller whom the system would let write it.
+        error = EACCES;
+    } else if (SystemCalls.access(file->target.c_str(), W_OK) != 0) {
+        error = errno;
+    }
+    if (error != 0) {
         ReleaseLock(file);
         return error;
     }
-    // A file nobody may write is read-only for this library too, even
-    // for a caller whom the system would let write it.
-    if ((original->st_mode & 0222) == 0 || access(file->target.c_str(), W_OK) != 0) {
-        ReleaseLock(file);
-        return EACCES;
-    }
-    if (flock(file->lockFd, LOCK_EX | LOCK_NB) != 0) {
+    if (SystemCalls.flock(file->lockFd, LOCK_EX | LOCK_NB) != 0) {
         int error = errno == EWOULDBLOCK ? EBUSY : errno;
         ReleaseLock(file);
         return error;
     }
     struct stat named;
-    if (stat(file->target.c_str(), &named) != 0 || named.st_dev != original->st_dev ||
+    if (SystemCalls.stat(file->target.c_str(), &named) != 0 || named.st_dev != original->st_dev ||
         named.st_ino != original->st_ino) {
         ReleaseLock(file);
         return EBUSY;
@@ -217,7 +223,7 @@ int LockExisting(AtomicFile* file, struct stat* original) {
 int CopyFileContent(int in, int out, CopyMethod method, bool* reflinked) {
     *reflinked = false;
     if (method == CopyMethod::Best || method == CopyMethod::Reflink) {
-        if (ioctl(out, FICLONE, in) == 0) {
+        if (SystemCalls.ficlone(out, in) == 0) {
             *reflinked = true;
             return 0;
         }
@@ -231,13 +237,79 @@ int CopyFileContent(int in, int out, CopyMethod method, bool* reflinked) {
     return KernelCopy(in, out);
 }
 
+namespace {
+
+// Locks the existing target and notes the permissions and owner its
+// replacement is to get. The file is opened, then locked; another updater
+// may have renamed its copy over the name in between, leaving the
+// descriptor on the replaced file. Such a lock is dropped and the new file
+// taken. 0 or an errno value, with nothing held.
+int LockTarget(AtomicFile* file) {
+    struct stat original;
+    int error = EBUSY;
+    for (int attempt = 0; attempt < 3 && error == EBUSY; ++attempt) {
+        error = LockExisting(file, &original);
+    }
+    if (error != 0) {
+        return error;
+    }
+    file->targetExisted = true;
+    file->mode = original.st_mode & 07777;
+    file->owner = original.st_uid;
+    file->group = original.st_gid;
+    return 0;
+}
+
+// Creates the temporary file "<base>XXXXXX", a copy of the locked target
+// when there is one, else empty. 0, or an errno value with the temporary
+// file removed and the lock released.
+int MakeTempFile(AtomicFile* file, const std::string& base) {
+    int out;
+    if (file->targetExisted) {
+        out = CreateTempFile(base, 0600, &file->temp);
+    } else {
+        // A new archive gets what any new file gets here: the permissions
+        // the temporary file is created with, read back from it.
+        out = CreateTempFile(base, 0666, &file->temp);
+        struct stat created;
+        if (out >= 0 && SystemCalls.fstat(out, &created) == 0) {
+            file->mode = created.st_mode & 07777;
+        } else if (out >= 0) {
+            int error = errno;
+            SystemCalls.close(out);
+            AbandonAtomicUpdate(file);
+            return error;
+        }
+    }
+    if (out < 0) {
+        int error = errno;
+        file->temp.clear();
+        ReleaseLock(file);
+        return error;
+    }
+    int error = 0;
+    if (file->targetExisted) {
+        bool reflinked = false;
+        error = CopyFileContent(file->lockFd, out, CopyMethod::Best, &reflinked);
+    }
+    if (SystemCalls.close(out) != 0 && error == 0) {
+        error = errno;
+    }
+    if (error != 0) {
+        AbandonAtomicUpdate(file);
+    }
+    return error;
+}
+
+} // namespace
+
 int BeginAtomicUpdate(const char* path, bool existing, AtomicFile* file) {
     *file = AtomicFile();
     file->target = path;
     // Through a symbolic link the file it names is updated, in its own
     // folder; renaming over the link would replace the link instead.
     if (existing) {
-        if (char* real = realpath(path, nullptr)) {
+        if (char* real = SystemCalls.realpath(path)) {
             file->target = real;
             std::free(real);
         }
@@ -250,84 +322,34 @@ int BeginAtomicUpdate(const char* path, bool existing, AtomicFile* file) {
     }
     std::string prefix = TempPrefix(name);
     RemoveStaleTempFiles(folder, prefix);
-
-    struct stat original;
     if (existing) {
-        // The file is opened, then locked; another updater may have renamed
-        // its copy over the name in between, leaving this descriptor on the
-        // replaced file. Such a lock is dropped and the new file taken.
-        int error = EBUSY;
-        for (int attempt = 0; attempt < 3 && error == EBUSY; ++attempt) {
-            error = LockExisting(file, &original);
-        }
-        if (error != 0) {
-            return error;
-        }
-        file->targetExisted = true;
-        file->mode = original.st_mode & 07777;
-        file->owner = original.st_uid;
-        file->group = original.st_gid;
-    }
-
-    std::string base = folder + "/" + prefix + std::to_string(getpid()) + "-";
-    int out;
-    if (existing) {
-        out = CreateTempFile(base, 0600, &file->temp);
-    } else {
-        // A new archive gets what any new file gets here: the permissions
-        // the temporary file is created with, read back from it.
-        out = CreateTempFile(base, 0666, &file->temp);
-        struct stat created;
-        if (out >= 0 && fstat(out, &created) == 0) {
-            file->mode = created.st_mode & 07777;
-        } else if (out >= 0) {
-            int error = errno;
-            close(out);
-            AbandonAtomicUpdate(file);
+        if (int error = LockTarget(file)) {
             return error;
         }
     }
-    if (out < 0) {
-        int error = errno;
-        file->temp.clear();
-        ReleaseLock(file);
-        return error;
-    }
-    int error = 0;
-    if (existing) {
-        bool reflinked = false;
-        error = CopyFileContent(file->lockFd, out, CopyMethod::Best, &reflinked);
-    }
-    if (close(out) != 0 && error == 0) {
-        error = errno;
-    }
-    if (error != 0) {
-        AbandonAtomicUpdate(file);
-        return error;
-    }
-    return 0;
+    return MakeTempFile(file, folder + "/" + prefix + std::to_string(getpid()) + "-");
 }
 
 int CommitAtomicUpdate(AtomicFile* file) {
     int error = 0;
-    int fd = open(file->temp.c_str(), O_RDONLY | O_CLOEXEC);
+    int fd = SystemCalls.open(file->temp.c_str(), O_RDONLY | O_CLOEXEC, 0);
     if (fd < 0) {
         error = errno;
     } else {
         // The engine may have replaced the file while compacting it: the
         // permissions are set here, on the file that is about to be renamed.
-        if (file->targetExisted && fchown(fd, file->owner, file->group) != 0) {
+        if (file->targetExisted && SystemCalls.fchown(fd, file->owner, file->group) != 0) {
             // Only a privileged caller can hand the file to another owner;
             // the file then keeps the caller's ownership.
         }
-        if (fchmod(fd, file->mode) != 0 || fsync(fd) != 0) {
+        if (SystemCalls.fchmod(fd, file->mode) != 0 || SystemCalls.fsync(fd) != 0) {
             error = errno;
         }
-        close(fd);
+        SystemCalls.close(fd);
     }
     if (error == 0) {
         if (file->targetExisted) {
-            error = rename(file->temp.c_str(), file->target.c_str()) == 0 ? 0 : errno;
+            error = SystemCalls.rename(file->temp.c_str(), file->target.c_str()) == 0 ? 0 : errno;
         } else {
             error = RenameNoReplace(file->temp, file->target);
         }
@@ -349,7 +371,7 @@ int CommitAtomicUpdate(AtomicFile* file) {
 
 void AbandonAtomicUpdate(AtomicFile* file) {
     if (!file->temp.empty()) {
-        unlink(file->temp.c_str());
+        SystemCalls.unlink(file->temp.c_str());
         file->temp.clear();
     }
     ReleaseLock(file);

@@ -1,5 +1,7 @@
 #include "sfmpq/file_checks.h"
 
+#include "platform/system_calls.h"
+
 #include <cerrno>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -9,7 +11,7 @@
 
 namespace sfmpq {
 
-int CheckReadableFile(const char* path) {
+int CheckArchiveFile(const char* path) {
     if (!path || !*path) {
         return ENOENT;
     }
@@ -22,20 +24,20 @@ int CheckRegularFile(const char* path) {
         return ENOENT;
     }
     // O_NONBLOCK: a pipe or device at the path must not block the open.
-    int fd = open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    int fd = SystemCalls.open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK, 0);
     if (fd < 0) {
         return errno;
     }
     struct stat info;
     int error = 0;
-    if (fstat(fd, &info) != 0) {
+    if (SystemCalls.fstat(fd, &info) != 0) {
         error = errno;
     } else if (S_ISDIR(info.st_mode)) {
         error = EISDIR;
     } else if (!S_ISREG(info.st_mode)) {
         error = ENOEXEC;
     }
-    close(fd);
+    SystemCalls.close(fd);
     return error;
 }
 

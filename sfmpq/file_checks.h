@@ -10,6 +10,6 @@ int CheckRegularFile(const char* path);
 
 // CheckRegularFile, and for an archive header that it is believable
 // (archive_header.h). For every archive the engine is given.
-int CheckReadableFile(const char* path);
+int CheckArchiveFile(const char* path);
 
 } // namespace sfmpq

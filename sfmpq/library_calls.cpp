@@ -9,6 +9,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "platform/system_calls.h"
 #include "sfmpq/archive_header.h"
 #include "sfmpq/atomic_file.h"
 #include "sfmpq/engine_client.h"
@@ -131,14 +132,14 @@ int Fail(int error) {
 // Discards an update's copy (and what a compaction in a dead engine left).
 void Discard(Archive* archive) {
     if (!archive->file.temp.empty()) {
-        unlink((archive->file.temp + ".tmp").c_str());
+        SystemCalls.unlink((archive->file.temp + ".tmp").c_str());
     }
     AbandonAtomicUpdate(&archive->file);
 }
 
 uint64_t FileSize(const std::string& path) {
     struct stat info;
-    return stat(path.c_str(), &info) == 0 ? static_cast<uint64_t>(info.st_size) : 0;
+    return SystemCalls.stat(path.c_str(), &info) == 0 ? static_cast<uint64_t>(info.st_size) : 0;
 }
 
 // Archives of every format are updated in their own format, also behind a
@@ -164,7 +165,7 @@ int OpenArchive(const char* path, MpqHandle* handle) {
         return Fail(EINVAL);
     }
     *handle = nullptr;
-    if (int error = CheckReadableFile(path)) {
+    if (int error = CheckArchiveFile(path)) {
         return Fail(error);
     }
     if (std::strlen(path) >= engine::kMaxPath) {
@@ -352,12 +353,12 @@ uint32_t GetMemberSize(MpqHandle handle, uint32_t* high) {
     Member* member = FindMember(handle, &archive);
     if (!member) {
         errno = EBADF;
-        return 0xFFFFFFFFu;
+        return kFileSizeUnknown;
     }
     std::lock_guard<std::mutex> guard(archive->lock);
     if (!StillOpen(member)) {
         errno = EBADF;
-        return 0xFFFFFFFFu;
+        return kFileSizeUnknown;
     }
     uint64_t size;
     if (member->streamed) {
@@ -367,7 +368,7 @@ uint32_t GetMemberSize(MpqHandle handle, uint32_t* high) {
         Reply reply;
         request.member = member->engineId;
         if (!Call(archive.get(), &request, &reply)) {
-            return 0xFFFFFFFFu;
+            return kFileSizeUnknown;
         }
         size = (uint64_t(reply.high) << 32) | reply.value;
     }
@@ -460,64 +461,56 @@ int CloseMember(MpqHandle handle) {
     return 1;
 }
 
-MpqHandle OpenForUpdate(const char* path, uint32_t flags, uint32_t maxFiles) {
+namespace {
+
+// Whether `path` may be opened for an update with `flags`: 0, with *exists
+// telling whether there is an archive to update, or an errno value.
+int CheckUpdateTarget(const char* path, uint32_t flags, bool* exists) {
     if (!path || !*path) {
-        errno = ENOENT;
-        return nullptr;
+        return ENOENT;
     }
     if (std::strlen(path) >= engine::kMaxPath - 32) {
-        errno = ENAMETOOLONG;
-        return nullptr;
+        return ENAMETOOLONG;
     }
     struct stat info;
-    bool exists = stat(path, &info) == 0;
-    if (!exists && errno != ENOENT) {
-        return nullptr;
+    *exists = SystemCalls.stat(path, &info) == 0;
+    if (!*exists && errno != ENOENT) {
+        return errno;
     }
     bool mayOpen = (flags & (kUpdateOpenExisting | kUpdateOpenOrCreate)) != 0;
     bool mayCreate = (flags & kUpdateOpenExisting) == 0 || (flags & kUpdateOpenOrCreate) != 0;
-    if (exists && !mayOpen) {
-        errno = EEXIST;
-        return nullptr;
+    if (*exists && !mayOpen) {
+        return EEXIST;
     }
-    if (!exists && !mayCreate) {
-        errno = ENOENT;
-        return nullptr;
+    if (!*exists && !mayCreate) {
+        return ENOENT;
     }
-    if (exists) {
-        int error = CheckRegularFile(path);
-        if (!error) {
-            error = CheckUpdatable(path);
-        }
-        if (error) {
-            errno = error;
-            return nullptr;
-        }
+    if (!*exists) {
+        return 0;
     }
-    auto archive = std::make_shared<Archive>();
-    archive->update = true;
-    if (int error = StartEngine(EngineKind::Updater, &archive->engine)) {
-        errno = error;
-        return nullptr;
-    }
+    int error = CheckRegularFile(path);
+    return error ? error : CheckUpdatable(path);
+}
+
+// Has the update's engine open a copy of the archive at `path`, or a new
+// archive when it does not exist: the archive is probed, copied, and the
+// copy checked again, since it is what the engine is given. 0, or an errno
+// value with no copy left behind.
+int OpenCopyInEngine(Archive* archive, const char* path, bool exists, uint32_t flags,
+                     uint32_t maxFiles) {
     Request request = NewRequest(Op::Probe);
     Reply reply;
-    int error = 0;
     if (exists) {
         // Only an archive is copied.
         SetField(request.path, sizeof request.path, path);
-        error = Call(archive.get(), &request, &reply) ? 0 : errno;
-    }
-    if (!error) {
-        error = BeginAtomicUpdate(path, exists, &archive->file);
-    }
-    if (!error && exists) {
-        // The copy is checked again: it is what the engine is given.
-        error = CheckUpdatable(archive->file.temp.c_str());
-        if (error) {
-            Discard(archive.get());
+        if (!Call(archive, &request, &reply)) {
+            return errno;
         }
     }
+    if (int error = BeginAtomicUpdate(path, exists, &archive->file)) {
+        return error;
+    }
+    int error = exists ? CheckUpdatable(archive->file.temp.c_str()) : 0;
     if (!error) {
         request = NewRequest(Op::OpenForUpdate);
         SetField(request.path, sizeof request.path, archive->file.temp.c_str());
@@ -525,12 +518,29 @@ MpqHandle OpenForUpdate(const char* path, uint32_t flags, uint32_t maxFiles) {
         request.flags = flags;
         request.value = maxFiles;
         request.fileSizeLimit = FileSize(archive->file.temp) + kWriteMargin;
-        if (!Call(archive.get(), &request, &reply)) {
-            error = errno;
-            Discard(archive.get());
-        }
+        error = Call(archive, &request, &reply) ? 0 : errno;
     }
     if (error) {
+        Discard(archive);
+    }
+    return error;
+}
+
+} // namespace
+
+MpqHandle OpenForUpdate(const char* path, uint32_t flags, uint32_t maxFiles) {
+    bool exists = false;
+    if (int error = CheckUpdateTarget(path, flags, &exists)) {
+        errno = error;
+        return nullptr;
+    }
+    auto archive = std::make_shared<Archive>();
+    archive->update = true;
+    if (int error = StartEngine(EngineKind::Updater, &archive->engine)) {
+        errno = error;
+        return nullptr;
+    }
+    if (int error = OpenCopyInEngine(archive.get(), path, exists, flags, maxFiles)) {
         StopEngine(&archive->engine);
         errno = error;
         return nullptr;

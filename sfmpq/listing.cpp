@@ -18,7 +18,7 @@ namespace {
 
 // Members the archive format itself defines; listed under their own names
 // whatever the lists hold.
-const char* const kInternalNames[] = {"(listfile)", "(attributes)", "(signature)"};
+const char* const kInternalNames[] = {kListFileName, "(attributes)", "(signature)"};
 
 // Records `name` for every slot that holds a member of that name, in any
 // locale.

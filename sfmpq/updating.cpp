@@ -40,7 +40,7 @@ bool HasLocale(const std::vector<LCID>& locales, uint32_t locale) {
 
 // The update behind `handle` while it can still take changes; null with
 // errno set (EBADF for no such update, else the error that already failed it).
-Archive* OpenUpdate(MpqHandle handle) {
+Archive* FindChangeableUpdate(MpqHandle handle) {
     Archive* archive = FindUpdateArchive(handle);
     if (!archive) {
         errno = EBADF;
@@ -56,7 +56,7 @@ Archive* OpenUpdate(MpqHandle handle) {
 } // namespace
 
 Archive* CheckAddArguments(MpqHandle handle, const char* source, const char* name) {
-    Archive* archive = OpenUpdate(handle);
+    Archive* archive = FindChangeableUpdate(handle);
     if (!archive) {
         return nullptr;
     }
@@ -325,7 +325,7 @@ int AddFile(MpqHandle handle, const char* source, const char* name, uint32_t fla
 }
 
 int DeleteMember(MpqHandle handle, const char* name) {
-    Archive* archive = OpenUpdate(handle);
+    Archive* archive = FindChangeableUpdate(handle);
     if (!archive) {
         return 0;
     }
@@ -352,7 +352,7 @@ int DeleteMember(MpqHandle handle, const char* name) {
 }
 
 int SetMemberLocale(MpqHandle handle, const char* name, uint32_t oldLocale, uint32_t newLocale) {
-    Archive* archive = OpenUpdate(handle);
+    Archive* archive = FindChangeableUpdate(handle);
     if (!archive) {
         return 0;
     }

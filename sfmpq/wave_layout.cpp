@@ -15,33 +15,34 @@ bool ReadWaveLayout(const char* path, WaveLayout* layout) {
     }
     bool ok = false;
     bool haveFormat = false;
-    unsigned char header[12];
+    using namespace riff;
+    unsigned char header[kFileHeaderSize];
     if (std::fseek(file, 0, SEEK_END) == 0) {
         long size = std::ftell(file);
         layout->fileSize = size > 0 ? static_cast<uint64_t>(size) : 0;
         std::rewind(file);
     }
-    if (std::fread(header, 1, 12, file) == 12 && std::memcmp(header, "RIFF", 4) == 0 &&
-        std::memcmp(header + 8, "WAVE", 4) == 0) {
-        uint64_t offset = 12;
-        unsigned char chunk[8];
+    if (std::fread(header, 1, sizeof header, file) == sizeof header &&
+        std::memcmp(header, "RIFF", 4) == 0 && std::memcmp(header + kFormOffset, "WAVE", 4) == 0) {
+        uint64_t offset = kFileHeaderSize;
+        unsigned char chunk[kChunkHeaderSize];
         // Chunks are walked in order; a bounded number, so a damaged file
         // cannot keep the loop going.
-        for (int i = 0; i < 64 && std::fread(chunk, 1, 8, file) == 8; ++i) {
-            uint64_t size = Le32(chunk + 4);
-            offset += 8;
-            if (std::memcmp(chunk, "fmt ", 4) == 0 && size >= 16) {
-                unsigned char format[16];
-                if (std::fread(format, 1, 16, file) != 16) {
+        for (int i = 0; i < 64 && std::fread(chunk, 1, sizeof chunk, file) == sizeof chunk; ++i) {
+            uint64_t size = Le32(chunk + kChunkSizeOffset);
+            offset += kChunkHeaderSize;
+            if (std::memcmp(chunk, "fmt ", 4) == 0 && size >= kFormatSize) {
+                unsigned char format[kFormatSize];
+                if (std::fread(format, 1, sizeof format, file) != sizeof format) {
                     break;
                 }
-                layout->format = Le16(format);
-                layout->channels = Le16(format + 2);
-                layout->blockAlign = Le16(format + 12);
-                layout->bitsPerSample = Le16(format + 14);
+                layout->format = Le16(format + kFormatTagOffset);
+                layout->channels = Le16(format + kChannelsOffset);
+                layout->blockAlign = Le16(format + kBlockAlignOffset);
+                layout->bitsPerSample = Le16(format + kBitsPerSampleOffset);
                 haveFormat = true;
-                offset += 16;
-                size -= 16;
+                offset += kFormatSize;
+                size -= kFormatSize;
             } else if (std::memcmp(chunk, "data", 4) == 0) {
                 layout->dataOffset = offset;
                 layout->dataSize = size;

@@ -1,9 +1,26 @@
 // The layout of a RIFF wave file, as far as lossy compression needs it.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 namespace sfmpq {
+
+// A RIFF wave file: a file header ("RIFF", a size, "WAVE"), then chunks, each
+// an 8-byte chunk header (an id and the size of its data) and its data,
+// padded to an even size. Fields are little-endian.
+namespace riff {
+constexpr size_t kFileHeaderSize = 12;
+constexpr size_t kFormOffset = 8; // "WAVE"
+constexpr size_t kChunkHeaderSize = 8;
+constexpr size_t kChunkSizeOffset = 4;
+// The fields of a "fmt " chunk's data that are read, and their extent.
+constexpr size_t kFormatTagOffset = 0; // 1 for PCM
+constexpr size_t kChannelsOffset = 2;
+constexpr size_t kBlockAlignOffset = 12;
+constexpr size_t kBitsPerSampleOffset = 14;
+constexpr size_t kFormatSize = 16;
+} // namespace riff
 
 struct WaveLayout {
     uint16_t format = 0; // 1 for PCM

@@ -41,6 +41,8 @@ TEST(MemberPath, NamesThatLeaveTheFolderAreRefused) {
     EXPECT_TRUE(Refused("\\\\server\\share\\x.txt"));
     EXPECT_TRUE(Refused("C:\\windows\\x.txt"));
     EXPECT_TRUE(Refused("c:x.txt"));
+    EXPECT_TRUE(Refused("C:")); // a bare drive
+    EXPECT_TRUE(Refused("Z:x"));
     // A ".." cannot hide behind "." parts or doubled separators.
     EXPECT_TRUE(Refused("a\\.\\..\\..\\x"));
     EXPECT_TRUE(Refused("a\\\\..\\..\\x"));

@@ -16,7 +16,10 @@ TEST(Wildcard, PlainNamesMatchWholeNamesWithoutRegardToCaseOrSeparator) {
     EXPECT_FALSE(WildcardMatch("readme.txt", "readme.txt.bak"));
     EXPECT_FALSE(WildcardMatch("readme", "readme.txt"));
     EXPECT_FALSE(WildcardMatch("readme.txt", "readme"));
-    // Only ASCII letters fold.
+    // Only ASCII letters fold, all of them and nothing beside them.
+    EXPECT_TRUE(WildcardMatch("AZ.TXT", "az.txt"));
+    EXPECT_TRUE(WildcardMatch("[A-Z]", "z"));
+    EXPECT_FALSE(WildcardMatch("@[", "`{"));
     EXPECT_FALSE(WildcardMatch("\xc4", "\xe4"));
 }
 

@@ -141,6 +141,66 @@ TEST(AtomicUpdate, AFullDiskLeavesTheArchiveWholeAndNoTemporaryFile) {
     }
 }
 
+// The replaced member is removed before its replacement is written: a
+// replacement that the disk cannot hold must fail the whole update, or the
+// member would be lost while the close reports success.
+TEST(AtomicUpdate, AReplacementTheDiskCannotHoldLosesNoMember) {
+    Folder folder;
+    std::string archive = folder / "a.mpq";
+    ASSERT_TRUE(AddFiles(archive, Originals()));
+    std::string before = ReadFile(archive);
+    std::string replacement = Content(2 << 20, 9, false);
+    WriteFile(folder / "new", replacement);
+    for (size_t extra : {size_t(4096), size_t(600000), size_t(1500000), size_t(4000000)}) {
+        int code = WithFileSizeLimit(before.size() + extra, [&] {
+            MpqHandle h = Lib().MpqOpenArchiveForUpdate(archive.c_str(), 0x21, 64);
+            if (!h) {
+                return 3;
+            }
+            bool replaced =
+                Lib().MpqAddFileToArchiveEx(h, (folder / "new").c_str(), "a", 0x10201, 2, 9);
+            bool closed = Lib().MpqCloseUpdatedArchive(h, 0);
+            return (replaced ? 4 : 0) | (closed ? 8 : 0);
+        });
+        ASSERT_NE(code, 3) << extra;
+        auto members = Members(archive);
+        EXPECT_EQ(members["b"], Originals()[1].second) << extra;
+        EXPECT_EQ(members["c"], "c") << extra;
+        if (code & 8) {
+            EXPECT_TRUE(members["a"] == ((code & 4) ? replacement : Originals()[0].second))
+                << extra;
+        } else {
+            EXPECT_TRUE(ReadFile(archive) == before) << "a failed close changes nothing";
+        }
+        EXPECT_EQ(folder.Files(), (std::vector<std::string>{"a.mpq", "new"})) << extra;
+        if (code & 8) {
+            EXPECT_EQ(extra, size_t(4000000)) << "only with room for the replacement";
+            break;
+        }
+    }
+}
+
+// The same when the replacement fails part-way for another reason: here its
+// source holds less than its size says (a file of /sys, like a file cut
+// short while it is being added).
+TEST(AtomicUpdate, AReplacementThatFailsPartWayLeavesTheArchiveAsItWas) {
+    const char* shortSource = "/sys/devices/system/cpu/online";
+    struct stat info;
+    if (stat(shortSource, &info) != 0 || info.st_size <= 64) {
+        GTEST_SKIP() << "no file that holds less than its size says";
+    }
+    Folder folder;
+    std::string archive = folder / "a.mpq";
+    ASSERT_TRUE(AddFiles(archive, Originals()));
+    std::string before = ReadFile(archive);
+    MpqHandle h = Lib().MpqOpenArchiveForUpdate(archive.c_str(), 0x21, 64);
+    ASSERT_NE(h, nullptr);
+    EXPECT_FALSE(Lib().MpqAddFileToArchiveEx(h, shortSource, "a", 0x10201, 2, 9));
+    EXPECT_FALSE(Lib().MpqCloseUpdatedArchive(h, 0)) << "the member \"a\" is gone";
+    EXPECT_TRUE(ReadFile(archive) == before);
+    EXPECT_EQ(folder.Files(), (std::vector<std::string>{"a.mpq"}));
+}
+
 TEST(AtomicUpdate, OneUpdaterAtATimeAndAbandonedUpdatesChangeNothing) {
     Folder folder;
     std::string archive = folder / "a.mpq";

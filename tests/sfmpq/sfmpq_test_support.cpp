@@ -157,6 +157,42 @@ std::string ReadWithStorm(const std::string& path, const std::string& name, uint
     return content;
 }
 
+std::map<std::string, std::string> MembersWithStorm(const std::string& path) {
+    std::map<std::string, std::string> members;
+    HANDLE archive = nullptr;
+    if (!SFileOpenArchive(path.c_str(), 0, MPQ_OPEN_READ_ONLY, &archive)) {
+        ADD_FAILURE() << "StormLib cannot open " << path;
+        return members;
+    }
+    SFILE_FIND_DATA found;
+    HANDLE find = SFileFindFirstFile(archive, "*", &found, nullptr);
+    for (bool more = find != nullptr; more; more = SFileFindNextFile(find, &found)) {
+        std::string name = found.cFileName;
+        if (name.empty() || name[0] == '(') {
+            continue;
+        }
+        HANDLE file = nullptr;
+        if (!SFileOpenFileEx(archive, name.c_str(), 0, &file)) {
+            ADD_FAILURE() << "StormLib cannot open member " << name;
+            continue;
+        }
+        std::string content(SFileGetFileSize(file, nullptr), '\0');
+        DWORD got = 0;
+        if (!content.empty() &&
+            (!SFileReadFile(file, &content[0], static_cast<DWORD>(content.size()), &got, nullptr) ||
+             got != content.size())) {
+            ADD_FAILURE() << "StormLib cannot read member " << name;
+        }
+        SFileCloseFile(file);
+        members[name] = content;
+    }
+    if (find) {
+        SFileFindClose(find);
+    }
+    SFileCloseArchive(archive);
+    return members;
+}
+
 std::vector<ListEntry> List(const std::string& path, const char* list, uint32_t flag) {
     std::vector<ListEntry> existing;
     MpqHandle archive = nullptr;

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -73,6 +74,12 @@ void WriteWithStorm(const std::string& path, const std::vector<StormMember>& mem
 
 // Reads a member through StormLib directly (locale `locale`).
 std::string ReadWithStorm(const std::string& path, const std::string& name, uint32_t locale = 0);
+
+// Every member that the archive's "(listfile)" names, but the archive's own
+// ("(listfile)", "(attributes)", ...), as (name, content), read through
+// StormLib directly. Fails the test when the archive or a member cannot be
+// read.
+std::map<std::string, std::string> MembersWithStorm(const std::string& path);
 
 // Through the library under test:
 // the existing records of a listing (list text with flag 1, paths with 0).

@@ -233,13 +233,25 @@ TEST(Update, AddingFailsCleanlyForBadSourcesNamesAndTypes) {
     EXPECT_FALSE(Lib().MpqAddFileToArchiveEx(h, (folder / "pipe").c_str(), "a", 1, 0, 0))
         << "refused, not waited on";
     EXPECT_FALSE(Lib().MpqAddFileToArchiveEx(h, (folder / "src").c_str(), "", 1, 0, 0));
-    EXPECT_FALSE(Lib().MpqAddFileToArchiveEx(h, (folder / "src").c_str(),
-                                             std::string(300, 'n').c_str(), 1, 0, 0));
+    // Member names have at most 259 characters.
+    const std::string longest(259, 'n');
+    errno = 0;
+    EXPECT_FALSE(
+        Lib().MpqAddFileToArchiveEx(h, (folder / "src").c_str(), (longest + "n").c_str(), 1, 0, 0));
+    EXPECT_EQ(errno, ENAMETOOLONG);
+    EXPECT_TRUE(Lib().MpqAddFileToArchiveEx(h, (folder / "src").c_str(), longest.c_str(), 1, 0, 0));
     EXPECT_FALSE(Lib().MpqAddFileToArchiveEx(h, (folder / "src").c_str(), "a", 0x201, 0x77, 9));
     EXPECT_TRUE(Lib().MpqAddFileToArchiveEx(h, (folder / "src").c_str(), "a", 0x201, 0x10, 9))
         << "other types of the engine pass through (bzip2)";
     EXPECT_TRUE(Lib().MpqCloseUpdatedArchive(h, 0));
     EXPECT_EQ(ExtractFrom(archive, "a"), "data");
+    EXPECT_EQ(ExtractFrom(archive, longest), "data");
+    h = OpenUpdate(archive, 0x04);
+    ASSERT_NE(h, nullptr);
+    errno = 0;
+    EXPECT_FALSE(Lib().MpqDeleteFile(h, (longest + "n").c_str()));
+    EXPECT_TRUE(Lib().MpqDeleteFile(h, longest.c_str()));
+    EXPECT_TRUE(Lib().MpqCloseUpdatedArchive(h, 0));
 }
 
 } // namespace

@@ -1,8 +1,10 @@
 #include "test_support.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <dirent.h>
 #include <fstream>
 #include <ftw.h>
 #include <sstream>
@@ -63,6 +65,22 @@ void WriteFileText(const std::string& path, const std::string& text) {
 bool FileExists(const std::string& path) {
     struct stat info;
     return stat(path.c_str(), &info) == 0;
+}
+
+std::vector<std::string> FilesIn(const std::string& folder) {
+    std::vector<std::string> names;
+    DIR* dir = opendir(folder.c_str());
+    while (dirent* entry = dir ? readdir(dir) : nullptr) {
+        std::string name = entry->d_name;
+        if (name != "." && name != "..") {
+            names.push_back(name);
+        }
+    }
+    if (dir) {
+        closedir(dir);
+    }
+    std::sort(names.begin(), names.end());
+    return names;
 }
 
 void PrintTo(const ShownMessage& message, std::ostream* out) {

@@ -30,6 +30,8 @@ class TempDir {
 std::string ReadFileText(const std::string& path);
 void WriteFileText(const std::string& path, const std::string& text);
 bool FileExists(const std::string& path);
+// The names in `folder`, sorted, without "." and "..".
+std::vector<std::string> FilesIn(const std::string& folder);
 
 // One message box as the plug-in showed it.
 struct ShownMessage {

@@ -16,6 +16,7 @@
 #include "fake_library/fake_archive_library.h"
 #include "plugin/extraction.h"
 #include "plugin/host_interface.h"
+#include "support/system_call_faults.h"
 #include "support/test_support.h"
 
 using ::testing::ElementsAre;
@@ -31,21 +32,6 @@ std::string Bytes(size_t size) {
         data[i] = static_cast<char>((i * 131 + i / 7) & 0xFF);
     }
     return data;
-}
-
-std::vector<std::string> FilesIn(const std::string& folder) {
-    std::vector<std::string> names;
-    DIR* dir = opendir(folder.c_str());
-    while (dirent* entry = dir ? readdir(dir) : nullptr) {
-        std::string name = entry->d_name;
-        if (name != "." && name != "..") {
-            names.push_back(name);
-        }
-    }
-    if (dir) {
-        closedir(dir);
-    }
-    return names;
 }
 
 class ExtractionTest : public PluginTest {
@@ -341,6 +327,55 @@ TEST_F(ExtractionTest, ShortWriteFailsAndKeepsTheOldFile) {
     EXPECT_EQ(WEXITSTATUS(status), kResultBadData);
     EXPECT_EQ(ReadFileText(dest), "old content");
     EXPECT_THAT(FilesIn(dir_.path()), ElementsAre("m"));
+}
+
+// Whichever system call of an extraction fails, with whatever the system
+// says (a full disk, a broken medium, no permission): the extraction says so
+// when the data did not reach its file (a failed write, close or rename),
+// leaves no partial or temporary file, and an existing file keeps its
+// content; a reported success has every byte in place.
+TEST_F(ExtractionTest, AFailingSystemCallLeavesNoPartialFileAndKeepsTheOldOne) {
+    const std::string data = Bytes(2 * MiB + 3);
+    for (bool existing : {false, true}) {
+        SCOPED_TRACE(existing ? "over an existing file" : "a new file");
+        std::string dest = dir_.File("m");
+        int result = kResultOk;
+        auto prepare = [&] {
+            if (handle_) {
+                CloseArchive(handle_);
+                handle_ = nullptr;
+            }
+            ResetPluginState();
+            Fake.AddMember("m", data);
+            OpenAtFirstMember();
+            std::remove(dest.c_str());
+            if (existing) {
+                WriteFileText(dest, "old content");
+            }
+        };
+        auto check = [&](const SweepStep& step) {
+            if (StoresData(step)) {
+                EXPECT_NE(result, kResultOk);
+            }
+            if (result == kResultOk) {
+                EXPECT_TRUE(ReadFileText(dest) == data);
+                EXPECT_THAT(FilesIn(dir_.path()), ElementsAre("m"));
+            } else {
+                EXPECT_THAT(result, ::testing::AnyOf(kResultBadData, kResultECreate));
+                if (existing) {
+                    EXPECT_EQ(ReadFileText(dest), "old content");
+                    EXPECT_THAT(FilesIn(dir_.path()), ElementsAre("m"));
+                } else {
+                    EXPECT_THAT(FilesIn(dir_.path()), IsEmpty());
+                }
+            }
+            EXPECT_EQ(Fake.openMembers, 0);
+        };
+        int runs = SweepSystemCallFailures(
+            prepare, [&] { result = Extract(dest); }, check);
+        // A create, three writes and a close at least, each failing twice or more.
+        EXPECT_GE(runs, 10);
+    }
 }
 
 TEST_F(ExtractionTest, TestReadsTheWholeMemberWithoutWriting) {

@@ -163,6 +163,29 @@ TEST_F(OptionsDialogTest, OkWritesAllNineKeysInOrderWithWhatTheReloadGave) {
     EXPECT_EQ(PluginSettings.CompType, 0);
 }
 
+// Each key is written under its own name with its own value: every value
+// here differs from every other.
+TEST_F(OptionsDialogTest, EveryKeyIsSavedUnderItsOwnName) {
+    WriteFileText(ini, "[TarnelPlugin]\nMPQDeflateExt=d1\nAudioExt=a1\nAudioQuality=2\n"
+                       "NoCompExt=n1\nFileLists=f1\nSimNameFileList=1\n");
+    UseSettingsFile(ini);
+    Open();
+    Click(IDC_COMP_STANDARD);
+    Type(IDC_LOCALE_ID, "1031");
+    Type(IDC_MAX_FILES, "333");
+    EXPECT_EQ(Command(kDialogOk), 1);
+    EXPECT_EQ(ReadFileText(ini), "[TarnelPlugin]\n"
+                                 "MPQDeflateExt=d1\n"
+                                 "AudioExt=a1\n"
+                                 "AudioQuality=2\n"
+                                 "NoCompExt=n1\n"
+                                 "FileLists=f1\n"
+                                 "SimNameFileList=1\n"
+                                 "CompType=8\n"
+                                 "LocaleID=1031\n"
+                                 "MaxFiles=333\n");
+}
+
 TEST_F(OptionsDialogTest, ListsAreWrittenBackInTheirSplitFormWithWholeEntriesOnly) {
     std::string thirty;
     for (int i = 1; i <= 30; ++i) {

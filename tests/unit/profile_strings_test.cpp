@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/platform.h"
+#include "support/system_call_faults.h"
 #include "support/test_support.h"
 
 namespace {
@@ -118,6 +119,42 @@ TEST_F(ProfileStringsTest, AReadOnlyFileIsNotWritten) {
     ASSERT_EQ(chmod(ini.c_str(), 0444), 0);
     EXPECT_FALSE(PlatformWriteProfileString("S", "K", "2", ini.c_str()));
     EXPECT_EQ(ReadFileText(ini), "[S]\nK=1\n");
+}
+
+// Whichever system call of a write fails, with whatever the system says:
+// the settings file is the old one or the new one, never anything between,
+// no temporary file stays beside it, and the write reports a failure when
+// the new content did not reach the file.
+TEST_F(ProfileStringsTest, AFailingSystemCallLeavesTheOldFileOrTheNewOne) {
+    const std::string before = "; kept\n[S]\nK=1\nOther=x\n\n[T]\nK=3\n";
+    const std::string after = "; kept\n[S]\nK=2\nOther=x\n\n[T]\nK=3\n";
+    for (bool existing : {true, false}) {
+        SCOPED_TRACE(existing ? "an existing file" : "a new file");
+        int result = 0;
+        auto prepare = [&] {
+            std::remove(ini.c_str());
+            if (existing) {
+                WriteFileText(ini, before);
+            }
+        };
+        auto check = [&](const SweepStep& step) {
+            if (StoresData(step)) {
+                EXPECT_EQ(result, 0);
+            }
+            if (result) {
+                EXPECT_EQ(ReadFileText(ini), existing ? after : "[S]\nK=2\n");
+            } else if (existing) {
+                EXPECT_EQ(ReadFileText(ini), before);
+            } else {
+                EXPECT_FALSE(FileExists(ini));
+            }
+            EXPECT_EQ(FilesIn(dir.path()).size(), FileExists(ini) ? 1u : 0u);
+        };
+        int runs = SweepSystemCallFailures(
+            prepare, [&] { result = PlatformWriteProfileString("S", "K", "2", ini.c_str()); },
+            check);
+        EXPECT_GE(runs, 10);
+    }
 }
 
 TEST_F(ProfileStringsTest, AFailedWriteLeavesTheFileAsItWas) {

@@ -165,6 +165,17 @@ TEST(JoinList, HoldsOnlyWholeEntriesThatFit) {
     EXPECT_EQ(length, 1003u);
     EXPECT_EQ(std::strlen(joined), 1003u);
     EXPECT_EQ(joined[1002], 'd');
+
+    // A fifth entry that ends exactly at 1023 characters fits; one longer by
+    // one does not.
+    for (size_t fifth : {19u, 20u}) {
+        SCOPED_TRACE(fifth);
+        std::string four = text.substr(0, 4 * 251);
+        list.count = SplitList(&list, (four + std::string(fifth, 'e')).c_str());
+        length = JoinList(&list, ' ', joined, sizeof joined);
+        EXPECT_EQ(length, fifth == 19 ? 1023u : 1003u);
+        EXPECT_EQ(std::strlen(joined), length);
+    }
 }
 
 TEST(ParseDecimal, SkipsWhiteSpaceTakesOneSignAndStopsAtTheFirstNonDigit) {
@@ -206,6 +217,9 @@ TEST(EndsWithNoCase, FoldsOnlyAsciiLettersAndImpliesNoDot) {
     EXPECT_FALSE(EndsWithNoCase("w3m", ".w3m"));
     EXPECT_FALSE(EndsWithNoCase("file.\xC4", "\xE4")); // letters outside ASCII are not folded
     EXPECT_FALSE(EndsWithNoCase("file.wa", "wav"));
+    EXPECT_TRUE(EndsWithNoCase("WAV", "wav")); // a suffix as long as the name
+    EXPECT_FALSE(EndsWithNoCase("wax", "wav"));
+    EXPECT_TRUE(EndsWithNoCase("", ""));
     EXPECT_FALSE(EndsWithNoCase("a@", "`")); // neighbours of the letter ranges stay distinct
 }
 

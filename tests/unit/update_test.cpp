@@ -306,7 +306,16 @@ TEST_F(UpdateTest, NamesTooLongAreRefusedWithoutOverflow) {
     EXPECT_LE(ShownMessages[1].text.size(), 1023u);
     EXPECT_EQ(ShownMessages[1].text.rfind("Cannot Add hhh", 0), 0u);
 
-    // The archived name overflows through the sub-path.
+    // The archived name reaches 259 characters through the sub-path, and
+    // then one more.
+    Fake.calls.clear();
+    ShownMessages.clear();
+    std::string fitSub(255, 's'); // with the backslash and "abc": 259
+    EXPECT_EQ(Pack({"abc"}, fitSub.c_str()), kResultOk);
+    EXPECT_THAT(Fake.CallsStartingWith("MpqAddFileToArchiveEx"),
+                ElementsAre("MpqAddFileToArchiveEx(update, " + Source("abc") + ", " + fitSub +
+                            "\\abc, 66049, 8, 9)"));
+    EXPECT_THAT(ShownMessages, IsEmpty());
     Fake.calls.clear();
     ShownMessages.clear();
     EXPECT_EQ(Pack({"abc"}, longSub.c_str()), kResultOk);

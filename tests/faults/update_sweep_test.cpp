@@ -1,0 +1,239 @@
+// Updates through the stand-in's client with each of its system calls
+// failing in turn: the archive is the old one byte for byte, or it holds
+// exactly the changes the calls reported, never anything between, and no
+// temporary file stays beside it.
+#include <cerrno>
+#include <fcntl.h>
+#include <map>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "sfmpq/library_calls.h"
+#include "sfmpq_test_support.h"
+#include "support/system_call_faults.h"
+
+namespace client = sfmpq::client;
+
+namespace {
+
+using Members = std::map<std::string, std::string>;
+
+// One update: replaces "a", deletes "b" and adds "d", noting which calls
+// reported success.
+struct Update {
+    bool opened = false;
+    int openError = 0; // errno when the open failed
+    bool replaced = false;
+    bool deleted = false;
+    bool added = false;
+    bool closed = false;
+};
+
+Update UpdateArchive(const std::string& archive, const std::string& newA, const std::string& newD) {
+    Update update;
+    MpqHandle handle = client::OpenForUpdate(archive.c_str(), 0x21, 64);
+    update.opened = handle != nullptr;
+    if (!handle) {
+        update.openError = errno;
+        return update;
+    }
+    update.replaced = client::AddFile(handle, newA.c_str(), "a", 0x10201, 2);
+    update.deleted = client::DeleteMember(handle, "b");
+    update.added = client::AddFile(handle, newD.c_str(), "d", 0x10201, 2);
+    update.closed = client::CloseUpdate(handle);
+    return update;
+}
+
+// The members the archive holds when exactly the changes of `update` that
+// reported success went through.
+Members Expected(const Members& before, const Update& update, const std::string& newA,
+                 const std::string& newD) {
+    Members expected = before;
+    if (update.replaced) {
+        expected["a"] = newA;
+    }
+    if (update.deleted) {
+        expected.erase("b");
+    }
+    if (update.added) {
+        expected["d"] = newD;
+    }
+    return expected;
+}
+
+class UpdateSweep : public ::testing::Test {
+  protected:
+    void TearDown() override { client::Destroy(); }
+
+    // Removes what a run left beside the archive, so that every run starts
+    // from the same folder (the library leaves the temporary files of a live
+    // process, this one, alone).
+    void RemoveLeftovers() {
+        for (const std::string& name : folder_.Files()) {
+            if (name[0] == '.') {
+                std::remove((folder_ / name).c_str());
+            }
+        }
+    }
+
+    // The files of the folder but a temporary file that stayed only because
+    // the call that was to remove it was the one that failed.
+    std::vector<std::string> FilesAfter(const SweepStep& step) {
+        std::vector<std::string> files;
+        const SystemCallRecord* failed =
+            step.fired ? &step.records[static_cast<size_t>(step.call - 1)] : nullptr;
+        for (const std::string& name : folder_.Files()) {
+            if (!failed || failed->name != "unlink" || failed->path != folder_ / name) {
+                files.push_back(name);
+            }
+        }
+        return files;
+    }
+
+    Folder folder_;
+    std::string archive_ = folder_ / "a.mpq";
+    std::string newA_ = folder_ / "new-a";
+    std::string newD_ = folder_ / "new-d";
+    // "c", which every update keeps, lies behind the others and holds most
+    // of the archive, more than one piece of a copy through a buffer: a copy
+    // that misses any part of it shows.
+    const Members before_ = {{"a", Content(100000, 1, false)},
+                             {"b", Content(50000, 2, true)},
+                             {"c", Content(1200000, 5, false)}};
+};
+
+// An existing archive: the copy, the changes, the commit.
+TEST_F(UpdateSweep, AFailingSystemCallLeavesTheOldArchiveOrTheReportedChanges) {
+    WriteFile(newA_, Content(250000, 3, false));
+    WriteFile(newD_, Content(100000, 4, true));
+    std::string original;
+    auto prepare = [&] {
+        if (original.empty()) {
+            std::vector<StormMember> members;
+            for (const auto& member : before_) {
+                members.push_back({member.first, member.second});
+            }
+            WriteWithStorm(archive_, members);
+            original = ReadFile(archive_);
+        }
+        WriteFile(archive_, original);
+        RemoveLeftovers();
+    };
+    Update update;
+    auto check = [&](const SweepStep& step) {
+        if (StoresData(step)) {
+            EXPECT_FALSE(update.closed);
+        }
+        if (!update.opened && step.fired) {
+            int error = step.error == kShortWrite ? ENOSPC : step.error;
+            EXPECT_EQ(update.openError, error) << "the open says why it failed";
+        }
+        if (update.closed) {
+            EXPECT_EQ(MembersWithStorm(archive_),
+                      Expected(before_, update, ReadFile(newA_), ReadFile(newD_)));
+        } else {
+            EXPECT_TRUE(ReadFile(archive_) == original) << "a failed update changes nothing";
+        }
+        EXPECT_EQ(FilesAfter(step), (std::vector<std::string>{"a.mpq", "new-a", "new-d"}));
+    };
+    // The copy is made by the kernel where it can; elsewhere through a buffer.
+    for (bool kernelCopy : {true, false}) {
+        SCOPED_TRACE(kernelCopy ? "copied by the kernel" : "copied through a buffer");
+        AlwaysFailing always;
+        if (!kernelCopy) {
+            always = {{"ficlone", EOPNOTSUPP}, {"copy_file_range", EXDEV}};
+        }
+        int runs = SweepSystemCallFailures(
+            prepare, [&] { update = UpdateArchive(archive_, newA_, newD_); }, check, always);
+        EXPECT_GE(runs, 40);
+    }
+}
+
+// A new archive appears whole under its name, or not at all; also where the
+// file system cannot rename without replacing, and the library links instead.
+TEST_F(UpdateSweep, AFailingSystemCallLeavesNoArchiveOrANewOneWhole) {
+    WriteFile(newA_, Content(250000, 3, false));
+    WriteFile(newD_, Content(100000, 4, true));
+    for (bool renameOffered : {true, false}) {
+        SCOPED_TRACE(renameOffered ? "renameat2 offered" : "renameat2 not offered");
+        Update update;
+        auto check = [&](const SweepStep& step) {
+            if (StoresData(step)) {
+                EXPECT_FALSE(update.closed);
+            }
+            if (update.closed) {
+                EXPECT_EQ(MembersWithStorm(archive_),
+                          Expected({}, update, ReadFile(newA_), ReadFile(newD_)));
+            } else {
+                EXPECT_FALSE(Exists(archive_));
+            }
+            std::vector<std::string> files = {"new-a", "new-d"};
+            if (Exists(archive_)) {
+                files.insert(files.begin(), "a.mpq");
+            }
+            EXPECT_EQ(FilesAfter(step), files);
+        };
+        AlwaysFailing always;
+        if (!renameOffered) {
+            always.push_back({"renameat2", EINVAL});
+        }
+        auto prepare = [&] {
+            std::remove(archive_.c_str());
+            RemoveLeftovers();
+        };
+        int runs = SweepSystemCallFailures(
+            prepare, [&] { update = UpdateArchive(archive_, newA_, newD_); }, check, always);
+        EXPECT_GE(runs, 25);
+    }
+}
+
+// The copy is flushed to the disk before it takes the archive's name, and
+// the folder after: otherwise a power cut could leave a name that points to
+// nothing written.
+TEST_F(UpdateSweep, TheCopyReachesTheDiskBeforeItTakesTheArchivesName) {
+    WriteFile(newA_, Content(250000, 3, false));
+    WriteFile(newD_, Content(100000, 4, true));
+    std::vector<StormMember> members;
+    for (const auto& member : before_) {
+        members.push_back({member.first, member.second});
+    }
+    WriteWithStorm(archive_, members);
+    SystemCallFaults faults;
+    faults.Arm();
+    ASSERT_TRUE(UpdateArchive(archive_, newA_, newD_).closed);
+    std::vector<SystemCallRecord> calls = faults.records();
+
+    size_t rename = calls.size();
+    for (size_t i = 0; i < calls.size(); ++i) {
+        if (calls[i].name == "rename" && calls[i].path2 == archive_) {
+            rename = i;
+        }
+    }
+    ASSERT_LT(rename, calls.size()) << "the copy is renamed over the archive";
+    const std::string& copy = calls[rename].path;
+    // The descriptors open on the copy and on the folder at each point.
+    std::map<int, std::string> open;
+    bool copyFlushed = false;
+    bool folderFlushed = false;
+    for (size_t i = 0; i < calls.size(); ++i) {
+        const SystemCallRecord& call = calls[i];
+        if (call.name == "open" && call.result >= 0) {
+            open[static_cast<int>(call.result)] = call.path;
+        } else if (call.name == "close") {
+            open.erase(call.fd);
+        } else if (call.name == "fsync" && call.result == 0) {
+            if (i < rename && open[call.fd] == copy) {
+                copyFlushed = true;
+            }
+            if (i > rename && open[call.fd] == folder_.path()) {
+                folderFlushed = true;
+            }
+        }
+    }
+    EXPECT_TRUE(copyFlushed);
+    EXPECT_TRUE(folderFlushed);
+}
+
+} // namespace

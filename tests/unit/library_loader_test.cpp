@@ -1,0 +1,71 @@
+// The library loader in this process, with the system calls it makes
+// through the platform layer redirected: no "tarnel.wcx" is loaded here, so
+// it loads from the folder of the program's file, which the redirection
+// places where a test wants it.
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <unistd.h>
+#include <vector>
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include "archive_library/archive_library.h"
+#include "archive_library/library_loader.h"
+#include "platform/system_calls.h"
+#include "support/test_support.h"
+
+using ::testing::ElementsAre;
+
+namespace {
+
+std::string programFile;                 // where the program's file seems to be
+std::vector<std::string> currentFolders; // each change of the current directory
+
+class LibraryLoaderTest : public PluginTest {
+  protected:
+    void SetUp() override {
+        PluginTest::SetUp();
+        currentFolders.clear();
+        SystemCalls.readlink = [](const char*, char* buffer, size_t size) -> ssize_t {
+            size_t length = std::min(programFile.size(), size);
+            std::memcpy(buffer, programFile.data(), length);
+            return static_cast<ssize_t>(length);
+        };
+        SystemCalls.realpath = [](const char* path) { return strdup(path); };
+        SystemCalls.chdir = [](const char* path) {
+            currentFolders.push_back(path);
+            return 0;
+        };
+        saved_ = ArchiveLibrary;
+        ArchiveLibrary = ArchiveLibraryRecord{};
+    }
+    void TearDown() override {
+        SystemCalls = kRealSystemCalls;
+        ArchiveLibrary = saved_;
+    }
+
+    ArchiveLibraryRecord saved_;
+};
+
+// A program in a root folder loads from the root itself, not from the
+// current directory that an empty folder name would leave.
+TEST_F(LibraryLoaderTest, AProgramInARootFolderLoadsFromTheRoot) {
+    char current[4096];
+    ASSERT_NE(getcwd(current, sizeof current), nullptr);
+    const struct {
+        const char* file;
+        const char* folder;
+    } cases[] = {{"/host", "/"}, {"/folder/host", "/folder"}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.file);
+        programFile = c.file;
+        currentFolders.clear();
+        { LibraryLoader loader; }
+        EXPECT_THAT(currentFolders, ElementsAre(c.folder, current));
+    }
+}
+
+} // namespace
