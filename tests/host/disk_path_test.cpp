@@ -1,8 +1,14 @@
 // Taking apart paths on disk: the folder of a path, and which characters
 // separate folders on this system.
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
 #include <gtest/gtest.h>
 
 #include "host/disk_path.h"
+#include "host/host_os.h"
+#include "support/system_call_faults.h"
 
 using host::FolderOf;
 using host::IsSeparatorOnDisk;
@@ -30,3 +36,34 @@ TEST(DiskPath, OnLinuxABackslashIsPartOfAFileName) {
     EXPECT_EQ(FolderOf("maps\\a.txt"), "");
 }
 #endif
+
+// Whichever system call of making a tree of folders fails, with whatever the
+// system says: the folders are there when the call says so, and otherwise
+// the failure names a folder of the path and why.
+TEST(DiskPath, MakingFoldersFailsOnlyWithAReason) {
+    char pattern[] = "/tmp/tarnel-folders-XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    std::string root = pattern;
+    std::string target = root + "/a/b/c";
+    bool made = false;
+    std::string error;
+    auto prepare = [&] { ASSERT_EQ(std::system(("rm -rf '" + root + "/a'").c_str()), 0); };
+    auto check = [&](const SweepStep& step) {
+        if (made) {
+            EXPECT_EQ(host::StatPath(target), host::PathKind::Folder);
+            EXPECT_TRUE(error.empty());
+        } else {
+            std::string folder = error.substr(0, error.find(": "));
+            EXPECT_TRUE(!folder.empty() && target.rfind(folder, 0) == 0) << error;
+        }
+        if (step.fired && step.name == "mkdir" &&
+            step.records[step.call - 1].path.rfind(root + "/a", 0) == 0) {
+            EXPECT_FALSE(made);
+            EXPECT_NE(error.find(std::strerror(step.error)), std::string::npos) << error;
+        }
+    };
+    int runs = SweepSystemCallFailures(
+        prepare, [&] { error.clear(), made = host::MakeFolders(target, error); }, check);
+    EXPECT_GE(runs, 6);
+    ASSERT_EQ(std::system(("rm -rf '" + root + "'").c_str()), 0);
+}

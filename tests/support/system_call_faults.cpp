@@ -61,19 +61,21 @@ bool Enter(const char* name, size_t* index, const char* path = nullptr, const ch
     return false;
 }
 
+long AsResult(long value) {
+    return value;
+}
+template <typename Pointer> long AsResult(Pointer* value) {
+    return value ? 1 : 0;
+}
+
 // Notes the result of the call recorded at `index`; keeps errno.
 template <typename Result> Result Leave(size_t index, Result result) {
     int saved = errno;
     std::lock_guard<std::mutex> guard(lock);
     if (index < calls.size()) {
-        calls[index].result = static_cast<long>(result);
+        calls[index].result = AsResult(result);
     }
     errno = saved;
-    return result;
-}
-
-template <typename Pointer> Pointer* LeavePointer(size_t index, Pointer* result) {
-    Leave(index, result ? 1L : 0L);
     return result;
 }
 
@@ -81,36 +83,30 @@ const SystemCallTable& Real() {
     return kRealSystemCalls;
 }
 
-int Open(const char* path, int flags, mode_t mode) {
-    size_t at;
-    return Enter("open", &at, path, nullptr, -1, flags) ? -1
-                                                        : Leave(at, Real().open(path, flags, mode));
-}
+// One call through the redirection: recorded, and either failed with
+// `failed` or made by `make`. `release` runs instead of `make` for a failed
+// call that still gives up its descriptor, as close does.
+struct Call {
+    const char* name;
+    const char* path = nullptr;
+    const char* path2 = nullptr;
+    int fd = -1;
+    int flags = 0;
 
-int Close(int fd) {
-    size_t at;
-    if (Enter("close", &at, nullptr, nullptr, fd)) {
-        // The descriptor is released even when close reports a failure.
-        int saved = errno;
-        Real().close(fd);
-        errno = saved;
-        return -1;
+    template <typename Result, typename Make>
+    Result Run(Result failed, Make make, void (*release)(long) = nullptr, long handle = 0) const {
+        size_t at;
+        if (!Enter(name, &at, path, path2, fd, flags)) {
+            return Leave(at, make());
+        }
+        if (release) {
+            int saved = errno;
+            release(handle);
+            errno = saved;
+        }
+        return failed;
     }
-    return Leave(at, Real().close(fd));
-}
-
-ssize_t Read(int fd, void* buffer, size_t count) {
-    size_t at;
-    return Enter("read", &at, nullptr, nullptr, fd) ? -1
-                                                    : Leave(at, Real().read(fd, buffer, count));
-}
-
-ssize_t Pread(int fd, void* buffer, size_t count, off_t offset) {
-    size_t at;
-    return Enter("pread", &at, nullptr, nullptr, fd)
-               ? -1
-               : Leave(at, Real().pread(fd, buffer, count, offset));
-}
+};
 
 // The bytes the armed short write stores of `count`: half, and at least one.
 size_t ShortCount(size_t count) {
@@ -120,199 +116,121 @@ size_t ShortCount(size_t count) {
     return isShort && count > 1 ? count / 2 : count;
 }
 
-ssize_t Write(int fd, const void* data, size_t count) {
-    size_t at;
-    if (Enter("write", &at, nullptr, nullptr, fd)) {
-        return -1;
-    }
-    return Leave(at, Real().write(fd, data, ShortCount(count)));
-}
-
-ssize_t Pwrite(int fd, const void* data, size_t count, off_t offset) {
-    size_t at;
-    if (Enter("pwrite", &at, nullptr, nullptr, fd)) {
-        return -1;
-    }
-    return Leave(at, Real().pwrite(fd, data, ShortCount(count), offset));
-}
-
-ssize_t CopyFileRange(int in, loff_t* inOffset, int out, loff_t* outOffset, size_t count,
-                      unsigned flags) {
-    size_t at;
-    return Enter("copy_file_range", &at, nullptr, nullptr, out)
-               ? -1
-               : Leave(at, Real().copy_file_range(in, inOffset, out, outOffset, count, flags));
-}
-
-int Ficlone(int out, int in) {
-    size_t at;
-    return Enter("ficlone", &at, nullptr, nullptr, out) ? -1 : Leave(at, Real().ficlone(out, in));
-}
-
-int Fsync(int fd) {
-    size_t at;
-    return Enter("fsync", &at, nullptr, nullptr, fd) ? -1 : Leave(at, Real().fsync(fd));
-}
-
-int Fstat(int fd, struct stat* info) {
-    size_t at;
-    return Enter("fstat", &at, nullptr, nullptr, fd) ? -1 : Leave(at, Real().fstat(fd, info));
-}
-
-int Fchmod(int fd, mode_t mode) {
-    size_t at;
-    return Enter("fchmod", &at, nullptr, nullptr, fd) ? -1 : Leave(at, Real().fchmod(fd, mode));
-}
-
-int Fchown(int fd, uid_t owner, gid_t group) {
-    size_t at;
-    return Enter("fchown", &at, nullptr, nullptr, fd) ? -1
-                                                      : Leave(at, Real().fchown(fd, owner, group));
-}
-
-int Flock(int fd, int operation) {
-    size_t at;
-    return Enter("flock", &at, nullptr, nullptr, fd) ? -1 : Leave(at, Real().flock(fd, operation));
-}
-
-int Stat(const char* path, struct stat* info) {
-    size_t at;
-    return Enter("stat", &at, path) ? -1 : Leave(at, Real().stat(path, info));
-}
-
-int Lstat(const char* path, struct stat* info) {
-    size_t at;
-    return Enter("lstat", &at, path) ? -1 : Leave(at, Real().lstat(path, info));
-}
-
-int Access(const char* path, int mode) {
-    size_t at;
-    return Enter("access", &at, path) ? -1 : Leave(at, Real().access(path, mode));
-}
-
-int Faccessat(int folder, const char* path, int mode, int flags) {
-    size_t at;
-    return Enter("faccessat", &at, path) ? -1
-                                         : Leave(at, Real().faccessat(folder, path, mode, flags));
-}
-
-int Chmod(const char* path, mode_t mode) {
-    size_t at;
-    return Enter("chmod", &at, path) ? -1 : Leave(at, Real().chmod(path, mode));
-}
-
-int Rename(const char* from, const char* to) {
-    size_t at;
-    return Enter("rename", &at, from, to) ? -1 : Leave(at, Real().rename(from, to));
-}
-
-int Renameat2(int fromFolder, const char* from, int toFolder, const char* to, unsigned flags) {
-    size_t at;
-    return Enter("renameat2", &at, from, to)
-               ? -1
-               : Leave(at, Real().renameat2(fromFolder, from, toFolder, to, flags));
-}
-
-int Link(const char* from, const char* to) {
-    size_t at;
-    return Enter("link", &at, from, to) ? -1 : Leave(at, Real().link(from, to));
-}
-
-int Unlink(const char* path) {
-    size_t at;
-    return Enter("unlink", &at, path) ? -1 : Leave(at, Real().unlink(path));
-}
-
-int Unlinkat(int folder, const char* path, int flags) {
-    size_t at;
-    return Enter("unlinkat", &at, path) ? -1 : Leave(at, Real().unlinkat(folder, path, flags));
-}
-
-int Mkdir(const char* path, mode_t mode) {
-    size_t at;
-    return Enter("mkdir", &at, path) ? -1 : Leave(at, Real().mkdir(path, mode));
-}
-
-int Rmdir(const char* path) {
-    size_t at;
-    return Enter("rmdir", &at, path) ? -1 : Leave(at, Real().rmdir(path));
-}
-
-ssize_t Readlink(const char* path, char* buffer, size_t size) {
-    size_t at;
-    return Enter("readlink", &at, path) ? -1 : Leave(at, Real().readlink(path, buffer, size));
-}
-
-char* Realpath(const char* path) {
-    size_t at;
-    return Enter("realpath", &at, path) ? nullptr : LeavePointer(at, Real().realpath(path));
-}
-
-char* Getcwd(char* buffer, size_t size) {
-    size_t at;
-    return Enter("getcwd", &at) ? nullptr : LeavePointer(at, Real().getcwd(buffer, size));
-}
-
-int Chdir(const char* path) {
-    size_t at;
-    return Enter("chdir", &at, path) ? -1 : Leave(at, Real().chdir(path));
-}
-
-DIR* Opendir(const char* path) {
-    size_t at;
-    return Enter("opendir", &at, path) ? nullptr : LeavePointer(at, Real().opendir(path));
-}
-
-struct dirent* Readdir(DIR* folder) {
-    size_t at;
-    return Enter("readdir", &at) ? nullptr : LeavePointer(at, Real().readdir(folder));
-}
-
-int Closedir(DIR* folder) {
-    size_t at;
-    if (Enter("closedir", &at)) {
-        int saved = errno;
-        Real().closedir(folder);
-        errno = saved;
-        return -1;
-    }
-    return Leave(at, Real().closedir(folder));
-}
-
 SystemCallTable FaultingCalls() {
     SystemCallTable t = kRealSystemCalls;
-    t.open = Open;
-    t.close = Close;
-    t.read = Read;
-    t.pread = Pread;
-    t.write = Write;
-    t.pwrite = Pwrite;
-    t.copy_file_range = CopyFileRange;
-    t.ficlone = Ficlone;
-    t.fsync = Fsync;
-    t.fstat = Fstat;
-    t.fchmod = Fchmod;
-    t.fchown = Fchown;
-    t.flock = Flock;
-    t.stat = Stat;
-    t.lstat = Lstat;
-    t.access = Access;
-    t.faccessat = Faccessat;
-    t.chmod = Chmod;
-    t.rename = Rename;
-    t.renameat2 = Renameat2;
-    t.link = Link;
-    t.unlink = Unlink;
-    t.unlinkat = Unlinkat;
-    t.mkdir = Mkdir;
-    t.rmdir = Rmdir;
-    t.readlink = Readlink;
-    t.realpath = Realpath;
-    t.getcwd = Getcwd;
-    t.chdir = Chdir;
-    t.opendir = Opendir;
-    t.readdir = Readdir;
-    t.closedir = Closedir;
+    t.open = [](const char* p, int f, mode_t m) {
+        return Call{"open", p, nullptr, -1, f}.Run(-1, [&] { return Real().open(p, f, m); });
+    };
+    t.close = [](int fd) {
+        // The descriptor is released even when close reports a failure.
+        auto release = [](long handle) { Real().close(static_cast<int>(handle)); };
+        return Call{"close", nullptr, nullptr, fd}.Run(
+            -1, [&] { return Real().close(fd); }, release, fd);
+    };
+    t.read = [](int fd, void* b, size_t n) {
+        return Call{"read", nullptr, nullptr, fd}.Run(ssize_t(-1),
+                                                      [&] { return Real().read(fd, b, n); });
+    };
+    t.pread = [](int fd, void* b, size_t n, off_t o) {
+        return Call{"pread", nullptr, nullptr, fd}.Run(ssize_t(-1),
+                                                       [&] { return Real().pread(fd, b, n, o); });
+    };
+    t.write = [](int fd, const void* b, size_t n) {
+        return Call{"write", nullptr, nullptr, fd}.Run(
+            ssize_t(-1), [&] { return Real().write(fd, b, ShortCount(n)); });
+    };
+    t.pwrite = [](int fd, const void* b, size_t n, off_t o) {
+        return Call{"pwrite", nullptr, nullptr, fd}.Run(
+            ssize_t(-1), [&] { return Real().pwrite(fd, b, ShortCount(n), o); });
+    };
+    t.copy_file_range = [](int in, loff_t* io, int out, loff_t* oo, size_t n, unsigned f) {
+        return Call{"copy_file_range", nullptr, nullptr, out}.Run(
+            ssize_t(-1), [&] { return Real().copy_file_range(in, io, out, oo, n, f); });
+    };
+    t.ficlone = [](int out, int in) {
+        return Call{"ficlone", nullptr, nullptr, out}.Run(-1,
+                                                          [&] { return Real().ficlone(out, in); });
+    };
+    t.fsync = [](int fd) {
+        return Call{"fsync", nullptr, nullptr, fd}.Run(-1, [&] { return Real().fsync(fd); });
+    };
+    t.fstat = [](int fd, struct stat* i) {
+        return Call{"fstat", nullptr, nullptr, fd}.Run(-1, [&] { return Real().fstat(fd, i); });
+    };
+    t.fchmod = [](int fd, mode_t m) {
+        return Call{"fchmod", nullptr, nullptr, fd}.Run(-1, [&] { return Real().fchmod(fd, m); });
+    };
+    t.fchown = [](int fd, uid_t u, gid_t g) {
+        return Call{"fchown", nullptr, nullptr, fd}.Run(-1,
+                                                        [&] { return Real().fchown(fd, u, g); });
+    };
+    t.flock = [](int fd, int o) {
+        return Call{"flock", nullptr, nullptr, fd}.Run(-1, [&] { return Real().flock(fd, o); });
+    };
+    t.stat = [](const char* p, struct stat* i) {
+        return Call{"stat", p}.Run(-1, [&] { return Real().stat(p, i); });
+    };
+    t.lstat = [](const char* p, struct stat* i) {
+        return Call{"lstat", p}.Run(-1, [&] { return Real().lstat(p, i); });
+    };
+    t.access = [](const char* p, int m) {
+        return Call{"access", p}.Run(-1, [&] { return Real().access(p, m); });
+    };
+    t.faccessat = [](int d, const char* p, int m, int f) {
+        return Call{"faccessat", p}.Run(-1, [&] { return Real().faccessat(d, p, m, f); });
+    };
+    t.chmod = [](const char* p, mode_t m) {
+        return Call{"chmod", p}.Run(-1, [&] { return Real().chmod(p, m); });
+    };
+    t.rename = [](const char* from, const char* to) {
+        return Call{"rename", from, to}.Run(-1, [&] { return Real().rename(from, to); });
+    };
+    t.renameat2 = [](int fd, const char* from, int td, const char* to, unsigned f) {
+        return Call{"renameat2", from, to}.Run(
+            -1, [&] { return Real().renameat2(fd, from, td, to, f); });
+    };
+    t.link = [](const char* from, const char* to) {
+        return Call{"link", from, to}.Run(-1, [&] { return Real().link(from, to); });
+    };
+    t.unlink = [](const char* p) {
+        return Call{"unlink", p}.Run(-1, [&] { return Real().unlink(p); });
+    };
+    t.unlinkat = [](int d, const char* p, int f) {
+        return Call{"unlinkat", p}.Run(-1, [&] { return Real().unlinkat(d, p, f); });
+    };
+    t.mkdir = [](const char* p, mode_t m) {
+        return Call{"mkdir", p}.Run(-1, [&] { return Real().mkdir(p, m); });
+    };
+    t.rmdir = [](const char* p) {
+        return Call{"rmdir", p}.Run(-1, [&] { return Real().rmdir(p); });
+    };
+    t.readlink = [](const char* p, char* b, size_t n) {
+        return Call{"readlink", p}.Run(ssize_t(-1), [&] { return Real().readlink(p, b, n); });
+    };
+    t.realpath = [](const char* p) {
+        return Call{"realpath", p}.Run(static_cast<char*>(nullptr),
+                                       [&] { return Real().realpath(p); });
+    };
+    t.getcwd = [](char* b, size_t n) {
+        return Call{"getcwd"}.Run(static_cast<char*>(nullptr), [&] { return Real().getcwd(b, n); });
+    };
+    t.chdir = [](const char* p) {
+        return Call{"chdir", p}.Run(-1, [&] { return Real().chdir(p); });
+    };
+    t.opendir = [](const char* p) {
+        return Call{"opendir", p}.Run(static_cast<DIR*>(nullptr),
+                                      [&] { return Real().opendir(p); });
+    };
+    t.readdir = [](DIR* d) {
+        return Call{"readdir"}.Run(static_cast<struct dirent*>(nullptr),
+                                   [&] { return Real().readdir(d); });
+    };
+    t.closedir = [](DIR* d) {
+        // Like close: the folder is released whatever the result.
+        auto release = [](long handle) { Real().closedir(reinterpret_cast<DIR*>(handle)); };
+        return Call{"closedir"}.Run(
+            -1, [&] { return Real().closedir(d); }, release, reinterpret_cast<long>(d));
+    };
     return t;
 }
 

@@ -103,11 +103,18 @@ int TARNEL_STDCALL RecordingProgress(char* name, int count) {
     return ++ProgressCallCount == ProgressStopAt ? 0 : 1;
 }
 
+namespace {
+
+// PluginSettings as the module's start-up left it (constant-initialised, so
+// already set when this copy is made).
+const Settings SettingsAtModuleLoad = PluginSettings;
+
+} // namespace
+
 void ResetPluginState() {
     ProgressStopAt = 0;
     ProgressCallCount = 0;
-    PluginSettings = Settings{};
-    PluginSettings.MaxFiles = 1024;
+    PluginSettings = SettingsAtModuleLoad;
     SetProcessDataProc(nullptr, nullptr);
     Fake.Reset();
     ShownMessages.clear();

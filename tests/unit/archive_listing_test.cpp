@@ -223,6 +223,30 @@ TEST_F(ArchiveListingTest, WithoutALoadedLibraryTheOpenFailsInsteadOfCrashing) {
     EXPECT_EQ(request.openResult, 13);
 }
 
+// The loader leaves an entry point null when the library lacks it: each one
+// that listing and extraction call is needed.
+TEST_F(ArchiveListingTest, AnyEntryPointMissingFailsTheOpenWithoutCalls) {
+    void (*const unbind[])() = {
+        [] { ArchiveLibrary.SFileSetLocale = nullptr; },
+        [] { ArchiveLibrary.SFileOpenArchive = nullptr; },
+        [] { ArchiveLibrary.SFileGetFileInfo = nullptr; },
+        [] { ArchiveLibrary.SFileListFiles = nullptr; },
+        [] { ArchiveLibrary.SFileOpenFileEx = nullptr; },
+        [] { ArchiveLibrary.SFileGetFileSize = nullptr; },
+        [] { ArchiveLibrary.SFileReadFile = nullptr; },
+        [] { ArchiveLibrary.SFileCloseFile = nullptr; },
+        [] { ArchiveLibrary.SFileCloseArchive = nullptr; },
+    };
+    for (size_t i = 0; i < sizeof unbind / sizeof unbind[0]; ++i) {
+        SCOPED_TRACE(i);
+        ResetPluginState();
+        unbind[i]();
+        EXPECT_EQ(Open(), nullptr);
+        EXPECT_EQ(request.openResult, 13);
+        EXPECT_TRUE(Fake.calls.empty());
+    }
+}
+
 TEST_F(ArchiveListingTest, CapsAndANullCloseNeedNoArchive) {
     EXPECT_EQ(GetPackerCaps(), 95);
     EXPECT_EQ(CloseArchive(nullptr), 0);

@@ -10,6 +10,7 @@
 #include "settings/options_dialog.h"
 #include "settings/plugin_settings.h"
 #include "support/fake_desktop.h"
+#include "support/system_call_faults.h"
 #include "support/test_support.h"
 
 namespace {
@@ -215,6 +216,7 @@ TEST_F(OptionsDialogTest, ListsAreWrittenBackInTheirSplitFormWithWholeEntriesOnl
 }
 
 TEST_F(OptionsDialogTest, WithoutASettingsFileOkKeepsTheValuesInMemoryOnly) {
+    SystemCallFaults calls; // recorded only: OK touches no file
     Open();
     Click(IDC_COMP_STANDARD);
     Type(IDC_LOCALE_ID, "1031");
@@ -228,6 +230,7 @@ TEST_F(OptionsDialogTest, WithoutASettingsFileOkKeepsTheValuesInMemoryOnly) {
     LoadSettings();
     EXPECT_EQ(PluginSettings.MaxFiles, 64);
     EXPECT_FALSE(FileExists(ini));
+    EXPECT_EQ(calls.count(), 0);
 }
 
 TEST_F(OptionsDialogTest, CancelChangesNothingInMemoryOrInTheFile) {

@@ -480,6 +480,26 @@ TEST_F(UpdateTest, UnboundLibraryFailsWithoutCalls) {
     EXPECT_THAT(ShownMessages, IsEmpty());
 }
 
+TEST_F(UpdateTest, AnyEntryPointMissingFailsWithoutCalls) {
+    void (*const unbind[])() = {
+        [] { ArchiveLibrary.SFileSetLocale = nullptr; },
+        [] { ArchiveLibrary.MpqOpenArchiveForUpdate = nullptr; },
+        [] { ArchiveLibrary.MpqAddFileToArchiveEx = nullptr; },
+        [] { ArchiveLibrary.MpqAddWaveToArchive = nullptr; },
+        [] { ArchiveLibrary.MpqDeleteFile = nullptr; },
+        [] { ArchiveLibrary.MpqSetFileLocale = nullptr; },
+        [] { ArchiveLibrary.MpqCloseUpdatedArchive = nullptr; },
+    };
+    for (size_t i = 0; i < sizeof unbind / sizeof unbind[0]; ++i) {
+        SCOPED_TRACE(i);
+        ResetPluginState();
+        unbind[i]();
+        EXPECT_EQ(Pack({"a.txt"}), kResultBadArchive);
+        EXPECT_EQ(Delete({"a.txt"}), kResultBadArchive);
+        EXPECT_THAT(Fake.calls, IsEmpty());
+    }
+}
+
 TEST_F(UpdateTest, SystemErrorWithoutTextShowsTheCode) {
     PlatformSetLastError(ENOENT);
     ShowSystemError();
