@@ -1,6 +1,8 @@
 // What the commands share: reading members, reporting, choosing members.
 #include <cstdio>
 #include <cstring>
+#include <memory>
+#include <unordered_map>
 
 #include "host/archive_check.h"
 #include "host/commands.h"
@@ -89,47 +91,6 @@ std::string NameInHeader(const EntryHeader& header) {
     return std::string(header.fileName, strnlen(header.fileName, sizeof header.fileName));
 }
 
-bool IsInternalMember(const std::string& name) {
-    std::string key = MemberKey(name);
-    return key == "(listfile)" || key == "(attributes)" || key == "(signature)";
-}
-
-std::vector<bool> SelectMembers(const std::vector<Member>& members,
-                                const std::vector<std::string>& patterns,
-                                const std::string& archive, bool internal, int& unmatched) {
-    std::vector<bool> chosen(members.size(), false);
-    if (patterns.empty()) {
-        for (size_t m = 0; m < members.size(); ++m) {
-            chosen[m] = internal || !IsInternalMember(members[m].name);
-        }
-    }
-    for (const std::string& pattern : patterns) {
-        bool used = false;
-        bool internalOnly = false;
-        for (size_t m = 0; m < members.size(); ++m) {
-            if (!PatternSelects(pattern, members[m].name)) {
-                continue;
-            }
-            if (!internal && IsInternalMember(members[m].name) &&
-                (HasWildcards(pattern) || MemberKey(pattern) != MemberKey(members[m].name))) {
-                internalOnly = true;
-                continue;
-            }
-            chosen[m] = true;
-            used = true;
-        }
-        if (!used && internalOnly) {
-            Report(pattern + ": chooses only internal members of " + archive +
-                   "; name them exactly or give --internal");
-            ++unmatched;
-        } else if (!used) {
-            Report(pattern + ": no such member in " + archive);
-            ++unmatched;
-        }
-    }
-    return chosen;
-}
-
 bool GatherNames(const CommandLine& line, std::vector<std::string>& names) {
     names = line.operands;
     for (const std::string& file : line.nameFiles) {
@@ -176,18 +137,6 @@ std::vector<char> HostNameList(const std::vector<std::string>& names) {
     // The empty name that ends the list.
     list.push_back('\0');
     return list;
-}
-
-std::string MemberKey(const std::string& name) {
-    std::string key = name;
-    for (char& c : key) {
-        if (c == '/') {
-            c = '\\';
-        } else if (c >= 'A' && c <= 'Z') {
-            c = static_cast<char>(c - 'A' + 'a');
-        }
-    }
-    return key;
 }
 
 } // namespace host

@@ -82,15 +82,45 @@ struct ExtractionRun {
 // Walks the open archive `handle` member by member, extracting the chosen
 // ones below `folder` (ending with a separator, or empty for the current
 // folder, `root` in messages) and skipping the rest.
-void ExtractChosen(Plugin& plugin, void* handle, const CommandLine& line,
-                   const std::set<std::string>& chosenNames, const std::string& folder,
-                   const std::string& root, ExtractionRun& run) {
+// Whether the member at `index` of the extraction's listing, named `name`,
+// was chosen. The extraction lists the archive in the same order as the
+// listing the choice was made on; by name only where it does not (the
+// archive changed between the two).
+class ChosenMembers {
+  public:
+    ChosenMembers(const std::vector<Member>& members, const std::vector<bool>& chosen)
+        : members_(members), chosen_(chosen) {}
+
+    bool operator()(size_t index, const std::string& name) {
+        if (index < members_.size() && members_[index].name == name) {
+            return chosen_[index];
+        }
+        if (!namesKnown_) {
+            for (size_t m = 0; m < members_.size(); ++m) {
+                if (chosen_[m]) {
+                    names_.insert(members_[m].name);
+                }
+            }
+            namesKnown_ = true;
+        }
+        return names_.count(name) != 0;
+    }
+
+  private:
+    const std::vector<Member>& members_;
+    const std::vector<bool>& chosen_;
+    std::set<std::string> names_;
+    bool namesKnown_ = false;
+};
+
+void ExtractChosen(Plugin& plugin, void* handle, const CommandLine& line, ChosenMembers& isChosen,
+                   const std::string& folder, const std::string& root, ExtractionRun& run) {
     EntryHeader header;
     std::memset(&header, 0, sizeof header);
     while ((run.result = plugin.ReadHeader(handle, &header)) == kResultOk) {
-        ++run.read;
         std::string name = NameInHeader(header);
-        bool wanted = chosenNames.count(name) != 0;
+        bool wanted = isChosen(run.read, name);
+        ++run.read;
         if (InterruptRequested() || ProgressStopped()) {
             run.stopped = true;
             break;
@@ -151,13 +181,12 @@ int RunExtract(Plugin& plugin, const CommandLine& line) {
     std::vector<bool> chosen =
         SelectMembers(members, patterns, line.archive, line.internal, failures);
     uint64_t total = 0;
-    std::set<std::string> chosenNames;
     for (size_t m = 0; m < members.size(); ++m) {
         if (chosen[m]) {
             total += members[m].size;
-            chosenNames.insert(members[m].name);
         }
     }
+    ChosenMembers isChosen(members, chosen);
 
     std::string folder = line.folder;
     std::string root = folder.empty() ? "." : folder;
@@ -176,7 +205,7 @@ int RunExtract(Plugin& plugin, const CommandLine& line) {
     }
     BeginByteProgress(total);
     ExtractionRun run;
-    ExtractChosen(plugin, handle, line, chosenNames, folder, root, run);
+    ExtractChosen(plugin, handle, line, isChosen, folder, root, run);
     failures += run.failures;
     if (!run.stopped && run.result != kResultEndArchive && listing == kExitOk) {
         ReportListingFailure(line.archive, run.result, run.read);

@@ -23,7 +23,8 @@ struct EngineConnection {
     int dataReady = -1;
     int spaceReady = -1;
     SharedArea area;
-    int failure = 0; // EIO once the engine is gone: every call fails
+    int failure = 0;   // EIO once the engine is gone: every call fails
+    bool hung = false; // it made no progress within the deadline
 
     // The work-ahead stream as this side sees it (stream_reader.h).
     bool streaming = false;

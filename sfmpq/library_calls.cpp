@@ -156,7 +156,8 @@ int CheckUpdatable(const char* path) {
 } // namespace
 
 uint32_t SetLocale(uint32_t locale) {
-    currentLocale.store(locale);
+    // An archive keeps 16 bits of a locale; the engine uses just those.
+    currentLocale.store(locale & 0xFFFF);
     return locale;
 }
 

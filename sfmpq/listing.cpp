@@ -169,9 +169,11 @@ int ListMembers(MpqHandle handle, const char* list, ListEntry* entries, uint32_t
         names.emplace_back(internal);
     }
     std::vector<const std::string*> slotNames(count, nullptr);
-    for (const std::string& name : names) {
-        NameSlots(storm, archive, name, &slotNames);
-        NoteProgress();
+    for (size_t i = 0; i < names.size(); ++i) {
+        NameSlots(storm, archive, names[i], &slotNames);
+        if (i % 256 == 0) {
+            NoteProgress(); // a sign of life every few hundred names is plenty
+        }
     }
     ApplyLocale(storm);
 

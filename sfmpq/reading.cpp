@@ -12,7 +12,9 @@
 namespace sfmpq {
 
 uint32_t SetLocale(uint32_t locale) {
-    State.locale = locale;
+    // An archive keeps 16 bits of a member's locale: the rest would make a
+    // member added under a larger value one that no open finds again.
+    State.locale = locale & 0xFFFF;
     return locale;
 }
 

@@ -352,6 +352,8 @@ int DeleteMember(MpqHandle handle, const char* name) {
 }
 
 int SetMemberLocale(MpqHandle handle, const char* name, uint32_t oldLocale, uint32_t newLocale) {
+    oldLocale &= 0xFFFF; // as SetLocale: an archive keeps 16 bits of a locale
+    newLocale &= 0xFFFF;
     Archive* archive = FindChangeableUpdate(handle);
     if (!archive) {
         return 0;

@@ -1,6 +1,7 @@
 // Choosing members by shell-style patterns.
 #include <gtest/gtest.h>
 
+#include "host/commands.h"
 #include "host/wildcard.h"
 
 using host::HasWildcards;
@@ -65,4 +66,33 @@ TEST(Wildcard, AFolderNameChoosesEverythingInIt) {
     EXPECT_FALSE(PatternSelects("maps", "mapsx\\a.txt"));
     EXPECT_FALSE(PatternSelects("maps", "maps.txt"));
     EXPECT_FALSE(PatternSelects("/", "a.txt"));
+}
+
+// Member selection finds what a name without wildcards chooses through an
+// index instead of matching every member: it must choose exactly what
+// PatternSelects, member by member, does.
+TEST(Wildcard, SelectingByPlainNamesChoosesWhatMatchingEachMemberWould) {
+    const std::vector<std::string> names = {
+        "readme.txt", "Maps\\First.w3m",   "maps\\deep\\second.txt",
+        "maps\\deep", "MAPS\\DEEP\\THIRD", "other\\maps\\x",
+        "maps.txt",   "(listfile)",        "folder\\(attributes)"};
+    std::vector<host::Member> members;
+    for (const std::string& name : names) {
+        members.push_back({name, 1, 1});
+    }
+    for (const char* pattern :
+         {"readme.txt", "README.TXT", "maps", "maps/", "maps\\\\", "Maps/Deep", "maps/deep/",
+          "maps\\deep\\second.txt", "other", "other/maps", "map", "nothing", "(listfile)", "folder",
+          "/", "maps.txt"}) {
+        int unmatched = 0;
+        std::vector<bool> chosen =
+            host::SelectMembers(members, {pattern}, "a.mpq", true, unmatched);
+        bool any = false;
+        for (size_t m = 0; m < names.size(); ++m) {
+            bool expected = host::PatternSelects(pattern, names[m]);
+            any = any || expected;
+            EXPECT_EQ(chosen[m], expected) << pattern << " / " << names[m];
+        }
+        EXPECT_EQ(unmatched, any ? 0 : 1) << pattern;
+    }
 }

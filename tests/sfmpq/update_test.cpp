@@ -195,6 +195,17 @@ TEST(Update, LocalesOfAdditionsDeletionsAndMoves) {
     Lib().SFileSetLocale(0);
     EXPECT_TRUE(Lib().MpqCloseUpdatedArchive(h, 0));
     EXPECT_EQ(ExtractFrom(archive, "t", 0x407), "neutral") << "only the German one was deleted";
+
+    // A locale beyond 16 bits (a settings value the options saturate) is
+    // the 16 bits an archive keeps, for additions and opens alike.
+    h = OpenUpdate(archive, 0x05, 16);
+    ASSERT_NE(h, nullptr);
+    Lib().SFileSetLocale(0x7FFFFFFF);
+    EXPECT_TRUE(Lib().MpqAddFileToArchiveEx(h, (folder / "de").c_str(), "wide", 0x10201, 2, 9));
+    EXPECT_TRUE(Lib().MpqSetFileLocale(h, "wide", 0x7FFFFFFF, 0x1FFFF));
+    Lib().SFileSetLocale(0);
+    EXPECT_TRUE(Lib().MpqCloseUpdatedArchive(h, 0));
+    EXPECT_EQ(ExtractFrom(archive, "wide", 0x1FFFF), "deutsch");
 }
 
 TEST(Update, TheMemberLimitIsWhereANewArchiveStartsAndItsTableGrows) {
