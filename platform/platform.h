@@ -111,9 +111,10 @@ int PlatformDeleteFile(const char* path);
 int PlatformRemoveEmptyFolder(const char* path);
 
 // Moves `from` over `to`, replacing `to` if it exists, as one step where the
-// system allows. As on Windows, a read-only `to` is not replaced; on POSIX
-// the replacement takes the permissions of the file it replaces. Returns
-// non-zero on success.
+// system allows. As on Windows, a read-only `to` is not replaced: on POSIX
+// one this process may not write, or that has no write permission at all,
+// whoever asks. The replacement takes the permissions of the file it
+// replaces. Returns non-zero on success.
 int PlatformReplaceFile(const char* from, const char* to);
 
 // ---------------------------------------------------------------------------

@@ -185,6 +185,12 @@ int PlatformRemoveEmptyFolder(const char* path) {
 int PlatformReplaceFile(const char* from, const char* to) {
     struct stat existing;
     if (SystemCalls.stat(to, &existing) == 0 && S_ISREG(existing.st_mode)) {
+        // A file nobody may write is read-only whoever asks, as on Windows,
+        // where an administrator does not replace it either.
+        if ((existing.st_mode & 0222) == 0) {
+            errno = EACCES;
+            return 0;
+        }
         if (SystemCalls.access(to, W_OK) != 0) {
             return 0;
         }

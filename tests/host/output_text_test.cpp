@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "host/failure_tally.h"
+#include "host/host_os.h"
 #include "host/json_text.h"
 #include "host/progress.h"
 #include "host/terminal_text.h"
@@ -38,6 +39,11 @@ TEST(JsonText, EscapesWhatJsonRequires) {
     EXPECT_EQ(JsonString("a\nb\x01"), "\"a\\u000ab\\u0001\"");
 }
 
+// DEL too, which JSON allows raw, since the text may end on a terminal.
+TEST(JsonText, EscapesEveryControlCharacterUpToItsEdges) {
+    EXPECT_EQ(JsonString("\x1f \x7e\x7f"), "\"\\u001f ~\\u007f\"");
+}
+
 TEST(JsonText, KeepsUtf8AndTurnsOtherBytesIntoCharacters) {
     EXPECT_EQ(JsonString("caf\xc3\xa9"), "\"caf\xc3\xa9\"");
     // A lone Latin-1 byte, a truncated sequence and an overlong form.
@@ -66,6 +72,15 @@ TEST(TerminalText, OrdinaryTextAndUtf8AreKept) {
               "a\\xC2\\x9B31mb");
     EXPECT_EQ(Printable("\xc2\xa0"), "\xc2\xa0"); // no-break space
 #endif
+}
+
+// Where names are UTF-8, all of U+0080 to U+009F, and nothing beside them.
+TEST(TerminalText, EveryC1ControlCharacterIsShownAsHex) {
+    if (!host::kNamesAreUtf8) {
+        GTEST_SKIP() << "names are not UTF-8 here";
+    }
+    EXPECT_EQ(Printable("\xc2\x80|\xc2\x9f"), "\\xC2\\x80|\\xC2\\x9F");
+    EXPECT_EQ(Printable("\xc2\x7f"), "\xc2\\x7F");
 }
 
 TEST(FailureTally, EachReasonOnceInTheOrderItCame) {

@@ -201,6 +201,24 @@ TEST(AtomicUpdate, AReplacementThatFailsPartWayLeavesTheArchiveAsItWas) {
     EXPECT_EQ(folder.Files(), (std::vector<std::string>{"a.mpq"}));
 }
 
+// An update that changes nothing writes nothing: the archive stays the very
+// file it was, with its other names and its times.
+TEST(AtomicUpdate, AnUpdateThatChangesNothingLeavesTheFileItself) {
+    Folder folder;
+    std::string archive = folder / "a.mpq";
+    ASSERT_TRUE(AddFiles(archive, {{"c", "c"}}));
+    struct stat before;
+    ASSERT_EQ(stat(archive.c_str(), &before), 0);
+    MpqHandle h = Lib().MpqOpenArchiveForUpdate(archive.c_str(), 0x04, 16);
+    ASSERT_NE(h, nullptr);
+    EXPECT_FALSE(Lib().MpqDeleteFile(h, "none"));
+    EXPECT_TRUE(Lib().MpqCloseUpdatedArchive(h, 0));
+    struct stat after;
+    ASSERT_EQ(stat(archive.c_str(), &after), 0);
+    EXPECT_EQ(after.st_ino, before.st_ino);
+    EXPECT_EQ(folder.Files(), (std::vector<std::string>{"a.mpq"}));
+}
+
 TEST(AtomicUpdate, OneUpdaterAtATimeAndAbandonedUpdatesChangeNothing) {
     Folder folder;
     std::string archive = folder / "a.mpq";

@@ -2,6 +2,8 @@
 // cleanly or delivers what can be read; it never crashes or hangs.
 #include "sfmpq_test_support.h"
 
+#include "sfmpq/archive_header.h"
+
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -168,6 +170,28 @@ bool UpdateRefused(const std::string& path, int error) {
 }
 
 } // namespace
+
+// The check before an engine is given the file, at its limit: a table of up
+// to 2^20 entries may be cut short (some protected maps have such tables),
+// a larger one must fit in the file.
+TEST(DamagedArchive, OnlyTablesOfMoreThan2To20EntriesMustFitTheFile) {
+    Folder folder;
+    std::string good = Sample(folder);
+    std::string path = folder / "tables.mpq";
+    for (size_t field : {size_t(24), size_t(28)}) { // hash and block table sizes
+        for (uint32_t entries :
+             {sfmpq::kMaxUncheckedTableEntries, sfmpq::kMaxUncheckedTableEntries + 1}) {
+            SCOPED_TRACE(std::to_string(field) + ": " + std::to_string(entries));
+            std::string cut = good;
+            Put32(&cut, field, entries);
+            WriteFile(path, cut);
+            sfmpq::ArchiveHeaderInfo info;
+            EXPECT_EQ(sfmpq::CheckArchiveHeader(path.c_str(), &info),
+                      entries > sfmpq::kMaxUncheckedTableEntries ? ENOEXEC : 0);
+            EXPECT_TRUE(info.found);
+        }
+    }
+}
 
 TEST(DamagedArchive, AbsurdSectorSizesAreRefused) {
     Folder folder;

@@ -279,6 +279,19 @@ TEST_F(ExtractionTest, ReplacementFitsWhereverTheNameFitsAndKeepsPermissions) {
     EXPECT_THAT(FilesIn(dir_.path()), ElementsAre(std::string(250, 'n')));
 }
 
+// A file that nobody may write is read-only for the extraction too, also
+// for the superuser, whom the system would let replace it.
+TEST_F(ExtractionTest, AFileNobodyMayWriteIsKeptWhoeverExtracts) {
+    Fake.AddMember("m", "new content");
+    OpenAtFirstMember();
+    std::string dest = dir_.File("m");
+    WriteFileText(dest, "old content");
+    ASSERT_EQ(chmod(dest.c_str(), 0444), 0);
+    EXPECT_EQ(Extract(dest), kResultECreate);
+    EXPECT_EQ(ReadFileText(dest), "old content");
+    EXPECT_THAT(FilesIn(dir_.path()), ElementsAre("m"));
+}
+
 TEST_F(ExtractionTest, MemberThatCannotBeOpenedCreatesNothing) {
     Fake.AddMember("m", "data");
     Fake.members.erase("m");
@@ -332,6 +345,9 @@ TEST_F(ExtractionTest, AFailingSystemCallLeavesNoPartialFileAndKeepsTheOldOne) {
             }
             if (StoresData(step) && (step.name == "write" || step.name == "close")) {
                 EXPECT_EQ(result, kResultBadData) << "the data could not be written";
+            }
+            if (step.fired && step.name == "access") {
+                EXPECT_EQ(result, kResultECreate) << "a file that may not be written stays";
             }
             if (result == kResultOk) {
                 EXPECT_TRUE(ReadFileText(dest) == data);

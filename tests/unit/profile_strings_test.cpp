@@ -49,6 +49,8 @@ TEST_F(ProfileStringsTest, AnEmptyValueIsTheEmptyTextNotTheDefault) {
 TEST_F(ProfileStringsTest, KeysOfOtherSectionsAndCommentsAreNotSeen) {
     WriteFileText(ini, "[A]\nK=a\n[S]\n;K=comment\n# K=comment\nX=1\n[B]\nK=b\n");
     EXPECT_EQ(Get("S", "K"), "DEF");
+    EXPECT_EQ(Get("S", "# K"), "DEF");
+    EXPECT_EQ(Get("S", ";K"), "DEF");
     EXPECT_EQ(Get("B", "K"), "b");
 }
 
@@ -138,8 +140,8 @@ TEST_F(ProfileStringsTest, AFailingSystemCallLeavesTheOldFileOrTheNewOne) {
             }
         };
         auto check = [&](const SweepStep& step) {
-            if (StoresData(step)) {
-                EXPECT_EQ(result, 0);
+            if (StoresData(step) || (step.fired && step.name == "access")) {
+                EXPECT_EQ(result, 0); // a file that may not be written stays too
             }
             if (result) {
                 EXPECT_EQ(ReadFileText(ini), existing ? after : "[S]\nK=2\n");

@@ -505,8 +505,11 @@ TEST_F(UpdateTest, SystemErrorWithoutTextShowsTheCode) {
     ShowSystemError();
     PlatformSetLastError(123456);
     ShowSystemError();
-    EXPECT_THAT(ShownMessages,
-                ElementsAre(Warning(std::strerror(ENOENT)), Warning("Error code 123456")));
+    // A library that failed without saying why.
+    PlatformSetLastError(0);
+    ShowSystemError();
+    EXPECT_THAT(ShownMessages, ElementsAre(Warning(std::strerror(ENOENT)),
+                                           Warning("Error code 123456"), Warning("Error code 0")));
 }
 
 } // namespace
