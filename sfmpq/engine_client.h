@@ -13,6 +13,7 @@
 
 #include "sfmpq/engine_protocol.h"
 #include "sfmpq/engine_sandbox.h"
+#include "sfmpq/list_records.h"
 #include "sfmpq/shared_area.h"
 
 namespace sfmpq {
@@ -28,11 +29,11 @@ struct EngineConnection {
 
     // The work-ahead stream as this side sees it (stream_reader.h).
     bool streaming = false;
-    std::vector<std::string> listed; // the last listing's names, in order
-    uint32_t nextSequence = 0;       // the listing index of the next Begin
-    bool inMember = false;           // a Begin was taken whose End was not
-    uint32_t dataOffset = 0;         // bytes of the head Data record taken
-    bool streamedOpen = false;       // a member taken from the stream is open
+    ListedNames listed;        // the last listing's names, in order
+    uint32_t nextSequence = 0; // the listing index of the next Begin
+    bool inMember = false;     // a Begin was taken whose End was not
+    uint32_t dataOffset = 0;   // bytes of the head Data record taken
+    bool streamedOpen = false; // a member taken from the stream is open
 };
 
 // Starts an engine of `kind`. 0 or an errno value (nothing left behind).

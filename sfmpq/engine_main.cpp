@@ -140,7 +140,7 @@ class Server {
             reply->value = GetArchiveInfo(archive_, r.value);
             return reply->value != 0 || errno == 0;
         case Op::List:
-            return List();
+            return List(reply);
         case Op::OpenMember: {
             MpqHandle opened = nullptr;
             int ok = OpenMember(archive_, r.name, &opened);
@@ -188,20 +188,20 @@ class Server {
         return 0;
     }
 
-    // The list comes in the staging area and the records go out through it.
-    int List() {
+    // The list comes in the staging area and the records go out through it;
+    // the reply's value is the bytes of records.
+    int List(Reply* reply) {
         stream_.Stop();
         std::string list(reinterpret_cast<const char*>(area.staging.base),
                          request_.stagingBytes < area.staging.size ? request_.stagingBytes : 0);
-        uint32_t count = GetArchiveInfo(archive_, kInfoHashTableSize);
-        if (uint64_t(count) * sizeof(ListEntry) > area.staging.size) {
-            errno = ENOMEM;
-            return 0;
-        }
         const char* text = request_.value ? list.c_str() : nullptr;
         State.guessExtensions = request_.value2 == 0;
-        return ListMembers(archive_, text, reinterpret_cast<ListEntry*>(area.staging.base),
-                           request_.flags);
+        ListRecordWriter records(area.staging.base, area.staging.size);
+        if (!ListMembers(archive_, text, request_.flags, &records)) {
+            return 0;
+        }
+        reply->value = static_cast<uint32_t>(records.Used());
+        return 1;
     }
 
     WorkAhead stream_;

@@ -31,22 +31,22 @@ void WorkAhead::RestartAt(Archive* archive, const char* name) {
     control->streamDone.store(0);
     archive_ = archive;
     uint32_t sequence = engine::kNoSequence;
-    const std::vector<std::string>& names = archive->listedNames;
-    for (uint32_t i = 0; i < names.size(); ++i) {
-        if (names[i] == name) {
+    const ListedNames& names = archive->listedNames;
+    for (uint32_t i = 0; i < names.Size(); ++i) {
+        if (names.Is(i, name)) {
             sequence = i;
             break;
         }
     }
     Start(name, sequence);
-    next_ = sequence == engine::kNoSequence ? static_cast<uint32_t>(names.size()) : sequence + 1;
+    next_ = sequence == engine::kNoSequence ? static_cast<uint32_t>(names.Size()) : sequence + 1;
 }
 
-void WorkAhead::Start(const std::string& name, uint32_t sequence) {
+void WorkAhead::Start(const char* name, uint32_t sequence) {
     HANDLE member = nullptr;
     int error = 0;
     uint64_t size = 0;
-    if (OpenEngineMember(archive_, name.c_str(), &member)) {
+    if (OpenEngineMember(archive_, name, &member)) {
         DWORD high = 0;
         DWORD low = Storm()->GetFileSize(member, &high);
         size = (uint64_t(high) << 32) | low;
@@ -60,7 +60,7 @@ void WorkAhead::Start(const std::string& name, uint32_t sequence) {
     }
     WriteBegin(name, sequence, error, size);
     if (member) {
-        BeginCheck(archive_->storm, member, name.c_str(), size, &check_);
+        BeginCheck(archive_->storm, member, name, size, &check_);
     }
     member_ = member;
     remaining_ = size;
@@ -114,8 +114,8 @@ void WorkAhead::Publish(uint64_t span) {
     }
 }
 
-void WorkAhead::WriteBegin(const std::string& name, uint32_t sequence, int error, uint64_t size) {
-    uint32_t length = static_cast<uint32_t>(std::min<size_t>(name.size(), engine::kMaxName - 1));
+void WorkAhead::WriteBegin(const char* name, uint32_t sequence, int error, uint64_t size) {
+    uint32_t length = static_cast<uint32_t>(strnlen(name, engine::kMaxName - 1));
     // Called only on an emptied ring or after Step found room.
     unsigned char* at = Reserve(RecordSpan(length));
     RecordHeader begin = {};
@@ -127,7 +127,7 @@ void WorkAhead::WriteBegin(const std::string& name, uint32_t sequence, int error
     begin.sizeHigh = static_cast<uint32_t>(size >> 32);
     begin.sequence = sequence;
     std::memcpy(at, &begin, sizeof begin);
-    std::memcpy(at + sizeof begin, name.data(), length);
+    std::memcpy(at + sizeof begin, name, length);
     Publish(RecordSpan(length));
 }
 
@@ -191,12 +191,12 @@ bool WorkAhead::WriteData() {
 }
 
 void WorkAhead::OpenNext() {
-    const std::vector<std::string>& names = archive_->listedNames;
-    if (next_ >= names.size()) {
+    const ListedNames& names = archive_->listedNames;
+    if (next_ >= names.Size()) {
         Stop();
         return;
     }
-    Start(names[next_], next_);
+    Start(names.At(next_), next_);
     ++next_;
 }
 

@@ -39,8 +39,8 @@ class WorkAhead {
     void Publish(uint64_t span);
     void OpenNext();
     // Opens `name` and writes its Begin record; its data follows in Step.
-    void Start(const std::string& name, uint32_t sequence);
-    void WriteBegin(const std::string& name, uint32_t sequence, int error, uint64_t size);
+    void Start(const char* name, uint32_t sequence);
+    void WriteBegin(const char* name, uint32_t sequence, int error, uint64_t size);
     bool WriteEnd(int error);
     bool WriteData();
 

@@ -14,6 +14,7 @@
 #include "sfmpq/atomic_file.h"
 #include "sfmpq/engine_client.h"
 #include "sfmpq/file_checks.h"
+#include "sfmpq/list_records.h"
 #include "sfmpq/member_names.h"
 #include "sfmpq/stream_reader.h"
 
@@ -235,7 +236,7 @@ int ListOnce(Archive* archive, const char* list, ListEntry* entries, uint32_t li
     if (listLength >= UINT32_MAX) {
         return Fail(E2BIG);
     }
-    uint64_t needed = count * sizeof(ListEntry);
+    uint64_t needed = count * kMaxListRecord;
     if (needed < listLength + 1) {
         needed = listLength + 1;
     }
@@ -251,17 +252,16 @@ int ListOnce(Archive* archive, const char* list, ListEntry* entries, uint32_t li
     request.value2 = !guessExtensions;
     request.stagingBytes = static_cast<uint32_t>(listLength);
     ResetStream(engine);
-    engine->listed.clear();
+    engine->listed.Clear();
     if (!Call(archive, &request, &reply)) {
         return 0;
     }
-    std::memcpy(entries, engine->area.staging.base, count * sizeof(ListEntry));
-    // The work-ahead stream follows this order.
-    for (uint64_t i = 0; i < count; ++i) {
-        if (entries[i].exists) {
-            entries[i].name[sizeof entries[i].name - 1] = '\0';
-            engine->listed.emplace_back(entries[i].name);
-        }
+    // The work-ahead stream follows the records' order.
+    if (reply.value > engine->area.staging.size ||
+        !SpreadListRecords(engine->area.staging.base, reply.value, entries,
+                           static_cast<uint32_t>(count), &engine->listed)) {
+        engine->listed.Clear();
+        return Fail(EIO);
     }
     return 1;
 }

@@ -9,6 +9,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "sfmpq/list_records.h"
 #include "sfmpq/member_check.h"
 #include "sfmpq/storm_api.h"
 
@@ -49,7 +50,7 @@ struct Archive {
     std::unordered_map<std::string, uint32_t> generatedIndex;
     // The names of the last listing's members, in its order: what the
     // work-ahead stream opens one after the other.
-    std::vector<std::string> listedNames;
+    ListedNames listedNames;
 };
 
 struct Member {

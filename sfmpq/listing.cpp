@@ -4,6 +4,7 @@
 
 #include "sfmpq/library_state.h"
 #include "sfmpq/member_names.h"
+#include "sfmpq/name_hash.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -20,10 +21,55 @@ namespace {
 // whatever the lists hold.
 const char* const kInternalNames[] = {kListFileName, "(attributes)", "(signature)"};
 
+// Finds `name`'s slot straight from the hash table when that is plain: the
+// search for the name meets exactly one entry with its hashes, and that
+// entry refers to a block of the table and carries no platform. The library
+// opens that slot by that name in that slot's locale, so the answer is the
+// one NameSlots would get from it, without opening anything. False when the
+// table says anything less plain (or the name is not there), for the library
+// to decide.
+bool FindOnlySlot(const Archive* archive, const std::string& name, uint32_t* slot) {
+    const size_t size = archive->hashes.size();
+    if (size == 0 || (size & (size - 1)) != 0) {
+        return false;
+    }
+    const uint32_t mask = static_cast<uint32_t>(size - 1);
+    const uint32_t start = HashName(name.c_str(), NameHash::TableIndex) & mask;
+    const uint32_t nameA = HashName(name.c_str(), NameHash::NameA);
+    const uint32_t nameB = HashName(name.c_str(), NameHash::NameB);
+    uint32_t matches = 0;
+    uint32_t index = start;
+    do {
+        const TMPQHash& hash = archive->hashes[index];
+        if (hash.dwName1 == nameA && hash.dwName2 == nameB) {
+            if (++matches > 1) {
+                return false;
+            }
+            *slot = index;
+        }
+        if (hash.dwBlockIndex == HASH_ENTRY_FREE) {
+            break;
+        }
+        index = (index + 1) & mask;
+    } while (index != start);
+    if (matches != 1) {
+        return false;
+    }
+    const TMPQHash& found = archive->hashes[*slot];
+    return found.dwBlockIndex != HASH_ENTRY_FREE && found.Platform == 0 &&
+           (found.dwBlockIndex & BLOCK_INDEX_MASK) < archive->blocks.size();
+}
+
 // Records `name` for every slot that holds a member of that name, in any
-// locale.
+// locale: from the hash table where it is plain, else as the library opens
+// the name in each locale it knows for it.
 void NameSlots(const StormApi* storm, Archive* archive, const std::string& name,
                std::vector<const std::string*>* slotNames) {
+    uint32_t only = 0;
+    if (FindOnlySlot(archive, name, &only)) {
+        (*slotNames)[only] = &name;
+        return;
+    }
     LCID locales[16];
     DWORD count = 16;
     std::vector<LCID> more;
@@ -132,21 +178,15 @@ class ExtensionGuesser {
     std::unordered_map<DWORD, const char*> guessed_;
 };
 
-void CopyName(const std::string& name, ListEntry* entry) {
-    size_t length = name.size() < kMaxMemberName ? name.size() : kMaxMemberName;
-    std::memcpy(entry->name, name.data(), length);
-    entry->name[length] = '\0';
-}
-
 } // namespace
 
-int ListMembers(MpqHandle handle, const char* list, ListEntry* entries, uint32_t listFlag) {
+int ListMembers(MpqHandle handle, const char* list, uint32_t listFlag, ListRecordWriter* out) {
     Archive* archive = FindArchive(handle);
     if (!archive) {
         errno = EBADF;
         return 0;
     }
-    if (!entries) {
+    if (!out) {
         errno = EINVAL;
         return 0;
     }
@@ -181,42 +221,44 @@ int ListMembers(MpqHandle handle, const char* list, ListEntry* entries, uint32_t
     // but the first get their slot in their generated name.
     std::map<std::pair<uint64_t, uint32_t>, uint32_t> firstSlot;
     ExtensionGuesser extensions(storm, archive);
+    // The work-ahead stream opens the members in this order, by these names.
+    archive->listedNames.Clear();
+    std::string generatedName;
     for (uint32_t i = 0; i < count; ++i) {
-        ListEntry& entry = entries[i];
-        std::memset(&entry, 0, sizeof entry);
         if (!SlotHoldsMember(archive, i)) {
             continue;
         }
         const TMPQHash& hash = archive->hashes[i];
         DWORD blockIndex = hash.dwBlockIndex & BLOCK_INDEX_MASK;
         const TMPQBlock& block = archive->blocks[blockIndex];
-        entry.exists = 1;
-        entry.locale = hash.lcLocale;
-        entry.compressedSize = block.dwCSize;
-        entry.fullSize = block.dwFSize;
-        entry.flags = block.dwFlags;
-        if (slotNames[i]) {
-            CopyName(*slotNames[i], &entry);
-            continue;
+        ListRecord record = {};
+        record.slot = i;
+        record.locale = hash.lcLocale;
+        record.compressedSize = block.dwCSize;
+        record.fullSize = block.dwFSize;
+        record.flags = block.dwFlags;
+        const std::string* name = slotNames[i];
+        if (!name) {
+            GeneratedName generated;
+            generated.hashA = hash.dwName1;
+            generated.hashB = hash.dwName2;
+            generated.locale = hash.lcLocale;
+            auto key = std::make_pair((uint64_t(hash.dwName1) << 32) | hash.dwName2,
+                                      uint32_t(hash.lcLocale));
+            if (!firstSlot.emplace(key, i).second) {
+                generated.hasSlot = true;
+                generated.slot = i;
+            }
+            generatedName = FormatGeneratedName(generated, extensions.Of(blockIndex));
+            name = &generatedName;
         }
-        GeneratedName generated;
-        generated.hashA = hash.dwName1;
-        generated.hashB = hash.dwName2;
-        generated.locale = hash.lcLocale;
-        auto key =
-            std::make_pair((uint64_t(hash.dwName1) << 32) | hash.dwName2, uint32_t(hash.lcLocale));
-        if (!firstSlot.emplace(key, i).second) {
-            generated.hasSlot = true;
-            generated.slot = i;
+        const size_t length = name->size() < kMaxMemberName ? name->size() : kMaxMemberName;
+        if (!out->Put(record, name->data(), length)) {
+            archive->listedNames.Clear();
+            errno = ENOMEM;
+            return 0;
         }
-        CopyName(FormatGeneratedName(generated, extensions.Of(blockIndex)), &entry);
-    }
-    // The work-ahead stream opens the members in this order, by these names.
-    archive->listedNames.clear();
-    for (uint32_t i = 0; i < count; ++i) {
-        if (entries[i].exists) {
-            archive->listedNames.emplace_back(entries[i].name);
-        }
+        archive->listedNames.Add(name->data(), length);
     }
     return 1;
 }

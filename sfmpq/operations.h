@@ -8,6 +8,7 @@
 #include <cstdint>
 
 #include "archive_library/archive_library.h"
+#include "sfmpq/list_records.h"
 
 namespace sfmpq {
 
@@ -46,9 +47,10 @@ int CloseMember(MpqHandle member);
 
 // Listing (listing.cpp).
 
-// Writes one ListEntry per member slot (see library_calls.h); 1, or 0 with
-// errno (EINVAL for no array).
-int ListMembers(MpqHandle archive, const char* list, ListEntry* entries, uint32_t listFlag);
+// Writes a ListRecord for each member slot (list_records.h), named as
+// library_calls.h says for ListEntry arrays; 1, or 0 with errno (EINVAL for
+// no writer, ENOMEM when the records do not fit).
+int ListMembers(MpqHandle archive, const char* list, uint32_t listFlag, ListRecordWriter* out);
 
 // Updating (updating.cpp, wave.cpp). The engine works on a temporary copy
 // that SFMpq.dll made (or on a new file at a temporary name, when `exists` is

@@ -105,8 +105,7 @@ int TakeStreamedMember(EngineConnection* engine, const char* name, uint32_t loca
         if (!record) {
             // Wait only for the member that comes next, at a member boundary;
             // anything else is quicker to ask for.
-            bool next = !engine->inMember && engine->nextSequence < engine->listed.size() &&
-                        engine->listed[engine->nextSequence] == name;
+            bool next = !engine->inMember && engine->listed.Is(engine->nextSequence, name);
             if (next || restarted) {
                 if (!AwaitRecord(engine)) {
                     return 0;
@@ -138,7 +137,7 @@ int TakeStreamedMember(EngineConnection* engine, const char* name, uint32_t loca
         RecordHeader begin = *record;
         bool match = begin.locale == locale && SameName(record, name);
         engine->nextSequence = begin.sequence == engine::kNoSequence
-                                   ? static_cast<uint32_t>(engine->listed.size())
+                                   ? static_cast<uint32_t>(engine->listed.Size())
                                    : begin.sequence + 1;
         engine->inMember = begin.error == 0;
         engine->dataOffset = 0;

@@ -2,11 +2,18 @@
 // files, generated names for members no list names, locales.
 #include "sfmpq_test_support.h"
 
+#include "sfmpq/list_records.h"
+
 #include <cstring>
 #include <map>
 #include <sys/stat.h>
 
 namespace {
+
+using sfmpq::kMaxListRecord;
+using sfmpq::ListedNames;
+using sfmpq::ListRecordWriter;
+using sfmpq::SpreadListRecords;
 
 std::map<std::string, ListEntry> ByName(const std::vector<ListEntry>& entries) {
     std::map<std::string, ListEntry> named;
@@ -192,6 +199,101 @@ class TableCipher {
     uint32_t table_[0x500];
 };
 
+// Rewrites the hash table of an archive written by WriteWithStorm: `edit`
+// gets its entries decrypted, four words each (name A, name B, locale and
+// platform, block index).
+template <typename Edit> void EditHashTable(const std::string& archive, Edit edit) {
+    std::string file = ReadFile(archive);
+    uint32_t hashPos = 0;
+    uint32_t slots = 0;
+    std::memcpy(&hashPos, &file[16], 4);
+    std::memcpy(&slots, &file[24], 4);
+    ASSERT_LE(hashPos + uint64_t(slots) * 16, file.size());
+    std::vector<uint32_t> hashes(slots * 4);
+    std::memcpy(hashes.data(), &file[hashPos], slots * 16);
+    const uint32_t kHashTableKey = 0xC3AF3770;
+    TableCipher cipher;
+    cipher.Decrypt(hashes.data(), hashes.size(), kHashTableKey);
+    edit(hashes.data(), slots);
+    cipher.Encrypt(hashes.data(), hashes.size(), kHashTableKey);
+    std::memcpy(&file[hashPos], hashes.data(), slots * 16);
+    WriteFile(archive, file);
+}
+
+// Names are found in the hash table as the library finds them: every byte a
+// name may hold, letter case, one name in several
+// locales, and entries the library would not open (a platform set, a block
+// beyond the table) or could confuse (two entries of one name and locale).
+// Each member has its own size, so a name given to the wrong slot shows.
+TEST(Listing, EveryNameIsGivenToTheSlotTheLibraryOpensByIt) {
+    Folder folder;
+    std::string archive = folder / "a.mpq";
+    std::vector<StormMember> members;
+    std::string list;
+    for (int byte = 1; byte < 256; ++byte) {
+        if (byte == '\r' || byte == '\n' || byte == ';' || byte == '/' || byte == '\\') {
+            continue; // these split or separate names
+        }
+        // A lower-case letter names what its capital does: its own suffix.
+        std::string name = std::string("Dir\\") + static_cast<char>(byte) +
+                           (byte >= 'a' && byte <= 'z' ? "small" : "name");
+        members.push_back({name, std::string(members.size() + 1, 'x')});
+        list += name + "\n";
+    }
+    members.push_back({"Twice.txt", "neutral"});
+    members.push_back({"twice.TXT", "deutsch!", 0x407});
+    members.push_back({"platform.txt", "on another platform"});
+    members.push_back({"same.txt", "first of two"});
+    members.push_back({"beyond.txt", "a block beyond the table"});
+    list += "twice.txt\nplatform.txt\nsame.txt\nbeyond.txt\n";
+    WriteWithStorm(archive, members, false, 1024);
+    ASSERT_NO_FATAL_FAILURE(EditHashTable(archive, [&](uint32_t* hashes, uint32_t slots) {
+        // Entries by their block, which WriteWithStorm numbers in order.
+        std::map<uint32_t, uint32_t> slotOfBlock;
+        for (uint32_t i = 0; i < slots; ++i) {
+            slotOfBlock[hashes[i * 4 + 3]] = i;
+        }
+        const uint32_t count = static_cast<uint32_t>(members.size());
+        hashes[slotOfBlock[count - 3] * 4 + 2] |= 1u << 16;  // a platform
+        hashes[slotOfBlock[count - 1] * 4 + 3] = 0x0FFFFFF0; // far beyond the blocks
+        // A second entry of "same.txt" in a free slot after its own, on the
+        // block of the first member.
+        uint32_t same = slotOfBlock[count - 2];
+        uint32_t free = same;
+        do {
+            free = (free + 1) % slots;
+        } while (hashes[free * 4 + 3] != 0xFFFFFFFF);
+        for (uint32_t i = same + 1; i != free; i = (i + 1) % slots) {
+            ASSERT_NE(hashes[i * 4 + 3], 0xFFFFFFFFu);
+        }
+        std::memcpy(&hashes[free * 4], &hashes[same * 4], 12);
+        hashes[free * 4 + 3] = 0;
+    }));
+
+    std::map<std::string, std::vector<uint32_t>> sizes; // by name
+    std::map<std::string, uint32_t> locales;
+    for (const ListEntry& e : List(archive, list.c_str(), kListIsText)) {
+        sizes[e.name].push_back(e.fullSize);
+        locales[e.name] |= e.locale;
+    }
+    size_t generated = 0;
+    for (const auto& named : sizes) {
+        generated += named.first.rfind("Unknown\\", 0) == 0 ? named.second.size() : 0;
+    }
+    for (size_t i = 0; i + 5 < members.size(); ++i) {
+        const std::string& name = members[i].name;
+        EXPECT_EQ(sizes[name], std::vector<uint32_t>{uint32_t(i + 1)})
+            << "byte " << int(name[4] & 0xFF);
+    }
+    EXPECT_EQ(sizes["twice.txt"].size(), 2u) << "in both locales";
+    EXPECT_EQ(locales["twice.txt"], 0x407u);
+    EXPECT_EQ(sizes.count("platform.txt"), 0u) << "the library does not open it by name";
+    EXPECT_EQ(sizes["same.txt"], std::vector<uint32_t>{1u})
+        << "the entry the library opens: the last";
+    EXPECT_EQ(sizes.count("beyond.txt"), 0u);
+    EXPECT_EQ(generated, 2u) << "the platform's member and the first entry of same.txt";
+}
+
 TEST(Listing, ExtensionsAreGuessedOnlyFromSmallFirstUnits) {
     Folder folder;
     std::string archive = folder / "a.mpq";
@@ -204,29 +306,17 @@ TEST(Listing, ExtensionsAreGuessedOnlyFromSmallFirstUnits) {
                    false, 256);
     // Every free hash slot is pointed at the single-unit block: listing
     // must not unpack it once per slot.
-    std::string file = ReadFile(archive);
-    uint32_t hashPos = 0;
-    uint32_t slots = 0;
-    std::memcpy(&hashPos, &file[16], 4);
-    std::memcpy(&slots, &file[24], 4);
-    ASSERT_EQ(slots, 256u);
-    ASSERT_LE(hashPos + slots * 16, file.size());
-    std::vector<uint32_t> hashes(slots * 4);
-    std::memcpy(hashes.data(), &file[hashPos], slots * 16);
-    const uint32_t kHashTableKey = 0xC3AF3770;
-    TableCipher cipher;
-    cipher.Decrypt(hashes.data(), hashes.size(), kHashTableKey);
-    for (uint32_t i = 0; i < slots; ++i) {
-        if (hashes[i * 4 + 3] == 0xFFFFFFFF) {
-            hashes[i * 4] = 0x1000 + i;
-            hashes[i * 4 + 1] = 0x2000 + i;
-            hashes[i * 4 + 2] = 0;
-            hashes[i * 4 + 3] = 0;
+    EditHashTable(archive, [](uint32_t* hashes, uint32_t slots) {
+        ASSERT_EQ(slots, 256u);
+        for (uint32_t i = 0; i < slots; ++i) {
+            if (hashes[i * 4 + 3] == 0xFFFFFFFF) {
+                hashes[i * 4] = 0x1000 + i;
+                hashes[i * 4 + 1] = 0x2000 + i;
+                hashes[i * 4 + 2] = 0;
+                hashes[i * 4 + 3] = 0;
+            }
         }
-    }
-    cipher.Encrypt(hashes.data(), hashes.size(), kHashTableKey);
-    std::memcpy(&file[hashPos], hashes.data(), slots * 16);
-    WriteFile(archive, file);
+    });
 
     auto entries = List(archive, "", kListFromFiles);
     ASSERT_EQ(entries.size(), 256u);
@@ -240,6 +330,55 @@ TEST(Listing, ExtensionsAreGuessedOnlyFromSmallFirstUnits) {
         << "too large to unpack for a guess";
     EXPECT_EQ(extensions[16 + (1 << 20)], std::vector<std::string>{".wav"}) << "first sector";
     EXPECT_EQ(extensions[116], std::vector<std::string>{".wav"});
+}
+
+// The records an engine sends are spread over the caller's array only as far
+// as they make sense: an engine may have been taken over by its archive.
+TEST(Listing, ListRecordsFromTheEngineAreCheckedBeforeTheyAreSpread) {
+    std::vector<unsigned char> buffer(3 * kMaxListRecord);
+    ListRecordWriter writer(buffer.data(), buffer.size());
+    const std::string longName(300, 'n');
+    ASSERT_TRUE(writer.Put({1, 0x407, 10, 20, 0x80000000u, 0}, "a\\b.txt", 7));
+    ASSERT_TRUE(writer.Put({4, 0, 30, 40, 0x200, 0}, longName.data(), longName.size()));
+    ASSERT_FALSE(ListRecordWriter(buffer.data(), 30).Put({0, 0, 0, 0, 0, 0}, "abcdefg", 7))
+        << "a record that does not fit is not written";
+    const size_t used = writer.Used();
+
+    std::vector<ListEntry> entries(5);
+    std::memset(entries.data(), 0xAB, entries.size() * sizeof(ListEntry));
+    ListedNames names;
+    ASSERT_TRUE(SpreadListRecords(buffer.data(), used, entries.data(), 5, &names));
+    EXPECT_EQ(std::string(entries[1].name), "a\\b.txt");
+    EXPECT_EQ(entries[1].locale, 0x407u);
+    EXPECT_EQ(entries[1].fullSize, 20u);
+    EXPECT_EQ(std::string(entries[4].name), longName.substr(0, 259)) << "cut to the longest name";
+    for (uint32_t slot : {0u, 2u, 3u}) {
+        EXPECT_EQ(entries[slot].exists, 0u);
+        EXPECT_EQ(entries[slot].name[0], '\0');
+    }
+    ASSERT_EQ(names.Size(), 2u);
+    EXPECT_TRUE(names.Is(0, "a\\b.txt"));
+    EXPECT_FALSE(names.Is(0, "a\\b.tx"));
+    EXPECT_FALSE(names.Is(2, "a\\b.txt"));
+
+    // Every cut inside a record, and every kind of lie in one.
+    for (size_t cut = 1; cut < used; ++cut) {
+        bool whole = cut == 24 + 8;
+        EXPECT_EQ(SpreadListRecords(buffer.data(), cut, entries.data(), 5, &names), whole)
+            << "cut at " << cut;
+    }
+    auto lie = [&](size_t offset, uint32_t value, uint32_t count) {
+        std::vector<unsigned char> copy(buffer.begin(), buffer.begin() + used);
+        std::memcpy(&copy[offset], &value, 4);
+        return SpreadListRecords(copy.data(), copy.size(), entries.data(), count, &names);
+    };
+    const size_t second = 24 + 8;
+    EXPECT_FALSE(lie(second, 1, 5)) << "a slot listed twice";
+    EXPECT_FALSE(lie(second, 0, 5)) << "slots out of order";
+    EXPECT_FALSE(lie(0, 5, 5)) << "a slot beyond the array";
+    EXPECT_FALSE(lie(0, 1, 1)) << "a slot beyond a smaller array";
+    EXPECT_FALSE(lie(20, 260, 5)) << "a name longer than any";
+    EXPECT_FALSE(lie(second + 20, 261, 5)) << "a name beyond the records";
 }
 
 } // namespace

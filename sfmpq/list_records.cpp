@@ -1,0 +1,92 @@
+#include "sfmpq/list_records.h"
+
+#include "sfmpq/member_names.h"
+
+#include <cstring>
+
+namespace sfmpq {
+
+namespace {
+
+size_t Padded(size_t length) {
+    return (length + 3) & ~size_t(3);
+}
+
+} // namespace
+
+bool ListRecordWriter::Put(const ListRecord& record, const char* name, size_t nameLength) {
+    if (nameLength > kMaxMemberName) {
+        nameLength = kMaxMemberName;
+    }
+    const size_t size = sizeof record + Padded(nameLength);
+    if (size > capacity_ - used_) {
+        return false;
+    }
+    ListRecord head = record;
+    head.nameLength = static_cast<uint32_t>(nameLength);
+    unsigned char* at = buffer_ + used_;
+    std::memcpy(at, &head, sizeof head);
+    std::memcpy(at + sizeof head, name, nameLength);
+    std::memset(at + sizeof head + nameLength, 0, size - sizeof head - nameLength);
+    used_ += size;
+    return true;
+}
+
+void ListedNames::Clear() {
+    text_.clear();
+    ends_.clear();
+}
+
+void ListedNames::Add(const char* name, size_t length) {
+    text_.append(name, length);
+    text_.push_back('\0');
+    ends_.push_back(static_cast<uint32_t>(text_.size()));
+}
+
+bool ListedNames::Is(size_t index, const char* name) const {
+    if (index >= ends_.size()) {
+        return false;
+    }
+    const size_t begin = Begin(index);
+    const size_t length = ends_[index] - 1 - begin;
+    return std::strlen(name) == length && std::memcmp(text_.data() + begin, name, length) == 0;
+}
+
+bool SpreadListRecords(const unsigned char* records, size_t used, ListEntry* entries,
+                       uint32_t count, ListedNames* names) {
+    if (names) {
+        names->Clear();
+    }
+    std::memset(entries, 0, size_t(count) * sizeof *entries);
+    size_t at = 0;
+    uint64_t nextSlot = 0; // the lowest slot the next record may have
+    while (at < used) {
+        ListRecord record;
+        if (used - at < sizeof record) {
+            return false;
+        }
+        std::memcpy(&record, records + at, sizeof record);
+        if (record.slot < nextSlot || record.slot >= count || record.nameLength > kMaxMemberName ||
+            Padded(record.nameLength) > used - at - sizeof record) {
+            return false;
+        }
+        const char* name = reinterpret_cast<const char*>(records + at + sizeof record);
+        // A zero inside the name ends it, as it would in the entry.
+        const size_t length = strnlen(name, record.nameLength);
+        ListEntry& entry = entries[record.slot];
+        entry.exists = 1;
+        entry.locale = record.locale;
+        entry.compressedSize = record.compressedSize;
+        entry.fullSize = record.fullSize;
+        entry.flags = record.flags;
+        std::memcpy(entry.name, name, length);
+        if (names) {
+            names->Add(name, length);
+        }
+        at += sizeof record + Padded(record.nameLength);
+        nextSlot = uint64_t(record.slot) + 1;
+    }
+    return true;
+}
+
+} // namespace sfmpq

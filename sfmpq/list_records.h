@@ -1,0 +1,79 @@
+// A listing as the engine sends it: one record per slot that holds a member,
+// in slot order, packed one after the other into the staging area. Most
+// slots of a large archive hold short names, so this is a few bytes per
+// member where the caller's ListEntry array takes 280 per slot; the client
+// spreads the records over that array itself.
+//
+// A record is a ListRecord followed by its name's bytes (no zero), padded
+// with zeros to a multiple of 4 bytes. The reader trusts nothing of it: the
+// engine may have been taken over by the archive it reads.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "archive_library/archive_library.h"
+
+namespace sfmpq {
+
+struct ListRecord {
+    uint32_t slot;
+    uint32_t locale;
+    uint32_t compressedSize;
+    uint32_t fullSize;
+    uint32_t flags;
+    uint32_t nameLength;
+};
+static_assert(sizeof(ListRecord) == 24, "one record layout for 32- and 64-bit builds");
+
+// The most bytes one record takes: a name of kMaxMemberName characters.
+constexpr size_t kMaxListRecord = sizeof(ListRecord) + 260;
+
+// Appends records to a buffer of `capacity` bytes.
+class ListRecordWriter {
+  public:
+    ListRecordWriter(unsigned char* buffer, size_t capacity)
+        : buffer_(buffer), capacity_(capacity) {}
+
+    // Appends one record, its name cut to kMaxMemberName characters. False,
+    // with nothing written, when it does not fit.
+    bool Put(const ListRecord& record, const char* name, size_t nameLength);
+
+    size_t Used() const { return used_; }
+
+  private:
+    unsigned char* buffer_;
+    size_t capacity_;
+    size_t used_ = 0;
+};
+
+// The names of a listing in its order, kept for the work-ahead stream: one
+// block of text, not one allocation per member.
+class ListedNames {
+  public:
+    void Clear();
+    void Add(const char* name, size_t length);
+    size_t Size() const { return ends_.size(); }
+    // Whether name `index` is `name` (byte for byte).
+    bool Is(size_t index, const char* name) const;
+    // Name `index`, zero-terminated; `index` < Size().
+    const char* At(size_t index) const { return text_.data() + Begin(index); }
+
+  private:
+    size_t Begin(size_t index) const { return index == 0 ? 0 : ends_[index - 1]; }
+
+    std::string text_;           // each name followed by its zero
+    std::vector<uint32_t> ends_; // where each name's zero ends
+};
+
+// Spreads the `used` bytes of records over `entries` (`count` of them): every
+// entry is cleared, then each record fills the entry of its slot. The names'
+// order goes into `names` when given. False (nothing more written) at the
+// first record that is cut short, out of slot order, beyond `count` or with
+// a name longer than kMaxMemberName.
+bool SpreadListRecords(const unsigned char* records, size_t used, ListEntry* entries,
+                       uint32_t count, ListedNames* names);
+
+} // namespace sfmpq
