@@ -1,7 +1,6 @@
 // Which members a command's names choose: wildcard patterns, plain names,
 // folder names (everything in them), and the archive's internal members
 // only when named exactly or asked for.
-#include <memory>
 #include <unordered_map>
 
 #include "host/commands.h"
@@ -29,46 +28,55 @@ bool IsInternalMember(const std::string& name) {
 
 namespace {
 
-// The members that a pattern without wildcards chooses, found without
-// matching it against every name: by the member's own name, and by every
-// folder its name lies in (a folder name chooses everything in it), both
-// compared as MemberKey does. PatternSelects gives the same answer, one name
-// at a time; with many names given (-T) that would cost patterns x members.
-class LiteralIndex {
+// The patterns without wildcards, by the keys that choose a member: the
+// pattern itself (the member's own name) and the pattern as a folder (every
+// member whose name lies in it), both compared as MemberKey does.
+// PatternSelects gives the same answer, one name at a time; with many names
+// given (-T) that would cost patterns x members, where this looks each
+// member's name and folders up once.
+class LiteralPatterns {
   public:
-    explicit LiteralIndex(const std::vector<Member>& members) {
-        for (size_t m = 0; m < members.size(); ++m) {
-            std::string key = MemberKey(members[m].name);
-            whole_.emplace(key, m);
-            for (size_t i = 0; i < key.size(); ++i) {
-                if (key[i] == '\\') {
-                    folders_.emplace(key.substr(0, i), m);
-                }
+    LiteralPatterns(const std::vector<std::string>& patterns) {
+        for (size_t p = 0; p < patterns.size(); ++p) {
+            if (HasWildcards(patterns[p])) {
+                continue;
+            }
+            std::string key = MemberKey(patterns[p]);
+            whole_.emplace(key, p);
+            while (!key.empty() && key.back() == '\\') {
+                key.pop_back();
+            }
+            if (!key.empty()) {
+                folders_.emplace(key, p);
             }
         }
     }
 
-    template <typename Visit> void ForEach(const std::string& pattern, Visit visit) const {
-        std::string key = MemberKey(pattern);
+    bool Empty() const { return whole_.empty(); }
+
+    // Calls visit(pattern index) for each pattern that chooses `name`.
+    template <typename Visit> void ForEach(const std::string& name, Visit visit) {
+        const std::string key = MemberKey(name);
         auto whole = whole_.equal_range(key);
         for (auto it = whole.first; it != whole.second; ++it) {
             visit(it->second);
         }
-        while (!key.empty() && key.back() == '\\') {
-            key.pop_back();
-        }
-        if (key.empty()) {
-            return;
-        }
-        auto inside = folders_.equal_range(key);
-        for (auto it = inside.first; it != inside.second; ++it) {
-            visit(it->second);
+        for (size_t i = 0; i < key.size(); ++i) {
+            if (key[i] != '\\') {
+                continue;
+            }
+            folder_.assign(key, 0, i);
+            auto inside = folders_.equal_range(folder_);
+            for (auto it = inside.first; it != inside.second; ++it) {
+                visit(it->second);
+            }
         }
     }
 
   private:
     std::unordered_multimap<std::string, size_t> whole_;
     std::unordered_multimap<std::string, size_t> folders_;
+    std::string folder_; // kept, so that each look-up does not allocate
 };
 
 } // namespace
@@ -82,37 +90,38 @@ std::vector<bool> SelectMembers(const std::vector<Member>& members,
             chosen[m] = internal || !IsInternalMember(members[m].name);
         }
     }
-    std::unique_ptr<LiteralIndex> literal;
-    for (const std::string& pattern : patterns) {
-        bool used = false;
-        bool internalOnly = false;
-        auto take = [&](size_t m) {
-            if (!internal && IsInternalMember(members[m].name) &&
-                (HasWildcards(pattern) || MemberKey(pattern) != MemberKey(members[m].name))) {
-                internalOnly = true;
-                return;
-            }
-            chosen[m] = true;
-            used = true;
-        };
-        if (HasWildcards(pattern)) {
+    std::vector<bool> used(patterns.size(), false);
+    std::vector<bool> internalOnly(patterns.size(), false);
+    auto take = [&](size_t p, size_t m) {
+        const std::string& pattern = patterns[p];
+        if (!internal && IsInternalMember(members[m].name) &&
+            (HasWildcards(pattern) || MemberKey(pattern) != MemberKey(members[m].name))) {
+            internalOnly[p] = true;
+            return;
+        }
+        chosen[m] = true;
+        used[p] = true;
+    };
+    LiteralPatterns literal(patterns);
+    if (!literal.Empty()) {
+        for (size_t m = 0; m < members.size(); ++m) {
+            literal.ForEach(members[m].name, [&](size_t p) { take(p, m); });
+        }
+    }
+    for (size_t p = 0; p < patterns.size(); ++p) {
+        if (HasWildcards(patterns[p])) {
             for (size_t m = 0; m < members.size(); ++m) {
-                if (PatternSelects(pattern, members[m].name)) {
-                    take(m);
+                if (PatternSelects(patterns[p], members[m].name)) {
+                    take(p, m);
                 }
             }
-        } else {
-            if (!literal) {
-                literal.reset(new LiteralIndex(members));
-            }
-            literal->ForEach(pattern, take);
         }
-        if (!used && internalOnly) {
-            Report(pattern + ": chooses only internal members of " + archive +
+        if (!used[p] && internalOnly[p]) {
+            Report(patterns[p] + ": chooses only internal members of " + archive +
                    "; name them exactly or give --internal");
             ++unmatched;
-        } else if (!used) {
-            Report(pattern + ": no such member in " + archive);
+        } else if (!used[p]) {
+            Report(patterns[p] + ": no such member in " + archive);
             ++unmatched;
         }
     }
