@@ -118,6 +118,18 @@ int PlatformRemoveEmptyFolder(const char* path);
 int PlatformReplaceFile(const char* from, const char* to);
 
 // ---------------------------------------------------------------------------
+// Memory
+// ---------------------------------------------------------------------------
+
+// A zeroed block of `size` bytes for a large table that is filled once and
+// then read (an archive's listing: 280 bytes per slot, 18 MiB for 65,536
+// slots). From the system's fresh pages, in large pages where it has them,
+// so that filling it does not stop at every 4 KiB. Null when there is no
+// memory. Freed with PlatformFreeLarge and the same size.
+void* PlatformAllocateLarge(size_t size);
+void PlatformFreeLarge(void* block, size_t size);
+
+// ---------------------------------------------------------------------------
 // Modules and the current directory
 // ---------------------------------------------------------------------------
 

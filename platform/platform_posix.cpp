@@ -16,6 +16,7 @@
 #include <fcntl.h>
 #include <link.h>
 #include <string>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -318,4 +319,56 @@ uint32_t PlatformGetCurrentDirectory(uint32_t size, char* buffer) {
 
 int PlatformSetCurrentDirectory(const char* path) {
     return path && SystemCalls.chdir(path) == 0;
+}
+
+// ---------------------------------------------------------------------------
+// Memory
+// ---------------------------------------------------------------------------
+
+namespace {
+
+// Blocks from this size on are mapped on their own, aligned to the large
+// page size, and the kernel is asked for large pages; smaller ones come
+// from the heap.
+constexpr size_t kLargePage = size_t(2) << 20;
+
+} // namespace
+
+void* PlatformAllocateLarge(size_t size) {
+    if (size < kLargePage) {
+        return std::calloc(size ? size : 1, 1);
+    }
+    if (size > SIZE_MAX - kLargePage) {
+        return nullptr;
+    }
+    // Mapped with a large page's worth to spare, then trimmed to an aligned
+    // block of exactly `size` bytes, which PlatformFreeLarge unmaps.
+    const size_t mapped = size + kLargePage;
+    void* map = mmap(nullptr, mapped, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (map == MAP_FAILED) {
+        return nullptr;
+    }
+    const uintptr_t start = reinterpret_cast<uintptr_t>(map);
+    const uintptr_t aligned = (start + kLargePage - 1) & ~uintptr_t(kLargePage - 1);
+    if (aligned > start) {
+        munmap(map, aligned - start);
+    }
+    const uintptr_t end = start + mapped;
+    if (end > aligned + size) {
+        munmap(reinterpret_cast<void*>(aligned + size), end - (aligned + size));
+    }
+    void* block = reinterpret_cast<void*>(aligned);
+    madvise(block, size, MADV_HUGEPAGE); // a wish: without large pages it still works
+    return block;
+}
+
+void PlatformFreeLarge(void* block, size_t size) {
+    if (!block) {
+        return;
+    }
+    if (size < kLargePage) {
+        std::free(block);
+    } else {
+        munmap(block, size);
+    }
 }

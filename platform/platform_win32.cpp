@@ -4,6 +4,7 @@
 #include <windows.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 uint32_t PlatformGetProfileString(const char* section, const char* key, const char* def,
@@ -173,4 +174,27 @@ uint32_t PlatformGetDialogItemText(PlatformWindow dialog, int id, char* buffer, 
 
 int PlatformEndDialog(PlatformWindow dialog, intptr_t result) {
     return EndDialog(static_cast<HWND>(dialog), result);
+}
+
+// ---------------------------------------------------------------------------
+// Memory
+// ---------------------------------------------------------------------------
+
+// Committed pages come zeroed; small blocks come from the heap.
+void* PlatformAllocateLarge(size_t size) {
+    if (size < (size_t(64) << 10)) {
+        return std::calloc(size ? size : 1, 1);
+    }
+    return VirtualAlloc(nullptr, size, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE);
+}
+
+void PlatformFreeLarge(void* block, size_t size) {
+    if (!block) {
+        return;
+    }
+    if (size < (size_t(64) << 10)) {
+        std::free(block);
+    } else {
+        VirtualFree(block, 0, MEM_RELEASE);
+    }
 }

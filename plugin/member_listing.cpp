@@ -107,7 +107,9 @@ bool OpenAndListArchive(const char* path, OpenedArchive* opened) {
     opened->entryCount = ArchiveLibrary.SFileGetFileInfo(opened->archive, kInfoHashTableSize);
     // Cleared, so that records the library leaves alone read as empty slots.
     opened->entries = static_cast<ListEntry*>(
-        opened->entryCount ? std::calloc(opened->entryCount, sizeof(ListEntry)) : nullptr);
+        opened->entryCount && opened->entryCount <= SIZE_MAX / sizeof(ListEntry)
+            ? PlatformAllocateLarge(size_t(opened->entryCount) * sizeof(ListEntry))
+            : nullptr);
     if ((opened->entryCount != 0 && !opened->entries) || !ListArchive(opened, path)) {
         CloseListedArchive(opened);
         return false;
@@ -117,8 +119,12 @@ bool OpenAndListArchive(const char* path, OpenedArchive* opened) {
 
 void CloseListedArchive(OpenedArchive* opened) {
     ArchiveLibrary.SFileCloseArchive(opened->archive);
-    std::free(opened->entries);
+    opened->archive = nullptr;
+    FreeListedEntries(opened);
+}
+
+void FreeListedEntries(OpenedArchive* opened) {
+    PlatformFreeLarge(opened->entries, size_t(opened->entryCount) * sizeof(ListEntry));
     opened->entries = nullptr;
     opened->entryCount = 0;
-    opened->archive = nullptr;
 }

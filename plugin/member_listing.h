@@ -14,3 +14,6 @@ bool OpenAndListArchive(const char* path, OpenedArchive* opened);
 
 // Closes the library's archive and releases the records.
 void CloseListedArchive(OpenedArchive* opened);
+
+// Releases the records alone (the archive closed already).
+void FreeListedEntries(OpenedArchive* opened);

@@ -218,8 +218,7 @@ void ListMembersForDeletion(const char* archivePath, ArchiveMembers* members) {
 
 void FreeArchiveMembers(ArchiveMembers* members) {
     FreeMemberIndex(&members->index);
-    std::free(members->listing.entries);
-    members->listing.entries = nullptr;
+    FreeListedEntries(&members->listing);
     members->known = false;
 }
 

@@ -151,15 +151,29 @@ TEST_F(ArchiveListingTest, AnUnterminatedNameIsCutInsideItsRecord) {
     CloseArchive(handle);
 }
 
-TEST_F(ArchiveListingTest, AnArchiveOfEmptySlotsOrNoSlotsListsNothing) {
-    for (uint32_t slots : {0u, 16u}) {
-        ResetPluginState();
-        Fake.slotCount = slots;
-        void* handle = Open();
-        ASSERT_NE(handle, nullptr);
-        EntryHeader header = {};
-        EXPECT_EQ(ReadHeader(handle, &header), 10) << slots << " slots";
-        CloseArchive(handle);
+// The records come cleared at every size: small tables from the heap, large
+// ones (from 2 MiB: 7,490 slots) from fresh pages.
+TEST_F(ArchiveListingTest, SlotsTheLibraryLeavesAloneReadAsEmptyAtEverySize) {
+    for (uint32_t slots : {0u, 16u, 7489u, 7490u, 65536u, 1u << 20}) {
+        for (bool member : {false, true}) {
+            if (member && slots == 0) {
+                continue;
+            }
+            ResetPluginState();
+            Fake.slotCount = slots;
+            if (member) {
+                Fake.AddMember("only.txt", "x");
+            }
+            void* handle = Open();
+            ASSERT_NE(handle, nullptr);
+            EntryHeader header = {};
+            if (member) {
+                ASSERT_EQ(ReadHeader(handle, &header), 0) << slots << " slots";
+                EXPECT_STREQ(header.fileName, "only.txt");
+            }
+            EXPECT_EQ(ReadHeader(handle, &header), 10) << slots << " slots";
+            CloseArchive(handle);
+        }
     }
 }
 
