@@ -3,6 +3,8 @@
 // terminal says that the dialog cannot be shown.
 #include "tarnel_runner.h"
 
+#include <unistd.h>
+
 namespace {
 
 // The packed size that `tarnel list` shows for the only member besides the
@@ -17,6 +19,11 @@ std::string PackedSize(const std::string& listing, const std::string& name) {
 }
 
 const char kNothingCompressed[] = "[TarnelPlugin]\nNoCompExt=txt\n";
+
+std::string CurrentFolder() {
+    char folder[4096];
+    return getcwd(folder, sizeof folder) ? folder : "";
+}
 
 } // namespace
 
@@ -57,9 +64,24 @@ TEST(Settings, TheDefaultFileIsInTheConfigurationFolder) {
         RunTarnelWithEnvironment(scratch, {"XDG_CONFIG_HOME=", "HOME=" + scratch / "none"}, add)
             .status,
         0);
+    // A relative XDG_CONFIG_HOME is no configuration folder, even where it
+    // names one from the current folder.
+    std::string relative;
+    for (char c : CurrentFolder()) {
+        relative += c == '/' ? "../" : "";
+    }
+    add[1] = scratch / "relative.mpq";
+    ASSERT_EQ(RunTarnelWithEnvironment(scratch,
+                                       {"XDG_CONFIG_HOME=" + relative + (scratch / "xdg").substr(1),
+                                        "HOME=" + scratch / "none"},
+                                       add)
+                  .status,
+              0);
     EXPECT_EQ(PackedSize(RunTarnel(scratch, {"list", scratch / "xdg.mpq"}).out, "a.txt"), "50000");
     EXPECT_EQ(PackedSize(RunTarnel(scratch, {"list", scratch / "home.mpq"}).out, "a.txt"), "50000");
     EXPECT_NE(PackedSize(RunTarnel(scratch, {"list", scratch / "none.mpq"}).out, "a.txt"), "50000");
+    EXPECT_NE(PackedSize(RunTarnel(scratch, {"list", scratch / "relative.mpq"}).out, "a.txt"),
+              "50000");
 }
 
 TEST(Settings, ConfigWithoutATerminalSaysSoAndChangesNothing) {

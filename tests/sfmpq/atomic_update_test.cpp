@@ -360,6 +360,22 @@ TEST(AtomicUpdate, ANewArchiveGetsThePermissionsOfAnyNewFile) {
     }
 }
 
+// The copy that replaces an archive is made private (0600) while it is
+// written; the archive it replaces keeps its own permissions whatever they
+// were, also the set-group-ID bit of a shared folder's files.
+TEST(AtomicUpdate, AnUpdatedArchiveKeepsItsPermissions) {
+    Folder folder;
+    std::string archive = folder / "a.mpq";
+    ASSERT_TRUE(AddFiles(archive, {{"a", "a"}}));
+    for (mode_t mode : {mode_t(0644), mode_t(0640), mode_t(0664), mode_t(0604), mode_t(02660)}) {
+        ASSERT_EQ(chmod(archive.c_str(), mode), 0);
+        ASSERT_TRUE(AddFiles(archive, {{"b" + std::to_string(mode), "b"}}));
+        struct stat info;
+        ASSERT_EQ(stat(archive.c_str(), &info), 0);
+        EXPECT_EQ(info.st_mode & 07777, mode) << std::oct << mode;
+    }
+}
+
 std::string ReplacedPath;
 std::string ReplacementPath;
 void ReplaceArchive() {

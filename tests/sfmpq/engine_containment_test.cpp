@@ -90,6 +90,16 @@ TEST(EngineContainment, AKilledEngineFailsItsHandleWithEioAndNothingElse) {
     EXPECT_TRUE(Engines().empty());
 }
 
+// Names the file in which the library notes engines that ended early, while
+// it lives.
+class ScopedLog {
+  public:
+    explicit ScopedLog(const std::string& path) { setenv("SFMPQ_ENGINE_LOG", path.c_str(), 1); }
+    ~ScopedLog() { unsetenv("SFMPQ_ENGINE_LOG"); }
+    ScopedLog(const ScopedLog&) = delete;
+    ScopedLog& operator=(const ScopedLog&) = delete;
+};
+
 TEST(EngineContainment, AnEngineEndingAtAnyStepOfAnUpdateLeavesTheArchiveAsItWas) {
     // Format 1, and format 4 with its HET and BET tables.
     for (uint32_t format : {0u, 3u}) {
@@ -101,9 +111,14 @@ TEST(EngineContainment, AnEngineEndingAtAnyStepOfAnUpdateLeavesTheArchiveAsItWas
         WriteFile(folder / "new", Content(200000, 9, false));
         bool completed = false;
         // The engine ends on receiving its k-th request: open, probe,
-        // additions, the deletion, the close, for every k until the update
-        // goes through.
+        // additions, the deletion, the close and the check of the written
+        // copy, for every k until the update goes through. It goes through
+        // only when its engine served every request: the library notes each
+        // engine that ended early in the log.
+        std::string log = folder / "engines.log";
+        ScopedLog engineLog(log);
         for (int k = 1; k < 20 && !completed; ++k) {
+            WriteFile(log, "");
             setenv("SFMPQ_ENGINE_EXIT_AT", std::to_string(k).c_str(), 1);
             MpqHandle h = Lib().MpqOpenArchiveForUpdate(archive.c_str(), 0x21, 64);
             unsetenv("SFMPQ_ENGINE_EXIT_AT");
@@ -116,8 +131,10 @@ TEST(EngineContainment, AnEngineEndingAtAnyStepOfAnUpdateLeavesTheArchiveAsItWas
             if (!completed) {
                 EXPECT_TRUE(ReadFile(archive) == before) << format << " step " << k;
                 EXPECT_EQ(errno, EIO) << format << " step " << k;
+            } else {
+                EXPECT_EQ(ReadFile(log), "") << format << " step " << k;
             }
-            EXPECT_EQ(folder.Files(), (std::vector<std::string>{"a.mpq", "new"}))
+            EXPECT_EQ(folder.Files(), (std::vector<std::string>{"a.mpq", "engines.log", "new"}))
                 << format << " step " << k;
         }
         ASSERT_TRUE(completed) << format;

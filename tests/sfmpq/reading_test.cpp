@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstring>
 #include <sys/stat.h>
+#include <unistd.h>
 #include <utility>
 #include <vector>
 
@@ -229,4 +230,117 @@ TEST(Reading, DamageInsideMemberDataIsFound) {
     }
     std::printf("damage found at %d of %d places\n", found, kPlaces);
     EXPECT_GE(found, kPlaces - 1);
+}
+
+namespace {
+
+// The MPQ format's cipher of its tables, to rewrite the block table of an
+// archive that StormLib wrote.
+void CryptTable(uint32_t* words, size_t count, uint32_t key, bool encrypt) {
+    static const std::vector<uint32_t> table = [] {
+        std::vector<uint32_t> values(0x500);
+        uint32_t seed = 0x00100001;
+        for (uint32_t i = 0; i < 0x100; ++i) {
+            for (uint32_t j = i; j < 0x500; j += 0x100) {
+                seed = (seed * 125 + 3) % 0x2AAAAB;
+                uint32_t high = (seed & 0xFFFF) << 16;
+                seed = (seed * 125 + 3) % 0x2AAAAB;
+                values[j] = high | (seed & 0xFFFF);
+            }
+        }
+        return values;
+    }();
+    uint32_t seed = 0xEEEEEEEE;
+    for (size_t i = 0; i < count; ++i) {
+        seed += table[0x400 + (key & 0xFF)];
+        uint32_t plain = encrypt ? words[i] : words[i] ^ (key + seed);
+        words[i] ^= key + seed;
+        key = ((~key << 0x15) + 0x11111111) | (key >> 0x0B);
+        seed = plain + seed + (seed << 5) + 3;
+    }
+}
+
+uint32_t Field(const std::string& file, size_t at) {
+    uint32_t value = 0;
+    std::memcpy(&value, &file[at], 4);
+    return value;
+}
+
+} // namespace
+
+// The tables may come before the members' data, as some writers lay them
+// out; the last member's data then ends exactly at the end of the file, and
+// it reads whole like every other member.
+TEST(Reading, AMemberWhoseDataEndsTheFileReadsWhole) {
+    Folder folder;
+    // Without a name list: StormLib encrypts its name list with a key that
+    // depends on where the data lies.
+    const std::vector<StormMember> members = {{"text", Content(20000, 1, true)},
+                                              {"stored", Content(5000, 2, false), 0, 0, 0}};
+    WriteWithStorm(folder / "written.mpq", members, false);
+    // StormLib's layout: the header, the members' data, the hash table, the
+    // block table. Moved to: the header, the tables, the data.
+    std::string written = ReadFile(folder / "written.mpq");
+    const uint32_t hashAt = Field(written, 16);
+    const uint32_t blockAt = Field(written, 20);
+    const uint32_t hashBytes = Field(written, 24) * 16;
+    const uint32_t blockBytes = Field(written, 28) * 16;
+    ASSERT_EQ(hashAt + hashBytes, blockAt);
+    ASSERT_EQ(blockAt + blockBytes, written.size());
+    std::vector<uint32_t> blocks(blockBytes / 4);
+    std::memcpy(blocks.data(), &written[blockAt], blockBytes);
+    CryptTable(blocks.data(), blocks.size(), MPQ_KEY_BLOCK_TABLE, false);
+    bool oneEndsTheData = false;
+    for (size_t i = 0; i < blocks.size(); i += 4) {
+        oneEndsTheData = oneEndsTheData || blocks[i] + blocks[i + 1] == hashAt;
+        blocks[i] += hashBytes + blockBytes;
+    }
+    ASSERT_TRUE(oneEndsTheData);
+    CryptTable(blocks.data(), blocks.size(), MPQ_KEY_BLOCK_TABLE, true);
+    std::string moved = written.substr(0, 32) + written.substr(hashAt, hashBytes) +
+                        std::string(reinterpret_cast<const char*>(blocks.data()), blockBytes) +
+                        written.substr(32, hashAt - 32);
+    const uint32_t fields[][2] = {
+        {8, static_cast<uint32_t>(moved.size())}, {16, 32}, {20, 32 + hashBytes}};
+    for (const auto& field : fields) {
+        std::memcpy(&moved[field[0]], &field[1], 4);
+    }
+    std::string path = folder / "tables-first.mpq";
+    WriteFile(path, moved);
+    for (const StormMember& member : members) {
+        EXPECT_TRUE(ReadsWhole(path, member.name)) << member.name;
+        EXPECT_TRUE(ExtractFrom(path, member.name) == member.content) << member.name;
+    }
+}
+
+// A handle reads ahead the members in the order of its listing. A member
+// asked for past others, which are skipped, is still the one asked for, also
+// where a skipped member's name begins the wanted one's.
+TEST(Reading, AMemberAskedForPastSkippedOnesIsItself) {
+    Folder folder;
+    std::string archive = folder / "a.mpq";
+    std::vector<std::pair<std::string, std::string>> files;
+    for (const char* name : {"d", "da", "dat", "data", "data1", "data12", "data123"}) {
+        files.emplace_back(name, std::string("the content of ") + name);
+    }
+    ASSERT_TRUE(AddFiles(archive, files));
+    std::string list = ExtractFrom(archive, "(listfile)");
+    std::vector<ListEntry> listed = List(archive, list.c_str(), kListIsText);
+    bool prefixSkipped = false;
+    for (size_t wanted = 2; wanted < listed.size(); ++wanted) {
+        std::string name = listed[wanted].name;
+        for (size_t skipped = 1; skipped < wanted; ++skipped) {
+            prefixSkipped = prefixSkipped || name.rfind(listed[skipped].name, 0) == 0;
+        }
+        std::string expected = ExtractFrom(archive, name);
+        MpqHandle handle = nullptr;
+        ASSERT_TRUE(Lib().SFileOpenArchive(archive.c_str(), 0, 0, &handle));
+        std::vector<ListEntry> records(Lib().SFileGetFileInfo(handle, kInfoHashTableSize));
+        ASSERT_TRUE(Lib().SFileListFiles(handle, list.c_str(), records.data(), kListIsText));
+        EXPECT_EQ(Extract(handle, listed[0].name), ExtractFrom(archive, listed[0].name));
+        usleep(20000); // time to read ahead past the members to be skipped
+        EXPECT_EQ(Extract(handle, name), expected) << name;
+        Lib().SFileCloseArchive(handle);
+    }
+    EXPECT_TRUE(prefixSkipped) << "a skipped name begins a wanted one";
 }

@@ -229,7 +229,7 @@ std::string Extract(MpqHandle archive, const std::string& name) {
         if (!Lib().SFileReadFile(member, chunk.data(), static_cast<uint32_t>(chunk.size()), &got,
                                  nullptr) ||
             got == 0) {
-            ADD_FAILURE() << "read of " << name << " failed at " << content.size();
+            ADD_FAILURE() << "read of " << name << " failed at " << content.size() << ": " << std::strerror(errno);
             break;
         }
         content.append(chunk.data(), got);

@@ -20,6 +20,7 @@ case ${0##*/} in
   zenity) status=${FAKE_ZENITY_STATUS:-${FAKE_DESKTOP_STATUS:-0}} ;;
   *) status=${FAKE_DESKTOP_STATUS:-0} ;;
 esac
+[ "$status" = -9 ] && kill -9 $$
 if [ "$status" = 0 ] && [ -n "${FAKE_DESKTOP_RAW+set}" ]; then
   printf '%s' "$FAKE_DESKTOP_RAW"
 elif [ "$status" = 0 ] && [ -n "${FAKE_DESKTOP_FIELDS+set}" ]; then

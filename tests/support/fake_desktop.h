@@ -30,9 +30,13 @@ class ScopedVariable {
 // stand-in records its call and then answers as the real program does: the
 // exit status set with Answer (0 for OK, 1 for Cancel or a closed window, 255
 // for a failure), and for OK with fields, the fields joined by the
-// separator that its --separator argument names, and a line end.
+// separator that its --separator argument names, and a line end. The
+// answer kKilled ends the stand-in with SIGKILL instead, as when the user's
+// session goes away under it.
 class FakeDesktop {
   public:
+    static constexpr int kKilled = -9;
+
     explicit FakeDesktop(const std::vector<std::string>& programs = {"zenity", "kdialog"});
 
     // The answer of the next calls: `status` for zenity and kdialog, and

@@ -271,8 +271,21 @@ TEST_F(ExtractionTest, ReplacementFitsWhereverTheNameFitsAndKeepsPermissions) {
     std::string dest = dir_.File(std::string(250, 'n'));
     WriteFileText(dest, "old content");
     ASSERT_EQ(chmod(dest.c_str(), 0640), 0);
+    SystemCallFaults calls;
+    calls.Arm();
     EXPECT_EQ(Extract(dest), kResultOk);
     EXPECT_EQ(ReadFileText(dest), "new content");
+    // Beside it, in the same folder: a folder above may be another file
+    // system or one this user may not write in.
+    int renames = 0;
+    for (const SystemCallRecord& call : calls.records()) {
+        if (call.name == "rename") {
+            ++renames;
+            EXPECT_EQ(call.path2, dest);
+            EXPECT_EQ(call.path.substr(0, call.path.rfind('/') + 1), dir_.File(""));
+        }
+    }
+    EXPECT_EQ(renames, 1);
     struct stat info;
     ASSERT_EQ(stat(dest.c_str(), &info), 0);
     EXPECT_EQ(info.st_mode & 07777, 0640u);

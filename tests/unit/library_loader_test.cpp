@@ -3,6 +3,7 @@
 // it loads from the folder of the program's file, which the redirection
 // places where a test wants it.
 #include <algorithm>
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -65,6 +66,37 @@ TEST_F(LibraryLoaderTest, AProgramInARootFolderLoadsFromTheRoot) {
         currentFolders.clear();
         { LibraryLoader loader; }
         EXPECT_THAT(currentFolders, ElementsAre(c.folder, current));
+    }
+}
+
+// The folder is made current only when it can be known whole and the
+// current directory put back afterwards: a program path that fills the
+// 259-byte buffer (258 characters fit) and a current directory that cannot
+// be read (removed under the host) leave the current directory alone.
+TEST_F(LibraryLoaderTest, TheProgramsFolderIsMadeCurrentOnlyWhenItAndTheCurrentOneAreKnown) {
+    char current[4096];
+    ASSERT_NE(getcwd(current, sizeof current), nullptr);
+    const std::string fits = "/" + std::string(252, 'd');    // with "/host", 258 characters
+    const std::string tooLong = "/" + std::string(253, 'd'); // 259
+    const struct {
+        std::string file;
+        bool currentReadable;
+        std::vector<std::string> changes;
+    } cases[] = {
+        {fits + "/host", true, {fits, current}},
+        {tooLong + "/host", true, {}},
+        {"/folder/host", false, {}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.file.size());
+        programFile = c.file;
+        currentFolders.clear();
+        SystemCalls.getcwd = c.currentReadable ? kRealSystemCalls.getcwd : [](char*, size_t) {
+            errno = ENOENT;
+            return static_cast<char*>(nullptr);
+        };
+        { LibraryLoader loader; }
+        EXPECT_EQ(currentFolders, c.changes);
     }
 }
 

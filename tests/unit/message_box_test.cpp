@@ -159,6 +159,14 @@ TEST(DesktopMessageBox, StandardErrorTakesTheBoxWheneverTheDesktopCannot) {
         EXPECT_EQ(desktop.Calls().size(), 2u);
     }
     {
+        SCOPED_TRACE("both programs are killed before they show anything");
+        FakeDesktop desktop;
+        desktop.Answer(FakeDesktop::kKilled);
+        EXPECT_EQ(ShowDetached("Cannot delete a.txt", 0x30, &errors), 1);
+        EXPECT_EQ(errors, line);
+        EXPECT_EQ(desktop.Calls().size(), 2u);
+    }
+    {
         SCOPED_TRACE("zenity fails, kdialog shows it");
         FakeDesktop desktop;
         desktop.AnswerZenity(255);
