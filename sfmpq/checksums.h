@@ -17,8 +17,8 @@ uint32_t Crc32(uint32_t crc, const void* data, size_t size);
 // zlib's adler32(adler, data, size): `adler` is 1 or a previous result.
 uint32_t Adler32(uint32_t adler, const void* data, size_t size);
 
-// Each way of computing them that this processor can run, zlib's among
-// them, so that tests and benchmarks can hold every one against zlib.
+// Each way of computing them that this processor can run, zlib's first,
+// so that tests and benchmarks can hold every one against zlib.
 struct ChecksumWay {
     const char* name;
     uint32_t (*function)(uint32_t, const void*, size_t);
