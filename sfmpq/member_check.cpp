@@ -2,7 +2,8 @@
 
 #include <cerrno>
 #include <cstdio>
-#include <zlib.h>
+
+#include "sfmpq/checksums.h"
 
 namespace sfmpq {
 
@@ -17,7 +18,7 @@ void BeginCheck(HANDLE archive, HANDLE member, const char* name, uint64_t size,
         storm->GetFileInfo(member, SFileInfoCRC32, &crc, sizeof crc, nullptr) && crc != 0) {
         check->kind = MemberCheck::Kind::Crc32;
         check->expected = crc;
-        check->crc = static_cast<uint32_t>(crc32(0L, Z_NULL, 0));
+        check->crc = 0;
     } else if (kept & MPQ_ATTRIBUTE_MD5) {
         check->kind = MemberCheck::Kind::Md5;
         check->name = name;
@@ -30,8 +31,7 @@ int CheckData(HANDLE archive, MemberCheck* check, const void* data, uint32_t cou
     }
     check->seen += count;
     if (check->kind == MemberCheck::Kind::Crc32) {
-        check->crc =
-            static_cast<uint32_t>(crc32(check->crc, static_cast<const Bytef*>(data), count));
+        check->crc = Crc32(check->crc, data, count);
     }
     if (check->seen < check->size) {
         return 0;

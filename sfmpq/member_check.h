@@ -1,8 +1,9 @@
 // A member's data checked against its checksums as it is read, first byte to
 // last: the CRC32 that the archive's "(attributes)" keeps for it, or, where
 // that has no CRC32 but an MD5, the MD5. The sector checksums of members that
-// have them are StormLib's to check (MPQ_OPEN_CHECK_SECTOR_CRC). A member
-// without a checksum reads unchecked.
+// have them are StormLib's to check (MPQ_OPEN_CHECK_SECTOR_CRC), with the
+// engine's own adler32 (zlib_adler32.cpp). A member without a checksum reads
+// unchecked.
 #pragma once
 
 #include <cstdint>

@@ -1,8 +1,12 @@
 // Reading members of real archives: every compression kind byte for byte,
-// read semantics, and failures that must be clean.
+// read semantics, failures that must be clean, and the checksums reads
+// compute.
 #include "sfmpq_test_support.h"
 
+#include "sfmpq/checksums.h"
+
 #include <StormLib.h>
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -10,6 +14,7 @@
 #include <unistd.h>
 #include <utility>
 #include <vector>
+#include <zlib.h>
 
 namespace {
 
@@ -230,6 +235,100 @@ TEST(Reading, DamageInsideMemberDataIsFound) {
     }
     std::printf("damage found at %d of %d places\n", found, kPlaces);
     EXPECT_GE(found, kPlaces - 1);
+
+    // The end of a member compressed in sectors holds the checksums of its
+    // sectors: damage there leaves the data whole, and only the sector
+    // checks find it. Every byte of the last 256 of each.
+    for (int which = 0; which < 2; ++which) {
+        int missed = 0;
+        for (uint32_t back = 1; back <= 256; ++back) {
+            uint64_t at = places[which].first + places[which].second - back;
+            std::string bad = good;
+            bad[at] = static_cast<char>(bad[at] ^ (1 + next() % 255));
+            WriteFile(archive, bad);
+            missed += ReadsWhole(archive, names[which]);
+        }
+        EXPECT_EQ(missed, 0) << names[which];
+    }
+}
+
+// The checksums that reads compute, each way this processor has, against
+// zlib's own: every length to 1 KiB at every alignment within 64 bytes,
+// lengths to 5 KiB at the alignments that matter, and long stretches (past
+// a round of Adler-32's sums, over bytes of 0xFF that make them largest),
+// from fresh and carried-on values, in one piece and in two, never reading
+// past the end.
+TEST(Reading, ChecksumsAreZlibsAtEveryLengthAndAlignment) {
+    std::vector<unsigned char> data(300000);
+    uint32_t state = 7;
+    for (unsigned char& byte : data) {
+        state = state * 1664525u + 1013904223u;
+        byte = static_cast<unsigned char>(state >> 24);
+    }
+    std::fill(data.begin() + 150000, data.begin() + 250000, 0xFF);
+    auto zlibCrc = [](uint32_t crc, const unsigned char* at, size_t size) {
+        return static_cast<uint32_t>(crc32_z(crc, at, size));
+    };
+    auto zlibAdler = [](uint32_t adler, const unsigned char* at, size_t size) {
+        return static_cast<uint32_t>(adler32_z(adler, at, size));
+    };
+    struct Kind {
+        const char* name;
+        std::vector<sfmpq::ChecksumWay> ways;
+        uint32_t (*zlib)(uint32_t, const unsigned char*, size_t);
+        std::vector<uint32_t> starts; // Adler-32's last: halves beyond 65520
+    };
+    const Kind kinds[] = {
+        {"crc32", sfmpq::Crc32Ways(), zlibCrc, {0, 0xFFFFFFFF, 0x5EED1234}},
+        {"adler32", sfmpq::Adler32Ways(), zlibAdler, {1, 0, 0xFFF0FFF0, 0x12345678, 0xFFFFFFFF}}};
+    struct Case {
+        size_t offset;
+        size_t size;
+    };
+    std::vector<Case> cases;
+    for (size_t size = 0; size <= 1024; ++size) {
+        for (size_t offset = 0; offset < 64; ++offset) {
+            cases.push_back({offset, size});
+        }
+    }
+    for (size_t size = 1025; size <= 5000; size += 13) {
+        for (size_t offset : {0, 1, 15, 16, 33, 63}) {
+            cases.push_back({offset, size});
+        }
+    }
+    for (size_t size : {32767, 32768, 32769, 65536 + 45, 100000, 299990}) {
+        for (size_t offset : {0, 5, 10}) {
+            cases.push_back({offset, size});
+        }
+    }
+    cases.push_back({149990, 100010}); // the 0xFF bytes and a little before them
+    for (const Kind& kind : kinds) {
+        ASSERT_GE(kind.ways.size(), 1u);
+        for (const sfmpq::ChecksumWay& way : kind.ways) {
+            int wrong = 0;
+            for (const Case& c : cases) {
+                // Exactly as long as needed, so that AddressSanitizer sees a
+                // read beyond the end.
+                std::vector<unsigned char> exact(data.begin(), data.begin() + c.offset + c.size);
+                const unsigned char* at = exact.data() + c.offset;
+                for (uint32_t start : kind.starts) {
+                    uint32_t expected = kind.zlib(start, at, c.size);
+                    size_t split = c.size / 3;
+                    uint32_t whole = way.function(start, at, c.size);
+                    uint32_t inTwo =
+                        way.function(way.function(start, at, split), at + split, c.size - split);
+                    if ((whole != expected || inTwo != expected) && wrong++ < 5) {
+                        ADD_FAILURE() << kind.name << " by " << way.name << ": " << c.size
+                                      << " bytes at offset " << c.offset << " from " << start;
+                    }
+                }
+            }
+            EXPECT_EQ(wrong, 0) << kind.name << " by " << way.name;
+        }
+    }
+    // The ways chosen for reading.
+    EXPECT_EQ(sfmpq::Crc32(0, data.data(), data.size()), zlibCrc(0, data.data(), data.size()));
+    EXPECT_EQ(sfmpq::Adler32(1, data.data(), data.size()), zlibAdler(1, data.data(), data.size()));
 }
 
 namespace {
