@@ -152,8 +152,11 @@ TEST(Interrupt, ASignalIgnoredAtTheStartStaysIgnored) {
     EXPECT_NE(result.err.find("stopped by the user"), std::string::npos) << result.err;
 }
 
-TEST(Interrupt, CtrlCInAMoveKeepsEveryFileInTheArchiveOrOnDisk) {
-    Scratch scratch;
+namespace {
+
+// One move of 40 files of 3 MiB, stopped with Ctrl+C as soon as the archive
+// is being written. Returns how many of the files went into the archive.
+size_t MoveStoppedByCtrlC(const Scratch& scratch, bool* ranToItsEnd) {
     std::string archive = scratch / "moved.mpq";
     std::vector<std::string> names;
     std::string block;
@@ -166,7 +169,10 @@ TEST(Interrupt, CtrlCInAMoveKeepsEveryFileInTheArchiveOrOnDisk) {
         names.push_back(name);
     }
     pid_t pid = StartTarnel(scratch, {"add", archive, "--move", "-C", scratch / "src", "."});
-    ASSERT_GT(pid, 0);
+    EXPECT_GT(pid, 0);
+    if (pid <= 0) {
+        return 0;
+    }
     // Wait until the archive is being written (the library's working copy
     // of it, or the archive, exists).
     bool caught = false;
@@ -178,9 +184,14 @@ TEST(Interrupt, CtrlCInAMoveKeepsEveryFileInTheArchiveOrOnDisk) {
             std::this_thread::sleep_for(std::chrono::microseconds(250));
         }
     }
-    ASSERT_TRUE(caught) << "the update never started";
+    EXPECT_TRUE(caught) << "the update never started";
     kill(pid, SIGINT);
     RunResult result = FinishTarnel(scratch, pid);
+    // On a busy machine the move may end before the signal arrives.
+    *ranToItsEnd = !result.signaled && result.status == 0;
+    if (*ranToItsEnd) {
+        return names.size();
+    }
     EXPECT_FALSE(result.signaled);
     EXPECT_EQ(result.status, 1);
     EXPECT_NE(result.err.find("stopped by the user"), std::string::npos) << result.err;
@@ -200,7 +211,20 @@ TEST(Interrupt, CtrlCInAMoveKeepsEveryFileInTheArchiveOrOnDisk) {
             ++inArchive;
         }
     }
-    EXPECT_LT(inArchive, names.size()) << "the stop came too late to test anything";
+    return inArchive;
+}
+
+} // namespace
+
+TEST(Interrupt, CtrlCInAMoveKeepsEveryFileInTheArchiveOrOnDisk) {
+    // A stop that comes after the last file tests nothing: tried again.
+    bool stoppedInTime = false;
+    for (int attempt = 0; attempt < 5 && !stoppedInTime && !HasFailure(); ++attempt) {
+        Scratch scratch;
+        bool ranToItsEnd = false;
+        stoppedInTime = MoveStoppedByCtrlC(scratch, &ranToItsEnd) < 40 && !ranToItsEnd;
+    }
+    EXPECT_TRUE(stoppedInTime) << "the stop came too late in every attempt";
 }
 
 namespace {
