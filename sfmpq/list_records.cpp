@@ -32,28 +32,8 @@ bool ListRecordWriter::Put(const ListRecord& record, const char* name, size_t na
     return true;
 }
 
-void ListedNames::Clear() {
-    text_.clear();
-    ends_.clear();
-}
-
-void ListedNames::Add(const char* name, size_t length) {
-    text_.append(name, length);
-    text_.push_back('\0');
-    ends_.push_back(static_cast<uint32_t>(text_.size()));
-}
-
-bool ListedNames::Is(size_t index, const char* name) const {
-    if (index >= ends_.size()) {
-        return false;
-    }
-    const size_t begin = Begin(index);
-    const size_t length = ends_[index] - 1 - begin;
-    return std::strlen(name) == length && std::memcmp(text_.data() + begin, name, length) == 0;
-}
-
 bool SpreadListRecords(const unsigned char* records, size_t used, ListEntry* entries,
-                       uint32_t count, ListedNames* names) {
+                       uint32_t count, NameBlock* names) {
     if (names) {
         names->Clear();
     }

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "archive_library/archive_library.h"
+#include "sfmpq/member_names.h"
 
 namespace sfmpq {
 
@@ -49,31 +50,12 @@ class ListRecordWriter {
     size_t used_ = 0;
 };
 
-// The names of a listing in its order, kept for the work-ahead stream: one
-// block of text, not one allocation per member.
-class ListedNames {
-  public:
-    void Clear();
-    void Add(const char* name, size_t length);
-    size_t Size() const { return ends_.size(); }
-    // Whether name `index` is `name` (byte for byte).
-    bool Is(size_t index, const char* name) const;
-    // Name `index`, zero-terminated; `index` < Size().
-    const char* At(size_t index) const { return text_.data() + Begin(index); }
-
-  private:
-    size_t Begin(size_t index) const { return index == 0 ? 0 : ends_[index - 1]; }
-
-    std::string text_;           // each name followed by its zero
-    std::vector<uint32_t> ends_; // where each name's zero ends
-};
-
 // Spreads the `used` bytes of records over `entries` (`count` of them): every
 // entry is cleared, then each record fills the entry of its slot. The names'
 // order goes into `names` when given. False (nothing more written) at the
 // first record that is cut short, out of slot order, beyond `count` or with
 // a name longer than kMaxMemberName.
 bool SpreadListRecords(const unsigned char* records, size_t used, ListEntry* entries,
-                       uint32_t count, ListedNames* names);
+                       uint32_t count, NameBlock* names);
 
 } // namespace sfmpq

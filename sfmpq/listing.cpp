@@ -28,15 +28,15 @@ const char* const kInternalNames[] = {kListFileName, "(attributes)", "(signature
 // one NameSlots would get from it, without opening anything. False when the
 // table says anything less plain (or the name is not there), for the library
 // to decide.
-bool FindOnlySlot(const Archive* archive, const std::string& name, uint32_t* slot) {
+bool FindOnlySlot(const Archive* archive, const char* name, uint32_t* slot) {
     const size_t size = archive->hashes.size();
     if (size == 0 || (size & (size - 1)) != 0) {
         return false;
     }
     const uint32_t mask = static_cast<uint32_t>(size - 1);
-    const uint32_t start = HashName(name.c_str(), NameHash::TableIndex) & mask;
-    const uint32_t nameA = HashName(name.c_str(), NameHash::NameA);
-    const uint32_t nameB = HashName(name.c_str(), NameHash::NameB);
+    const uint32_t start = HashName(name, NameHash::TableIndex) & mask;
+    const uint32_t nameA = HashName(name, NameHash::NameA);
+    const uint32_t nameB = HashName(name, NameHash::NameB);
     uint32_t matches = 0;
     uint32_t index = start;
     do {
@@ -60,25 +60,26 @@ bool FindOnlySlot(const Archive* archive, const std::string& name, uint32_t* slo
            (found.dwBlockIndex & BLOCK_INDEX_MASK) < archive->blocks.size();
 }
 
-// Records `name` for every slot that holds a member of that name, in any
-// locale: from the hash table where it is plain, else as the library opens
-// the name in each locale it knows for it.
-void NameSlots(const StormApi* storm, Archive* archive, const std::string& name,
-               std::vector<const std::string*>* slotNames) {
+// Records name `index` of `names` for every slot that holds a member of that
+// name, in any locale: from the hash table where it is plain, else as the
+// library opens the name in each locale it knows for it.
+void NameSlots(const StormApi* storm, Archive* archive, const NameBlock& names, uint32_t index,
+               std::vector<uint32_t>* slotNames) {
+    const char* name = names.At(index);
     uint32_t only = 0;
     if (FindOnlySlot(archive, name, &only)) {
-        (*slotNames)[only] = &name;
+        (*slotNames)[only] = index;
         return;
     }
     LCID locales[16];
     DWORD count = 16;
     std::vector<LCID> more;
     LCID* found = locales;
-    int error = storm->EnumLocales(archive->storm, name.c_str(), locales, &count, 0);
+    int error = storm->EnumLocales(archive->storm, name, locales, &count, 0);
     if (error == ERROR_INSUFFICIENT_BUFFER && count > 16 && count <= 0x10000) {
         more.resize(count);
         found = more.data();
-        error = storm->EnumLocales(archive->storm, name.c_str(), found, &count, 0);
+        error = storm->EnumLocales(archive->storm, name, found, &count, 0);
     }
     if (error != ERROR_SUCCESS) {
         return;
@@ -86,13 +87,13 @@ void NameSlots(const StormApi* storm, Archive* archive, const std::string& name,
     for (DWORD i = 0; i < count; ++i) {
         storm->SetLocale(found[i]);
         HANDLE member = nullptr;
-        if (!storm->OpenFileEx(archive->storm, name.c_str(), SFILE_OPEN_FROM_MPQ, &member)) {
+        if (!storm->OpenFileEx(archive->storm, name, SFILE_OPEN_FROM_MPQ, &member)) {
             continue;
         }
         DWORD slot = 0;
         if (storm->GetFileInfo(member, SFileInfoHashIndex, &slot, sizeof slot, nullptr) &&
             slot < slotNames->size()) {
-            (*slotNames)[slot] = &name;
+            (*slotNames)[slot] = index;
         }
         storm->CloseFile(member);
     }
@@ -197,7 +198,7 @@ int ListMembers(MpqHandle handle, const char* list, uint32_t listFlag, ListRecor
     LoadTables(archive);
     const uint32_t count = static_cast<uint32_t>(archive->hashes.size());
 
-    std::vector<std::string> names;
+    NameBlock names;
     if (listFlag == kListIsText) {
         if (list) {
             SplitNameList(list, std::strlen(list), &names);
@@ -206,11 +207,13 @@ int ListMembers(MpqHandle handle, const char* list, uint32_t listFlag, ListRecor
         ReadNameListFiles(list, &names);
     }
     for (const char* internal : kInternalNames) {
-        names.emplace_back(internal);
+        names.Add(internal, std::strlen(internal));
     }
-    std::vector<const std::string*> slotNames(count, nullptr);
-    for (size_t i = 0; i < names.size(); ++i) {
-        NameSlots(storm, archive, names[i], &slotNames);
+    // The index of each slot's name in `names`, or kNoName.
+    const uint32_t kNoName = UINT32_MAX;
+    std::vector<uint32_t> slotNames(count, kNoName);
+    for (uint32_t i = 0; i < names.Size() && i < kNoName; ++i) {
+        NameSlots(storm, archive, names, i, &slotNames);
         if (i % 256 == 0) {
             NoteProgress(); // a sign of life every few hundred names is plenty
         }
@@ -237,8 +240,12 @@ int ListMembers(MpqHandle handle, const char* list, uint32_t listFlag, ListRecor
         record.compressedSize = block.dwCSize;
         record.fullSize = block.dwFSize;
         record.flags = block.dwFlags;
-        const std::string* name = slotNames[i];
-        if (!name) {
+        const char* name;
+        size_t length;
+        if (slotNames[i] != kNoName) {
+            name = names.At(slotNames[i]);
+            length = names.Length(slotNames[i]);
+        } else {
             GeneratedName generated;
             generated.hashA = hash.dwName1;
             generated.hashB = hash.dwName2;
@@ -250,15 +257,18 @@ int ListMembers(MpqHandle handle, const char* list, uint32_t listFlag, ListRecor
                 generated.slot = i;
             }
             generatedName = FormatGeneratedName(generated, extensions.Of(blockIndex));
-            name = &generatedName;
+            name = generatedName.c_str();
+            length = generatedName.size();
         }
-        const size_t length = name->size() < kMaxMemberName ? name->size() : kMaxMemberName;
-        if (!out->Put(record, name->data(), length)) {
+        if (length > kMaxMemberName) {
+            length = kMaxMemberName;
+        }
+        if (!out->Put(record, name, length)) {
             archive->listedNames.Clear();
             errno = ENOMEM;
             return 0;
         }
-        archive->listedNames.Add(name->data(), length);
+        archive->listedNames.Add(name, length);
     }
     return 1;
 }

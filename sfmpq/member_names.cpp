@@ -69,7 +69,27 @@ bool ParseHex(const char** p, int maxDigits, uint32_t* value) {
 
 } // namespace
 
-void SplitNameList(const char* text, size_t length, std::vector<std::string>* names) {
+void NameBlock::Clear() {
+    text_.clear();
+    ends_.clear();
+}
+
+void NameBlock::Add(const char* name, size_t length) {
+    text_.append(name, length);
+    text_.push_back('\0');
+    ends_.push_back(text_.size());
+}
+
+bool NameBlock::Is(size_t index, const char* name) const {
+    if (index >= ends_.size()) {
+        return false;
+    }
+    const size_t length = Length(index);
+    return std::strlen(name) == length && std::memcmp(At(index), name, length) == 0;
+}
+
+void SplitNameList(const char* text, size_t length, NameBlock* names) {
+    char name[kMaxMemberName];
     size_t start = 0;
     for (size_t i = 0; i <= length; ++i) {
         if (i < length && text[i] != '\r' && text[i] != '\n' && text[i] != ';' && text[i] != '\0') {
@@ -77,19 +97,17 @@ void SplitNameList(const char* text, size_t length, std::vector<std::string>* na
         }
         size_t size = i - start;
         if (size > 0 && size <= kMaxMemberName) {
-            std::string name(text + start, size);
-            for (char& c : name) {
-                if (c == '/') {
-                    c = '\\';
-                }
+            for (size_t k = 0; k < size; ++k) {
+                const char c = text[start + k];
+                name[k] = c == '/' ? '\\' : c;
             }
-            names->push_back(name);
+            names->Add(name, size);
         }
         start = i + 1;
     }
 }
 
-void ReadNameListFiles(const char* paths, std::vector<std::string>* names) {
+void ReadNameListFiles(const char* paths, NameBlock* names) {
     if (!paths) {
         return;
     }

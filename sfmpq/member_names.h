@@ -21,15 +21,37 @@ namespace sfmpq {
 // Longest member name the library lists or accepts, without the zero.
 constexpr size_t kMaxMemberName = 259;
 
-// Splits a name list's text at CR, LF and ';'. Empty names and names longer
-// than kMaxMemberName are skipped; '/' becomes '\'.
-void SplitNameList(const char* text, size_t length, std::vector<std::string>* names);
+// Names in their order, kept as one block of text (each name followed by its
+// zero), not as one allocation per name: a name list, or a listing's names
+// for the work-ahead stream.
+class NameBlock {
+  public:
+    void Clear();
+    void Add(const char* name, size_t length);
+    size_t Size() const { return ends_.size(); }
+    // Name `index`, zero-terminated, and its length; `index` < Size().
+    const char* At(size_t index) const { return text_.data() + Begin(index); }
+    size_t Length(size_t index) const { return ends_[index] - 1 - Begin(index); }
+    // Whether name `index` is `name` (byte for byte); false past the end.
+    bool Is(size_t index, const char* name) const;
 
-// The names of every readable name-list file in `paths`: one path, or several
-// joined by single spaces (a path may contain spaces itself: at each point
-// the longest run of words that names a readable file is taken). Pieces that
-// name no readable file are skipped.
-void ReadNameListFiles(const char* paths, std::vector<std::string>* names);
+  private:
+    size_t Begin(size_t index) const { return index == 0 ? 0 : ends_[index - 1]; }
+
+    std::string text_;
+    std::vector<size_t> ends_; // where each name's zero ends
+};
+
+// Adds the names of a name list's text, split at CR, LF, ';' and zeros.
+// Empty names and names longer than kMaxMemberName are skipped; '/' becomes
+// '\'.
+void SplitNameList(const char* text, size_t length, NameBlock* names);
+
+// Adds the names of every readable name-list file in `paths`: one path, or
+// several joined by single spaces (a path may contain spaces itself: at each
+// point the longest run of words that names a readable file is taken).
+// Pieces that name no readable file are skipped.
+void ReadNameListFiles(const char* paths, NameBlock* names);
 
 struct GeneratedName {
     uint32_t hashA = 0;

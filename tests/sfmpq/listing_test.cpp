@@ -11,8 +11,8 @@
 namespace {
 
 using sfmpq::kMaxListRecord;
-using sfmpq::ListedNames;
 using sfmpq::ListRecordWriter;
+using sfmpq::NameBlock;
 using sfmpq::SpreadListRecords;
 
 std::map<std::string, ListEntry> ByName(const std::vector<ListEntry>& entries) {
@@ -65,13 +65,19 @@ TEST(Listing, NamesSizesAndSlotsFromTheInternalList) {
 TEST(Listing, NameListTextIsSplitAtLineEndsAndSemicolons) {
     Folder folder;
     std::string archive = folder / "a.mpq";
-    WriteWithStorm(archive, ThreeMembers(), false);
-    auto named = ByName(
-        List(archive, "war3map.j\r\nUnits/footman.mdx;empty.txt\r\n\r\nnot.there", kListIsText));
+    std::vector<StormMember> members = ThreeMembers();
+    const std::string longest = "Long\\" + std::string(254, 'n'); // 259 characters, the most
+    members.push_back({longest, "at the limit"});
+    WriteWithStorm(archive, members, false);
+    const std::string list = "war3map.j\r\nUnits/footman.mdx;empty.txt\r\n\r\nnot.there;" +
+                             std::string(260, 'x') + "\n" + std::string(5000, 'y') + "\n" +
+                             "Long/" + std::string(254, 'n');
+    auto named = ByName(List(archive, list.c_str(), kListIsText));
     EXPECT_TRUE(named.count("war3map.j"));
     EXPECT_TRUE(named.count("Units\\footman.mdx")) << "'/' is listed as '\\'";
     EXPECT_TRUE(named.count("empty.txt"));
-    EXPECT_EQ(named.size(), 3u);
+    EXPECT_TRUE(named.count(longest));
+    EXPECT_EQ(named.size(), 4u) << "longer names are skipped";
 }
 
 TEST(Listing, ExternalListFilesJoinedBySpacesAndUnreadableOnesSkipped) {
@@ -346,7 +352,7 @@ TEST(Listing, ListRecordsFromTheEngineAreCheckedBeforeTheyAreSpread) {
 
     std::vector<ListEntry> entries(5);
     std::memset(entries.data(), 0xAB, entries.size() * sizeof(ListEntry));
-    ListedNames names;
+    NameBlock names;
     ASSERT_TRUE(SpreadListRecords(buffer.data(), used, entries.data(), 5, &names));
     EXPECT_EQ(std::string(entries[1].name), "a\\b.txt");
     EXPECT_EQ(entries[1].locale, 0x407u);
