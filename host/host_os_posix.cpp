@@ -12,6 +12,7 @@
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <poll.h>
+#include <pthread.h>
 #include <string>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
@@ -379,7 +380,18 @@ void OnClosedOutput(int) {
 
 void CatchInterrupts() {
     if (stopPipe[0] < 0 && pipe2(stopPipe, O_CLOEXEC) == 0) {
+        // The watcher never takes a stop signal: were two to arrive at once
+        // and go to different threads, each handler would take its own for
+        // the first, and the second would not end the process.
+        sigset_t stops;
+        sigset_t before;
+        sigemptyset(&stops);
+        for (int number : kStopSignals) {
+            sigaddset(&stops, number);
+        }
+        pthread_sigmask(SIG_BLOCK, &stops, &before);
         std::thread(EndChildrenWhenStuck).detach();
+        pthread_sigmask(SIG_SETMASK, &before, nullptr);
     }
     struct sigaction action;
     std::memset(&action, 0, sizeof action);
