@@ -1,5 +1,6 @@
 // Taking apart paths on disk: the folder of a path, and which characters
 // separate folders on this system.
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -66,4 +67,42 @@ TEST(DiskPath, MakingFoldersFailsOnlyWithAReason) {
         prepare, [&] { error.clear(), made = host::MakeFolders(target, error); }, check);
     EXPECT_GE(runs, 6);
     ASSERT_EQ(std::system(("rm -rf '" + root + "'").c_str()), 0);
+}
+
+// A file where a folder of the path is to be is no folder: making the tree
+// fails and names it, whether the file stands in the middle or at the end.
+TEST(DiskPath, AFileInTheWayOfAFolderFailsTheMaking) {
+    char pattern[] = "/tmp/tarnel-folders-XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    std::string root = pattern;
+    for (const char* file : {"/a", "/a/b/c"}) {
+        SCOPED_TRACE(file);
+        ASSERT_EQ(std::system(("rm -rf '" + root + "/a' && mkdir -p '" + root + "/a/b'").c_str()),
+                  0);
+        ASSERT_EQ(
+            std::system(("rm -rf '" + root + file + "' && touch '" + root + file + "'").c_str()),
+            0);
+        std::string error;
+        EXPECT_FALSE(host::MakeFolders(root + "/a/b/c", error));
+        EXPECT_EQ(error.rfind(root + "/a", 0), 0u) << error;
+    }
+    ASSERT_EQ(std::system(("rm -rf '" + root + "'").c_str()), 0);
+}
+
+// What the system said, by the kind the command tells the user: every way
+// of running out of room is a full disk.
+TEST(DiskPath, SystemErrorsAreToldByKind) {
+    using Kind = host::SystemError;
+    const struct {
+        int code;
+        Kind::Kind kind;
+    } cases[] = {{ENOSPC, Kind::NoSpace},    {EDQUOT, Kind::NoSpace}, {EFBIG, Kind::NoSpace},
+                 {EROFS, Kind::ReadOnly},    {EACCES, Kind::Denied},  {EPERM, Kind::Denied},
+                 {ENOEXEC, Kind::BadFormat}, {EIO, Kind::Other},      {0, Kind::None}};
+    for (const auto& c : cases) {
+        errno = c.code;
+        host::SystemError error = host::TakeSystemError();
+        EXPECT_EQ(error.kind, c.kind) << c.code;
+        EXPECT_EQ(error.text, c.code ? std::strerror(c.code) : "") << c.code;
+    }
 }

@@ -50,6 +50,23 @@ TEST(JsonText, KeepsUtf8AndTurnsOtherBytesIntoCharacters) {
     EXPECT_EQ(JsonString("caf\xe9"), "\"caf\\u00e9\"");
     EXPECT_EQ(JsonString("\xc3"), "\"\\u00c3\"");
     EXPECT_EQ(JsonString("\xe0\x80\xaf"), "\"\\u00e0\\u0080\\u00af\"");
+    // At the edges of what UTF-8 may encode: the last character before the
+    // surrogates and the first one, the first four-byte character and its
+    // overlong form, the last character of all and the first beyond it.
+    const struct {
+        const char* text;
+        const char* json;
+    } edges[] = {
+        {"\xed\x9f\xbf", "\"\xed\x9f\xbf\""},
+        {"\xed\xa0\x80", "\"\\u00ed\\u00a0\\u0080\""},
+        {"\xf0\x90\x80\x80", "\"\xf0\x90\x80\x80\""},
+        {"\xf0\x8f\xbf\xbf", "\"\\u00f0\\u008f\\u00bf\\u00bf\""},
+        {"\xf4\x8f\xbf\xbf", "\"\xf4\x8f\xbf\xbf\""},
+        {"\xf4\x90\x80\x80", "\"\\u00f4\\u0090\\u0080\\u0080\""},
+    };
+    for (const auto& edge : edges) {
+        EXPECT_EQ(JsonString(edge.text), edge.json);
+    }
 }
 
 TEST(TerminalText, ControlCharactersAreShownAsHex) {

@@ -9,7 +9,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <dirent.h>
+#include <dlfcn.h>
 #include <string>
+#include <sys/stat.h>
 #include <thread>
 #include <vector>
 
@@ -181,6 +183,40 @@ TEST(EngineContainment, HandlesOfSeveralThreadsWorkAtOnce) {
         reader.join();
     }
     EXPECT_EQ(same, (std::vector<int>{5, 5, 5, 5}));
+}
+
+// An engine that cannot be started is the library's own fault, not the
+// archive's: the calls say ELIBACC whether the program is missing, may not
+// be run, or is no program at all, and no file is left behind.
+TEST(EngineContainment, AnEngineThatCannotBeStartedFailsWithElibacc) {
+    Folder folder;
+    WriteWithStorm(folder / "a.mpq", {{"m", "x"}});
+    ASSERT_EQ(mkdir((folder / "lib").c_str(), 0700), 0);
+    WriteFile(folder / "lib/SFMpq.so", ReadFile(SFMPQ_LIBRARY_PATH));
+    for (int engine : {0, 0600, 0700}) { // missing, not executable, not a program
+        SCOPED_TRACE(engine);
+        if (engine) {
+            WriteFile(folder / "lib/sfmpq-engine", "no program\n");
+            ASSERT_EQ(chmod((folder / "lib/sfmpq-engine").c_str(), engine), 0);
+        }
+        void* copy = dlopen((folder / "lib/SFMpq.so").c_str(), RTLD_NOW | RTLD_LOCAL);
+        ASSERT_NE(copy, nullptr) << dlerror();
+        auto open = reinterpret_cast<int (*)(const char*, uint32_t, uint32_t, MpqHandle*)>(
+            dlsym(copy, "SFileOpenArchive"));
+        auto update = reinterpret_cast<MpqHandle (*)(const char*, uint32_t, uint32_t)>(
+            dlsym(copy, "MpqOpenArchiveForUpdate"));
+        ASSERT_TRUE(open && update);
+        MpqHandle handle = nullptr;
+        errno = 0;
+        EXPECT_FALSE(open((folder / "a.mpq").c_str(), 0, 0, &handle));
+        EXPECT_EQ(errno, ELIBACC);
+        errno = 0;
+        MpqHandle h = update((folder / "b.mpq").c_str(), 0x21, 16);
+        EXPECT_TRUE(h == nullptr || h == MPQ_INVALID_UPDATE_HANDLE);
+        EXPECT_EQ(errno, ELIBACC);
+        dlclose(copy);
+    }
+    EXPECT_EQ(folder.Files(), (std::vector<std::string>{"a.mpq", "lib"}));
 }
 
 } // namespace

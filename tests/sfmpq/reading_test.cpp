@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <map>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <utility>
@@ -363,6 +364,75 @@ uint32_t Field(const std::string& file, size_t at) {
     uint32_t value = 0;
     std::memcpy(&value, &file[at], 4);
     return value;
+}
+
+// The members read ahead are opened in the locale of the read before them: a
+// member the next read asks for in another locale is that locale's, not the
+// one read ahead under its name.
+TEST(Reading, AMemberReadAheadInOneLocaleIsNotTakenForAnother) {
+    Folder folder;
+    std::string archive = folder / "a.mpq";
+    WriteWithStorm(archive, {{"a", "first"},
+                             {"b", "second"},
+                             {"t", "neutral"},
+                             {"t", "deutsch", 0x407},
+                             {"z", "last"}});
+    std::string list = "a\nb\nt\nz";
+    std::vector<ListEntry> listed = List(archive, list.c_str(), kListIsText);
+    int tried = 0;
+    for (size_t i = 1; i < listed.size(); ++i) {
+        if (std::string(listed[i].name) != "t") {
+            continue;
+        }
+        uint32_t other = listed[i].locale == 0 ? 0x407 : 0;
+        MpqHandle handle = nullptr;
+        ASSERT_TRUE(Lib().SFileOpenArchive(archive.c_str(), 0, 0, &handle));
+        std::vector<ListEntry> records(Lib().SFileGetFileInfo(handle, kInfoHashTableSize));
+        ASSERT_TRUE(Lib().SFileListFiles(handle, list.c_str(), records.data(), kListIsText));
+        Lib().SFileSetLocale(listed[i - 1].locale);
+        Extract(handle, listed[i - 1].name);
+        usleep(20000); // time to read ahead
+        Lib().SFileSetLocale(other);
+        EXPECT_EQ(Extract(handle, "t"), other ? "deutsch" : "neutral") << i;
+        Lib().SFileSetLocale(0);
+        Lib().SFileCloseArchive(handle);
+        tried += std::string(listed[i - 1].name) != "t";
+    }
+    EXPECT_GT(tried, 0);
+}
+
+// Many members read one after the other, slower than the engine reads them
+// ahead: it fills its ring, waits for room and goes round it several times,
+// and every member still reads back whole, also where a record would not
+// fit before the ring's end.
+TEST(Reading, MembersReadAheadRoundTheRingSeveralTimesReadBackWhole) {
+    Folder folder;
+    std::string archive = folder / "a.mpq";
+    std::vector<StormMember> members;
+    std::map<std::string, std::string> contents;
+    std::string list;
+    for (uint32_t i = 0; i < 3000; ++i) { // about 13 MiB, stored as it is
+        std::string name = "m" + std::to_string(i);
+        members.push_back({name, Content(1000 + (i * 7919) % 7000, i, false), 0, 0, 0});
+        contents[name] = members.back().content;
+        list += name + "\n";
+    }
+    WriteWithStorm(archive, members, true, 4096);
+    MpqHandle handle = nullptr;
+    ASSERT_TRUE(Lib().SFileOpenArchive(archive.c_str(), 0, 0, &handle));
+    std::vector<ListEntry> records(Lib().SFileGetFileInfo(handle, kInfoHashTableSize));
+    ASSERT_TRUE(Lib().SFileListFiles(handle, list.c_str(), records.data(), kListIsText));
+    size_t read = 0;
+    for (const ListEntry& record : records) {
+        if (!record.exists || contents.count(record.name) == 0) {
+            continue;
+        }
+        ASSERT_TRUE(Extract(handle, record.name) == contents[record.name]) << record.name;
+        ++read;
+        usleep(20);
+    }
+    EXPECT_EQ(read, contents.size());
+    Lib().SFileCloseArchive(handle);
 }
 
 } // namespace

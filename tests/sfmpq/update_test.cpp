@@ -45,6 +45,17 @@ TEST(Update, OpenFlagsCreateOnlyWhenAskedAndFailuresSayWhy) {
     EXPECT_TRUE(Exists(archive)) << "an empty new archive is still written";
     EXPECT_EQ(Listed(archive).size(), 2u) << "only its (listfile) and (attributes)";
 
+    // Without 0x04 or 0x20 an open only creates: an existing archive is
+    // refused and kept. A name the system cannot look up (a link to itself)
+    // is no missing archive to be created either.
+    std::string created = ReadFile(archive);
+    EXPECT_EQ(OpenUpdate(archive, 0x01), nullptr);
+    EXPECT_EQ(errno, EEXIST);
+    EXPECT_EQ(ReadFile(archive), created);
+    ASSERT_EQ(symlink("loop.mpq", (folder / "loop.mpq").c_str()), 0);
+    EXPECT_EQ(OpenUpdate(folder / "loop.mpq", 0x21), nullptr);
+    EXPECT_EQ(errno, ELOOP);
+
     WriteFile(folder / "text.mpq", Content(50000, 1, true));
     EXPECT_EQ(OpenUpdate(folder / "text.mpq", 0x21), nullptr);
     EXPECT_EQ(errno, ENOEXEC);
@@ -60,7 +71,8 @@ TEST(Update, OpenFlagsCreateOnlyWhenAskedAndFailuresSayWhy) {
     EXPECT_EQ(OpenUpdate(folder / "ro.mpq", 0x21), nullptr);
     EXPECT_EQ(errno, EACCES);
     EXPECT_EQ(ReadFile(folder / "ro.mpq"), before);
-    EXPECT_EQ(folder.Files(), (std::vector<std::string>{"new.mpq", "ro.mpq", "text.mpq"}))
+    EXPECT_EQ(folder.Files(),
+              (std::vector<std::string>{"loop.mpq", "new.mpq", "ro.mpq", "text.mpq"}))
         << "no temporary file is left behind";
 }
 

@@ -58,6 +58,21 @@ std::string AddWave(const std::string& content, uint32_t quality, uint32_t* pack
     return ExtractFrom(archive, "s.wav");
 }
 
+// `wave` with a chunk of `size` bytes put before its sound data.
+std::string WithChunkBefore(std::string wave, uint32_t size) {
+    std::string chunk = "junk";
+    for (int i = 0; i < 4; ++i) {
+        chunk += static_cast<char>(size >> (8 * i));
+    }
+    chunk += std::string(size, 'j');
+    wave.insert(36, chunk);
+    uint32_t riff = static_cast<uint32_t>(wave.size() - 8);
+    for (int i = 0; i < 4; ++i) {
+        wave[4 + i] = static_cast<char>(riff >> (8 * i));
+    }
+    return wave;
+}
+
 double RelativeError(const std::string& original, const std::string& decoded) {
     double error = 0;
     double signal = 0;
@@ -96,8 +111,27 @@ TEST(Wave, EverythingElseIsAddedLosslessly) {
     odd.insert(36, std::string("junk\x01\0\0\0x\0", 10)); // moves the data by 10 bytes
     odd[4] += 10;
     EXPECT_TRUE(AddWave(odd, 0) == odd) << "samples that do not line up with the sectors";
+    std::string partial = Wave(2, 16, 40000) + "pa";
+    for (size_t field : {4u, 40u}) { // the RIFF and data sizes, two bytes more
+        partial[field] = static_cast<char>(partial[field] + 2);
+    }
+    EXPECT_TRUE(AddWave(partial, 0) == partial) << "sound data ending in part of a frame";
     std::string notWave = Content(100000, 9, false);
     EXPECT_TRUE(AddWave(notWave, 0) == notWave);
+}
+
+// Sound data may begin as late as the end of the first sector and is still
+// packed lossily from there on.
+TEST(Wave, SoundDataMayBeginAsLateAsTheEndOfTheFirstSector) {
+    for (uint16_t channels : {1, 2}) {
+        SCOPED_TRACE(channels);
+        // 36 bytes before the chunk, its 8-byte header and the data's: 4096.
+        std::string late = WithChunkBefore(Wave(channels, 16, 40000), 4096 - 52);
+        std::string decoded = AddWave(late, 0);
+        ASSERT_EQ(decoded.size(), late.size());
+        EXPECT_EQ(decoded.substr(0, 4096), late.substr(0, 4096));
+        EXPECT_FALSE(decoded == late) << "the sound data is packed lossily";
+    }
 }
 
 } // namespace

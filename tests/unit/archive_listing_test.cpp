@@ -91,6 +91,9 @@ TEST_F(ArchiveListingTest, BaseNamesCutOnlyTheLastExtensionAndNeverAtAFolderDot)
         {"E:\\data\\foo.mpq", "D:\\l\\foo.txt,D:\\k\\FOO.lst", "D:\\l\\foo.txt"},
         {"E:\\data\\foo.mpq", "D:\\l\\fo.txt,D:\\l\\fooo.txt", "D:\\l\\fo.txt D:\\l\\fooo.txt"},
         {"/srv/maps/foo.mpq", "/lists/foo.txt", "/lists/foo.txt"},
+        // One side with a folder, the other without.
+        {"E:\\data\\foo.mpq", "D:\\l\\bar.txt,foo.txt", "foo.txt"},
+        {"foo.mpq", "D:\\l\\foo.txt,D:\\l\\bar.txt", "D:\\l\\foo.txt"},
     };
     for (const Case& c : cases) {
         ResetPluginState();

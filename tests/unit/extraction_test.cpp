@@ -1,5 +1,7 @@
 // ProcessFile: skipping, testing and extracting the member that ReadHeader
 // returned last, against the fake archive library.
+#include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <dirent.h>
 #include <string>
@@ -380,6 +382,56 @@ TEST_F(ExtractionTest, AFailingSystemCallLeavesNoPartialFileAndKeepsTheOldOne) {
             prepare, [&] { result = Extract(dest); }, check);
         // A create, three writes and a close at least, each failing twice or more.
         EXPECT_GE(runs, 10);
+    }
+}
+
+// What a caller rides over is tried again, and the extraction succeeds: a
+// write that a signal interrupted before it wrote anything (EINTR), and a
+// temporary name that another file took between choosing and creating it
+// (EEXIST).
+TEST_F(ExtractionTest, AnInterruptedWriteAndATakenTemporaryNameAreTriedAgain) {
+    const std::string data = Bytes(MiB + 5);
+    const std::string dest = dir_.File("m");
+    const struct {
+        const char* call;
+        int error;
+        bool existing;
+    } cases[] = {{"write", EINTR, false}, {"write", EINTR, true}, {"open", EEXIST, true}};
+    SystemCallFaults calls;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.call) + (c.existing ? " over an existing file" : ""));
+        auto prepare = [&] {
+            if (handle_) {
+                CloseArchive(handle_);
+                handle_ = nullptr;
+            }
+            ResetPluginState();
+            Fake.AddMember("m", data);
+            OpenAtFirstMember();
+            std::remove(dest.c_str());
+            if (c.existing) {
+                WriteFileText(dest, "old content");
+            }
+        };
+        // The call to fail: the first write, or the creation of the temporary
+        // file (the last open of an extraction over an existing file).
+        prepare();
+        calls.Arm();
+        ASSERT_EQ(Extract(dest), kResultOk);
+        int number = 0;
+        std::vector<SystemCallRecord> records = calls.records();
+        for (size_t i = 0; i < records.size(); ++i) {
+            if (records[i].name == c.call && (number == 0 || c.error == EEXIST)) {
+                number = static_cast<int>(i) + 1;
+            }
+        }
+        ASSERT_GT(number, 0);
+        prepare();
+        calls.Arm(number, c.error);
+        EXPECT_EQ(Extract(dest), kResultOk);
+        EXPECT_TRUE(calls.fired());
+        EXPECT_TRUE(ReadFileText(dest) == data);
+        EXPECT_THAT(FilesIn(dir_.path()), ElementsAre("m"));
     }
 }
 

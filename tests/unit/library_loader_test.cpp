@@ -59,7 +59,7 @@ TEST_F(LibraryLoaderTest, AProgramInARootFolderLoadsFromTheRoot) {
     const struct {
         const char* file;
         const char* folder;
-    } cases[] = {{"/host", "/"}, {"/folder/host", "/folder"}};
+    } cases[] = {{"/host", "/"}, {"/folder/host", "/folder"}, {"C:\\host", "C:\\"}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.file);
         programFile = c.file;

@@ -5,12 +5,14 @@
 #include <csignal>
 #include <cstdio>
 #include <string>
+#include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include "platform/child_process_posix.h"
 #include "platform/platform.h"
 #include "support/fake_desktop.h"
 #include "support/test_support.h"
@@ -209,6 +211,29 @@ TEST(DesktopMessageBox, ShownFromAnyThreadAndWhateverTheHostDoesWithItsChildren)
               1);
     EXPECT_EQ(errors, "");
     EXPECT_EQ(desktop.Calls().size(), 3u);
+}
+
+// Only absolute folders of PATH are searched for a helper program: a
+// relative entry would run whatever the host's current folder holds.
+TEST(DesktopMessageBox, HelperProgramsAreLookedForOnlyInAbsoluteFoldersOfPath) {
+    TempDir dir;
+    ASSERT_EQ(mkdir(dir.File("bin").c_str(), 0700), 0);
+    WriteFileText(dir.File("bin/zenity"), "#!/bin/sh\n");
+    ASSERT_EQ(chmod(dir.File("bin/zenity").c_str(), 0700), 0);
+    char saved[4096];
+    ASSERT_NE(getcwd(saved, sizeof saved), nullptr);
+    ASSERT_EQ(chdir(dir.path().c_str()), 0);
+    char found[4096];
+    for (const char* path : {"bin", "./bin", ":bin:", "bin/"}) {
+        ScopedVariable variable("PATH", path);
+        EXPECT_FALSE(FindProgramOnPath("zenity", found, sizeof found)) << path;
+    }
+    {
+        ScopedVariable variable("PATH", ("bin:" + dir.File("bin")).c_str());
+        EXPECT_TRUE(FindProgramOnPath("zenity", found, sizeof found));
+        EXPECT_EQ(std::string(found), dir.File("bin/zenity"));
+    }
+    ASSERT_EQ(chdir(saved), 0);
 }
 
 } // namespace
