@@ -106,10 +106,12 @@ bool OpenAndListArchive(const char* path, OpenedArchive* opened) {
     }
     opened->entryCount = ArchiveLibrary.SFileGetFileInfo(opened->archive, kInfoHashTableSize);
     // Cleared, so that records the library leaves alone read as empty slots.
-    opened->entries = static_cast<ListEntry*>(
-        opened->entryCount && opened->entryCount <= SIZE_MAX / sizeof(ListEntry)
-            ? PlatformAllocateLarge(size_t(opened->entryCount) * sizeof(ListEntry))
-            : nullptr);
+    // (A count whose records would not fit the address space gets none.)
+    size_t bytes = 0;
+    opened->entries = opened->entryCount && !__builtin_mul_overflow(size_t(opened->entryCount),
+                                                                    sizeof(ListEntry), &bytes)
+                          ? static_cast<ListEntry*>(PlatformAllocateLarge(bytes))
+                          : nullptr;
     if ((opened->entryCount != 0 && !opened->entries) || !ListArchive(opened, path)) {
         CloseListedArchive(opened);
         return false;
