@@ -169,42 +169,6 @@ TEST(Listing, OneNameInTwoLocalesIsListedTwiceAndOpenedByTheCurrentLocale) {
     }
 }
 
-// The archive format's table cipher, to point hash slots of a written
-// archive somewhere else.
-class TableCipher {
-  public:
-    TableCipher() {
-        uint32_t seed = 0x00100001;
-        for (uint32_t i = 0; i < 256; ++i) {
-            for (uint32_t j = i; j < 0x500; j += 0x100) {
-                seed = (seed * 125 + 3) % 0x2AAAAB;
-                uint32_t high = (seed & 0xFFFF) << 16;
-                seed = (seed * 125 + 3) % 0x2AAAAB;
-                table_[j] = high | (seed & 0xFFFF);
-            }
-        }
-    }
-    void Decrypt(uint32_t* words, size_t count, uint32_t key) const {
-        Run(words, count, key, false);
-    }
-    void Encrypt(uint32_t* words, size_t count, uint32_t key) const {
-        Run(words, count, key, true);
-    }
-
-  private:
-    void Run(uint32_t* words, size_t count, uint32_t key, bool encrypt) const {
-        uint32_t seed = 0xEEEEEEEE;
-        for (size_t i = 0; i < count; ++i) {
-            seed += table_[0x400 + (key & 0xFF)];
-            uint32_t plain = encrypt ? words[i] : words[i] ^ (key + seed);
-            words[i] ^= key + seed;
-            key = ((~key << 0x15) + 0x11111111) | (key >> 0x0B);
-            seed = plain + seed + (seed << 5) + 3;
-        }
-    }
-    uint32_t table_[0x500];
-};
-
 // Rewrites the hash table of an archive written by WriteWithStorm: `edit`
 // gets its entries decrypted, four words each (name A, name B, locale and
 // platform, block index).
@@ -218,10 +182,9 @@ template <typename Edit> void EditHashTable(const std::string& archive, Edit edi
     std::vector<uint32_t> hashes(slots * 4);
     std::memcpy(hashes.data(), &file[hashPos], slots * 16);
     const uint32_t kHashTableKey = 0xC3AF3770;
-    TableCipher cipher;
-    cipher.Decrypt(hashes.data(), hashes.size(), kHashTableKey);
+    DecryptTable(hashes.data(), hashes.size(), kHashTableKey);
     edit(hashes.data(), slots);
-    cipher.Encrypt(hashes.data(), hashes.size(), kHashTableKey);
+    EncryptTable(hashes.data(), hashes.size(), kHashTableKey);
     std::memcpy(&file[hashPos], hashes.data(), slots * 16);
     WriteFile(archive, file);
 }

@@ -334,32 +334,6 @@ TEST(Reading, ChecksumsAreZlibsAtEveryLengthAndAlignment) {
 
 namespace {
 
-// The MPQ format's cipher of its tables, to rewrite the block table of an
-// archive that StormLib wrote.
-void CryptTable(uint32_t* words, size_t count, uint32_t key, bool encrypt) {
-    static const std::vector<uint32_t> table = [] {
-        std::vector<uint32_t> values(0x500);
-        uint32_t seed = 0x00100001;
-        for (uint32_t i = 0; i < 0x100; ++i) {
-            for (uint32_t j = i; j < 0x500; j += 0x100) {
-                seed = (seed * 125 + 3) % 0x2AAAAB;
-                uint32_t high = (seed & 0xFFFF) << 16;
-                seed = (seed * 125 + 3) % 0x2AAAAB;
-                values[j] = high | (seed & 0xFFFF);
-            }
-        }
-        return values;
-    }();
-    uint32_t seed = 0xEEEEEEEE;
-    for (size_t i = 0; i < count; ++i) {
-        seed += table[0x400 + (key & 0xFF)];
-        uint32_t plain = encrypt ? words[i] : words[i] ^ (key + seed);
-        words[i] ^= key + seed;
-        key = ((~key << 0x15) + 0x11111111) | (key >> 0x0B);
-        seed = plain + seed + (seed << 5) + 3;
-    }
-}
-
 uint32_t Field(const std::string& file, size_t at) {
     uint32_t value = 0;
     std::memcpy(&value, &file[at], 4);
@@ -458,14 +432,14 @@ TEST(Reading, AMemberWhoseDataEndsTheFileReadsWhole) {
     ASSERT_EQ(blockAt + blockBytes, written.size());
     std::vector<uint32_t> blocks(blockBytes / 4);
     std::memcpy(blocks.data(), &written[blockAt], blockBytes);
-    CryptTable(blocks.data(), blocks.size(), MPQ_KEY_BLOCK_TABLE, false);
+    DecryptTable(blocks.data(), blocks.size(), MPQ_KEY_BLOCK_TABLE);
     bool oneEndsTheData = false;
     for (size_t i = 0; i < blocks.size(); i += 4) {
         oneEndsTheData = oneEndsTheData || blocks[i] + blocks[i + 1] == hashAt;
         blocks[i] += hashBytes + blockBytes;
     }
     ASSERT_TRUE(oneEndsTheData);
-    CryptTable(blocks.data(), blocks.size(), MPQ_KEY_BLOCK_TABLE, true);
+    EncryptTable(blocks.data(), blocks.size(), MPQ_KEY_BLOCK_TABLE);
     std::string moved = written.substr(0, 32) + written.substr(hashAt, hashBytes) +
                         std::string(reinterpret_cast<const char*>(blocks.data()), blockBytes) +
                         written.substr(32, hashAt - 32);

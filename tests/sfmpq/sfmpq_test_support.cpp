@@ -193,6 +193,42 @@ std::map<std::string, std::string> MembersWithStorm(const std::string& path) {
     return members;
 }
 
+namespace {
+
+void RunTableCipher(uint32_t* words, size_t count, uint32_t key, bool encrypt) {
+    static const std::vector<uint32_t> table = [] {
+        std::vector<uint32_t> values(0x500);
+        uint32_t seed = 0x00100001;
+        for (uint32_t i = 0; i < 0x100; ++i) {
+            for (uint32_t j = i; j < 0x500; j += 0x100) {
+                seed = (seed * 125 + 3) % 0x2AAAAB;
+                uint32_t high = (seed & 0xFFFF) << 16;
+                seed = (seed * 125 + 3) % 0x2AAAAB;
+                values[j] = high | (seed & 0xFFFF);
+            }
+        }
+        return values;
+    }();
+    uint32_t seed = 0xEEEEEEEE;
+    for (size_t i = 0; i < count; ++i) {
+        seed += table[0x400 + (key & 0xFF)];
+        uint32_t plain = encrypt ? words[i] : words[i] ^ (key + seed);
+        words[i] ^= key + seed;
+        key = ((~key << 0x15) + 0x11111111) | (key >> 0x0B);
+        seed = plain + seed + (seed << 5) + 3;
+    }
+}
+
+} // namespace
+
+void DecryptTable(uint32_t* words, size_t count, uint32_t key) {
+    RunTableCipher(words, count, key, false);
+}
+
+void EncryptTable(uint32_t* words, size_t count, uint32_t key) {
+    RunTableCipher(words, count, key, true);
+}
+
 std::vector<ListEntry> List(const std::string& path, const char* list, uint32_t flag) {
     std::vector<ListEntry> existing;
     MpqHandle archive = nullptr;
@@ -229,7 +265,8 @@ std::string Extract(MpqHandle archive, const std::string& name) {
         if (!Lib().SFileReadFile(member, chunk.data(), static_cast<uint32_t>(chunk.size()), &got,
                                  nullptr) ||
             got == 0) {
-            ADD_FAILURE() << "read of " << name << " failed at " << content.size() << ": " << std::strerror(errno);
+            ADD_FAILURE() << "read of " << name << " failed at " << content.size() << ": "
+                          << std::strerror(errno);
             break;
         }
         content.append(chunk.data(), got);

@@ -2,6 +2,7 @@
 // it, temporary folders, files, and archives written directly with StormLib.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <map>
 #include <string>
@@ -31,6 +32,12 @@ struct SfmpqLibrary {
     MpqCloseUpdatedArchiveFn MpqCloseUpdatedArchive;
     SFMpqDestroyFn SFMpqDestroy;
 };
+
+// The archive format's cipher of its hash and block tables, to rewrite the
+// tables of an archive StormLib wrote. `key` is the table's key (the hash
+// table's 0xC3AF3770, the block table's 0xEC83B3A3).
+void DecryptTable(uint32_t* words, size_t count, uint32_t key);
+void EncryptTable(uint32_t* words, size_t count, uint32_t key);
 
 // The loaded library (loaded on first use; a test fails if it cannot be).
 const SfmpqLibrary& Lib();
