@@ -53,6 +53,24 @@ class ExtractionTest : public PluginTest {
         Fake.calls.clear();
     }
 
+    // A fresh plug-in state and archive of one member `name`, opened at it,
+    // with `dest` missing or (when `existing`) holding "old content": the
+    // start of each run of a sweep.
+    void StartOver(const std::string& name, const std::string& data, const std::string& dest,
+                   bool existing) {
+        if (handle_) {
+            CloseArchive(handle_);
+            handle_ = nullptr;
+        }
+        ResetPluginState();
+        Fake.AddMember(name, data);
+        OpenAtFirstMember();
+        std::remove(dest.c_str());
+        if (existing) {
+            WriteFileText(dest, "old content");
+        }
+    }
+
     int Extract(const std::string& dest) {
         char destPath[] = "ignored";
         return ProcessFile(handle_, kOpExtract, destPath, const_cast<char*>(dest.c_str()));
@@ -341,19 +359,7 @@ TEST_F(ExtractionTest, AFailingSystemCallLeavesNoPartialFileAndKeepsTheOldOne) {
         SCOPED_TRACE(existing ? "over an existing file" : "a new file");
         std::string dest = dir_.File("m");
         int result = kResultOk;
-        auto prepare = [&] {
-            if (handle_) {
-                CloseArchive(handle_);
-                handle_ = nullptr;
-            }
-            ResetPluginState();
-            Fake.AddMember("m", data);
-            OpenAtFirstMember();
-            std::remove(dest.c_str());
-            if (existing) {
-                WriteFileText(dest, "old content");
-            }
-        };
+        auto prepare = [&] { StartOver("m", data, dest, existing); };
         auto check = [&](const SweepStep& step) {
             if (StoresData(step)) {
                 EXPECT_NE(result, kResultOk);
@@ -400,19 +406,7 @@ TEST_F(ExtractionTest, AnInterruptedWriteAndATakenTemporaryNameAreTriedAgain) {
     SystemCallFaults calls;
     for (const auto& c : cases) {
         SCOPED_TRACE(std::string(c.call) + (c.existing ? " over an existing file" : ""));
-        auto prepare = [&] {
-            if (handle_) {
-                CloseArchive(handle_);
-                handle_ = nullptr;
-            }
-            ResetPluginState();
-            Fake.AddMember("m", data);
-            OpenAtFirstMember();
-            std::remove(dest.c_str());
-            if (c.existing) {
-                WriteFileText(dest, "old content");
-            }
-        };
+        auto prepare = [&] { StartOver("m", data, dest, c.existing); };
         // The call to fail: the first write, or the creation of the temporary
         // file (the last open of an extraction over an existing file).
         prepare();
