@@ -9,6 +9,7 @@
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <poll.h>
+#include <sched.h>
 #include <spawn.h>
 #include <sys/eventfd.h>
 #include <sys/socket.h>
@@ -225,6 +226,8 @@ int StartEngine(EngineKind kind, EngineConnection* engine) {
     }
     if (!error) {
         error = Spawn(kind, engine, engineSocket);
+        engine->followsCaller = kind == EngineKind::Updater;
+        engine->processor = -1;
     }
     if (engineSocket >= 0) {
         close(engineSocket);
@@ -253,10 +256,41 @@ void StopEngine(EngineConnection* engine) {
     ReleaseArea(&engine->area);
 }
 
+namespace {
+
+// An updating engine works while its caller waits, one request at a time
+// (every added file is a round trip). Across two processors each round trip
+// wakes a sleeping one: 36 us here, most of it processor time in the kernel.
+// On the caller's own processor it is a switch of 3 us. So the engine is put
+// on the processor its caller runs on, again whenever the caller has moved.
+// Readers are left free: their work-ahead runs beside the caller.
+void FollowCaller(EngineConnection* engine) {
+    int processor = sched_getcpu();
+    if (processor < 0 || processor == engine->processor) {
+        return;
+    }
+    // Tried once per processor; an affinity the system refuses is no fault.
+    engine->processor = processor;
+    cpu_set_t* set = CPU_ALLOC(processor + 1);
+    if (!set) {
+        return;
+    }
+    size_t size = CPU_ALLOC_SIZE(processor + 1);
+    CPU_ZERO_S(size, set);
+    CPU_SET_S(processor, size, set);
+    sched_setaffinity(engine->pid, size, set);
+    CPU_FREE(set);
+}
+
+} // namespace
+
 int CallEngine(EngineConnection* engine, engine::Request* request, engine::Reply* reply) {
     if (engine->failure) {
         errno = engine->failure;
         return 0;
+    }
+    if (engine->followsCaller) {
+        FollowCaller(engine);
     }
     request->stagingId = engine->area.staging.id;
     request->stagingSize = engine->area.staging.size;

@@ -26,6 +26,10 @@ struct EngineConnection {
     SharedArea area;
     int failure = 0;   // EIO once the engine is gone: every call fails
     bool hung = false; // it made no progress within the deadline
+    // An updating engine runs on the processor of the thread that calls it
+    // (the last one it was put on; -1 before the first call).
+    bool followsCaller = false;
+    int processor = -1;
 
     // The work-ahead stream as this side sees it (stream_reader.h).
     bool streaming = false;

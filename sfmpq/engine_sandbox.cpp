@@ -127,13 +127,22 @@ int RestrictEngine(EngineKind kind) {
 }
 
 void LimitFileSize(uint64_t bytes) {
+    // Limits are set in whole MiB, and only when that changes: an update of
+    // many small files asks for nearly the same limit each time.
+    constexpr uint64_t kStep = 1ull << 20;
+    static uint64_t current = ~0ull; // nothing set yet
+    uint64_t wanted = bytes > ~0ull - (kStep - 1) ? ~0ull : (bytes + kStep - 1) & ~(kStep - 1);
+    if (wanted == current) {
+        return;
+    }
     struct rlimit limit;
     if (getrlimit(RLIMIT_FSIZE, &limit) != 0) {
         return;
     }
-    rlim_t wanted = static_cast<rlim_t>(bytes);
-    limit.rlim_cur = wanted < limit.rlim_max ? wanted : limit.rlim_max;
-    setrlimit(RLIMIT_FSIZE, &limit);
+    limit.rlim_cur = wanted < limit.rlim_max ? static_cast<rlim_t>(wanted) : limit.rlim_max;
+    if (setrlimit(RLIMIT_FSIZE, &limit) == 0) {
+        current = wanted;
+    }
 }
 
 } // namespace sfmpq

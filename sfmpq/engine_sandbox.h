@@ -18,7 +18,8 @@ enum class EngineKind {
 // Returns 0 or an errno value.
 int RestrictEngine(EngineKind kind);
 
-// Sets the largest file the engine may write from now on (RLIMIT_FSIZE).
+// Sets the largest file the engine may write from now on (RLIMIT_FSIZE),
+// `bytes` rounded up to a whole MiB.
 void LimitFileSize(uint64_t bytes);
 
 // The address space an engine may use. Its largest allocations are a

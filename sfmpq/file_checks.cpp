@@ -19,7 +19,7 @@ int CheckArchiveFile(const char* path) {
     return error ? error : CheckArchiveHeader(path);
 }
 
-int CheckRegularFile(const char* path) {
+int CheckRegularFile(const char* path, uint64_t* size) {
     if (!path || !*path) {
         return ENOENT;
     }
@@ -36,6 +36,8 @@ int CheckRegularFile(const char* path) {
         error = EISDIR;
     } else if (!S_ISREG(info.st_mode)) {
         error = ENOEXEC;
+    } else if (size) {
+        *size = static_cast<uint64_t>(info.st_size);
     }
     SystemCalls.close(fd);
     return error;

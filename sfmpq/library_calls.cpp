@@ -567,7 +567,8 @@ int Add(Op op, MpqHandle handle, const char* source, const char* name, uint32_t 
     if (std::strlen(source) >= engine::kMaxPath) {
         return Fail(ENAMETOOLONG);
     }
-    if (int error = CheckRegularFile(source)) {
+    uint64_t size = 0;
+    if (int error = CheckRegularFile(source, &size)) {
         return Fail(error);
     }
     std::lock_guard<std::mutex> guard(archive->lock);
@@ -577,7 +578,6 @@ int Add(Op op, MpqHandle handle, const char* source, const char* name, uint32_t 
     SetField(request.name, sizeof request.name, name);
     request.flags = flags;
     request.value = value;
-    uint64_t size = FileSize(source);
     request.fileSizeLimit = FileSize(archive->file.temp) + size + size / 8 + kWriteMargin;
     return Call(archive.get(), &request, &reply);
 }

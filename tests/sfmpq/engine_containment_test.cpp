@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <dirent.h>
 #include <dlfcn.h>
+#include <sched.h>
 #include <string>
 #include <sys/stat.h>
 #include <thread>
@@ -183,6 +184,32 @@ TEST(EngineContainment, HandlesOfSeveralThreadsWorkAtOnce) {
         reader.join();
     }
     EXPECT_EQ(same, (std::vector<int>{5, 5, 5, 5}));
+}
+
+// An updating engine, which works while its caller waits, runs on the
+// caller's processor: a round trip is then a switch on one core, not a
+// wake-up across two. A reading engine works ahead beside its caller.
+TEST(EngineContainment, AnUpdatingEngineRunsWhereItsCallerRunsAReaderAnywhere) {
+    Folder folder;
+    WriteWithStorm(folder / "a.mpq", {{"a", "a"}});
+    WriteFile(folder / "new", "new");
+    cpu_set_t all;
+    ASSERT_EQ(sched_getaffinity(0, sizeof all, &all), 0);
+    MpqHandle reader = nullptr;
+    ASSERT_TRUE(Lib().SFileOpenArchive((folder / "a.mpq").c_str(), 0, 0, &reader));
+    MpqHandle update = Lib().MpqOpenArchiveForUpdate((folder / "a.mpq").c_str(), 0x21, 64);
+    ASSERT_NE(update, nullptr);
+    ASSERT_TRUE(Lib().MpqAddFileToArchiveEx(update, (folder / "new").c_str(), "new", 0x200, 2, 0));
+    std::vector<pid_t> engines = Engines();
+    ASSERT_EQ(engines.size(), 2u);
+    cpu_set_t readerSet, updaterSet;
+    ASSERT_EQ(sched_getaffinity(std::min(engines[0], engines[1]), sizeof readerSet, &readerSet), 0);
+    ASSERT_EQ(sched_getaffinity(std::max(engines[0], engines[1]), sizeof updaterSet, &updaterSet),
+              0);
+    EXPECT_EQ(CPU_COUNT(&readerSet), CPU_COUNT(&all));
+    EXPECT_EQ(CPU_COUNT(&updaterSet), 1);
+    EXPECT_TRUE(Lib().MpqCloseUpdatedArchive(update, 0));
+    EXPECT_TRUE(Lib().SFileCloseArchive(reader));
 }
 
 // An engine that cannot be started is the library's own fault, not the
