@@ -3,6 +3,7 @@
 #include <cstring>
 #include <memory>
 #include <unordered_map>
+#include <utility>
 
 #include "host/archive_check.h"
 #include "host/commands.h"
@@ -68,7 +69,7 @@ int ReadMembers(Plugin& plugin, const std::string& archive, std::vector<Member>&
         member.name = NameInHeader(header);
         member.size = header.unpackSize;
         member.packed = header.packSize;
-        members.push_back(member);
+        members.push_back(std::move(member));
     }
     plugin.CloseArchive(handle);
     if (result != kResultEndArchive) {

@@ -257,9 +257,11 @@ int ListOnce(Archive* archive, const char* list, ListEntry* entries, uint32_t li
         return 0;
     }
     // The work-ahead stream follows the records' order.
-    if (reply.value > engine->area.staging.size ||
-        !SpreadListRecords(engine->area.staging.base, reply.value, entries,
-                           static_cast<uint32_t>(count), &engine->listed)) {
+    bool spread = reply.value <= engine->area.staging.size &&
+                  SpreadListRecords(engine->area.staging.base, reply.value, entries,
+                                    static_cast<uint32_t>(count), &engine->listed);
+    ShrinkStaging(&engine->area);
+    if (!spread) {
         engine->listed.Clear();
         return Fail(EIO);
     }

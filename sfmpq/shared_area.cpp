@@ -63,6 +63,12 @@ int GrowStaging(SharedArea* area, uint64_t bytes) {
     return Create(&area->staging, size);
 }
 
+void ShrinkStaging(SharedArea* area) {
+    if (area->staging.size > engine::kInitialStaging) {
+        Create(&area->staging, engine::kInitialStaging);
+    }
+}
+
 int AttachSegment(Segment* segment, int id, uint64_t size) {
     void* base = shmat(id, nullptr, 0);
     if (base == reinterpret_cast<void*>(-1)) {

@@ -36,6 +36,12 @@ int CreateArea(SharedArea* area);
 // Client: makes the staging segment hold at least `bytes`. 0 or an errno value.
 int GrowStaging(SharedArea* area, uint64_t bytes);
 
+// Client: replaces a staging segment grown beyond its initial size by one of
+// that size, so that the room a listing's records took (tens of MiB for the
+// largest tables) is not kept while the host goes on. Keeps the larger one
+// when a new one cannot be made.
+void ShrinkStaging(SharedArea* area);
+
 // Engine: attaches the segment `id` of `size` bytes in place of `segment`'s.
 // 0 or an errno value.
 int AttachSegment(Segment* segment, int id, uint64_t size);

@@ -4,6 +4,7 @@
 
 #include "sfmpq/list_records.h"
 
+#include <cstdio>
 #include <cstring>
 #include <map>
 #include <set>
@@ -22,6 +23,23 @@ std::map<std::string, ListEntry> ByName(const std::vector<ListEntry>& entries) {
         EXPECT_TRUE(named.emplace(e.name, e).second) << "listed twice: " << e.name;
     }
     return named;
+}
+
+// Bytes of System V shared memory this process has attached.
+uint64_t AttachedSharedMemory() {
+    uint64_t total = 0;
+    std::FILE* maps = std::fopen("/proc/self/maps", "r");
+    char line[512];
+    while (maps && std::fgets(line, sizeof line, maps)) {
+        unsigned long long start = 0, end = 0;
+        if (std::strstr(line, "/SYSV") && std::sscanf(line, "%llx-%llx", &start, &end) == 2) {
+            total += end - start;
+        }
+    }
+    if (maps) {
+        std::fclose(maps);
+    }
+    return total;
 }
 
 std::vector<StormMember> ThreeMembers() {
@@ -51,6 +69,17 @@ TEST(Listing, NamesSizesAndSlotsFromTheInternalList) {
         }
     }
     EXPECT_EQ(empty, slots - 4);
+    Lib().SFileCloseArchive(handle);
+
+    // The room the records of the largest table took (tens of MiB) is not
+    // kept once they are in the caller's array.
+    WriteWithStorm(archive, ThreeMembers(), true, 1u << 19);
+    ASSERT_TRUE(Lib().SFileOpenArchive(archive.c_str(), 0, 0, &handle));
+    records.resize(Lib().SFileGetFileInfo(handle, kInfoHashTableSize));
+    ASSERT_GE(records.size(), 1u << 19);
+    const uint64_t before = AttachedSharedMemory();
+    ASSERT_TRUE(Lib().SFileListFiles(handle, list.c_str(), records.data(), kListIsText));
+    EXPECT_EQ(AttachedSharedMemory(), before);
     Lib().SFileCloseArchive(handle);
 
     auto named = ByName(List(archive, list.c_str(), kListIsText));
