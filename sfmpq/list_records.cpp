@@ -35,7 +35,10 @@ bool ListRecordWriter::Put(const ListRecord& record, const char* name, size_t na
 bool SpreadListRecords(const unsigned char* records, size_t used, ListEntry* entries,
                        uint32_t count, NameBlock* names) {
     if (names) {
+        // Each record holds its name and more than the name's zero: bounds
+        // for the names' bytes and count.
         names->Clear();
+        names->Reserve(used, used / (sizeof(ListRecord) + 4));
     }
     std::memset(entries, 0, size_t(count) * sizeof *entries);
     size_t at = 0;

@@ -74,6 +74,11 @@ void NameBlock::Clear() {
     ends_.clear();
 }
 
+void NameBlock::Reserve(size_t bytes, size_t count) {
+    text_.reserve(text_.size() + bytes);
+    ends_.reserve(ends_.size() + count);
+}
+
 void NameBlock::Add(const char* name, size_t length) {
     text_.append(name, length);
     text_.push_back('\0');

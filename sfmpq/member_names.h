@@ -27,6 +27,9 @@ constexpr size_t kMaxMemberName = 259;
 class NameBlock {
   public:
     void Clear();
+    // Makes room for `count` more names of `bytes` in all (zeros included),
+    // so that a block of known size is not copied as it grows.
+    void Reserve(size_t bytes, size_t count);
     void Add(const char* name, size_t length);
     size_t Size() const { return ends_.size(); }
     // Name `index`, zero-terminated, and its length; `index` < Size().
