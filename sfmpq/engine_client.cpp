@@ -13,6 +13,7 @@
 #include <spawn.h>
 #include <sys/eventfd.h>
 #include <sys/socket.h>
+#include <sys/time.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -155,18 +156,50 @@ int Fail(EngineConnection* engine) {
     return 0;
 }
 
+// How long one wait lasts before the engine's progress is looked at.
+int SliceMs() {
+    const int deadline = DeadlineMs();
+    return deadline < 1000 ? deadline : 1000;
+}
+
+// An engine's signs of progress while a caller waits for it.
+class ProgressWatch {
+  public:
+    explicit ProgressWatch(EngineConnection* engine)
+        : engine_(engine), progress_(Progress()), lastChange_(Clock::now()) {}
+
+    // Called after each slice of waiting. False, with the engine marked hung,
+    // once it has shown no progress for the whole deadline.
+    bool Patient() {
+        uint64_t now = Progress();
+        if (now != progress_) {
+            progress_ = now;
+            lastChange_ = Clock::now();
+        } else if (Clock::now() - lastChange_ >= std::chrono::milliseconds(DeadlineMs())) {
+            engine_->hung = true;
+            return false;
+        }
+        return true;
+    }
+
+  private:
+    uint64_t Progress() const {
+        return engine_->area.control()->progress.load(std::memory_order_relaxed);
+    }
+
+    EngineConnection* engine_;
+    uint64_t progress_;
+    Clock::time_point lastChange_;
+};
+
 // Waits until `fd` is readable. False when the engine hung up or made no
 // progress within the deadline (it is then ended).
 bool WaitReadable(EngineConnection* engine, int fd) {
-    engine::Control* control = engine->area.control();
-    uint64_t progress = control->progress.load(std::memory_order_relaxed);
-    Clock::time_point lastChange = Clock::now();
-    const int deadline = DeadlineMs();
-    const int slice = deadline < 1000 ? deadline : 1000;
+    ProgressWatch watch(engine);
     for (;;) {
         struct pollfd wait[2] = {{fd, POLLIN, 0}, {engine->socket, 0, 0}};
         int count = fd == engine->socket ? 1 : 2;
-        int ready = poll(wait, count, slice);
+        int ready = poll(wait, count, SliceMs());
         if (ready > 0) {
             if (wait[0].revents & POLLIN) {
                 return true;
@@ -178,12 +211,29 @@ bool WaitReadable(EngineConnection* engine, int fd) {
         } else if (ready < 0 && errno != EINTR) {
             return false;
         }
-        uint64_t now = control->progress.load(std::memory_order_relaxed);
-        if (now != progress) {
-            progress = now;
-            lastChange = Clock::now();
-        } else if (Clock::now() - lastChange >= std::chrono::milliseconds(deadline)) {
-            engine->hung = true;
+        if (!watch.Patient()) {
+            return false;
+        }
+    }
+}
+
+// Receives the reply to a request: the socket's receive timeout is one slice,
+// so a wait is one call, not a poll and a receive. False when the engine hung
+// up, sent no whole reply, or made no progress within the deadline.
+bool ReceiveReply(EngineConnection* engine, engine::Reply* reply) {
+    ProgressWatch watch(engine);
+    for (;;) {
+        ssize_t got = recv(engine->socket, reply, sizeof *reply, 0);
+        if (got == static_cast<ssize_t>(sizeof *reply)) {
+            return true;
+        }
+        if (got >= 0) {
+            return false;
+        }
+        if (errno == EINTR) {
+            continue;
+        }
+        if ((errno != EAGAIN && errno != EWOULDBLOCK) || !watch.Patient()) {
             return false;
         }
     }
@@ -215,7 +265,16 @@ int StartEngine(EngineKind kind, EngineConnection* engine) {
     }
     engine->socket = High(pair[0]);
     int engineSocket = High(pair[1]);
-    int error = CreateArea(&engine->area);
+    int error = 0;
+    // A wait for a reply lasts one slice at a time (ReceiveReply).
+    const struct timeval slice = {SliceMs() / 1000, (SliceMs() % 1000) * 1000};
+    if (engine->socket >= 0 &&
+        setsockopt(engine->socket, SOL_SOCKET, SO_RCVTIMEO, &slice, sizeof slice) != 0) {
+        error = errno;
+    }
+    if (!error) {
+        error = CreateArea(&engine->area);
+    }
     if (!error) {
         engine->dataReady = High(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
         engine->spaceReady = High(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
@@ -299,14 +358,7 @@ int CallEngine(EngineConnection* engine, engine::Request* request, engine::Reply
         static_cast<ssize_t>(sizeof *request)) {
         return Fail(engine);
     }
-    if (!WaitReadable(engine, engine->socket)) {
-        return Fail(engine);
-    }
-    ssize_t got;
-    do {
-        got = recv(engine->socket, reply, sizeof *reply, 0);
-    } while (got < 0 && errno == EINTR);
-    if (got != static_cast<ssize_t>(sizeof *reply)) {
+    if (!ReceiveReply(engine, reply)) {
         return Fail(engine);
     }
     if (!reply->ok) {

@@ -19,7 +19,7 @@ int CheckArchiveFile(const char* path) {
     return error ? error : CheckArchiveHeader(path);
 }
 
-int CheckRegularFile(const char* path, uint64_t* size) {
+int CheckRegularFile(const char* path) {
     if (!path || !*path) {
         return ENOENT;
     }
@@ -36,14 +36,12 @@ int CheckRegularFile(const char* path, uint64_t* size) {
         error = EISDIR;
     } else if (!S_ISREG(info.st_mode)) {
         error = ENOEXEC;
-    } else if (size) {
-        *size = static_cast<uint64_t>(info.st_size);
     }
     SystemCalls.close(fd);
     return error;
 }
 
-int CheckRegularFileType(const char* path) {
+int CheckRegularFileType(const char* path, uint64_t* size) {
     if (!path || !*path) {
         return ENOENT;
     }
@@ -54,7 +52,13 @@ int CheckRegularFileType(const char* path) {
     if (S_ISDIR(info.st_mode)) {
         return EISDIR;
     }
-    return S_ISREG(info.st_mode) ? 0 : ENOEXEC;
+    if (!S_ISREG(info.st_mode)) {
+        return ENOEXEC;
+    }
+    if (size) {
+        *size = static_cast<uint64_t>(info.st_size);
+    }
+    return 0;
 }
 
 } // namespace sfmpq

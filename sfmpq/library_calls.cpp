@@ -32,6 +32,8 @@ using engine::Request;
 // past the limit fails in the engine (EFBIG), so a hostile archive cannot
 // make an update grow without end.
 constexpr uint64_t kWriteMargin = 256ull << 20;
+// What one added file may write beyond its data and an eighth of it.
+constexpr uint64_t kAddOverhead = 4096;
 
 struct Archive;
 
@@ -49,6 +51,10 @@ struct Archive {
     std::string path; // a read-only archive's path
     bool update = false;
     AtomicFile file;
+    // An update: the most its copy can hold by now, from the copy's size and
+    // what was added since (data is written over the old tables at the end,
+    // so the copy grows by no more than that).
+    uint64_t sizeBound = 0;
     std::set<Member*> members;
 };
 
@@ -520,7 +526,8 @@ int OpenCopyInEngine(Archive* archive, const char* path, bool exists, uint32_t f
         request.exists = exists;
         request.flags = flags;
         request.value = maxFiles;
-        request.fileSizeLimit = FileSize(archive->file.temp) + kWriteMargin;
+        archive->sizeBound = FileSize(archive->file.temp);
+        request.fileSizeLimit = archive->sizeBound + kWriteMargin;
         error = Call(archive, &request, &reply) ? 0 : errno;
     }
     if (error) {
@@ -569,8 +576,9 @@ int Add(Op op, MpqHandle handle, const char* source, const char* name, uint32_t 
     if (std::strlen(source) >= engine::kMaxPath) {
         return Fail(ENAMETOOLONG);
     }
+    // The engine opens the file next, which says whether it may be read.
     uint64_t size = 0;
-    if (int error = CheckRegularFile(source, &size)) {
+    if (int error = CheckRegularFileType(source, &size)) {
         return Fail(error);
     }
     std::lock_guard<std::mutex> guard(archive->lock);
@@ -580,7 +588,10 @@ int Add(Op op, MpqHandle handle, const char* source, const char* name, uint32_t 
     SetField(request.name, sizeof request.name, name);
     request.flags = flags;
     request.value = value;
-    request.fileSizeLimit = FileSize(archive->file.temp) + size + size / 8 + kWriteMargin;
+    // Packed data may come out slightly larger than the file, with its
+    // sector offsets and checksums.
+    archive->sizeBound += size + size / 8 + kAddOverhead;
+    request.fileSizeLimit = archive->sizeBound + kWriteMargin;
     return Call(archive.get(), &request, &reply);
 }
 
@@ -598,7 +609,7 @@ int NamedChange(Op op, MpqHandle handle, const char* name, uint32_t value, uint3
     SetField(request.name, sizeof request.name, name);
     request.value = value;
     request.value2 = value2;
-    request.fileSizeLimit = FileSize(archive->file.temp) + kWriteMargin;
+    request.fileSizeLimit = archive->sizeBound + kWriteMargin;
     return Call(archive.get(), &request, &reply);
 }
 
