@@ -34,9 +34,10 @@ bool FindOnlySlot(const Archive* archive, const char* name, uint32_t* slot) {
         return false;
     }
     const uint32_t mask = static_cast<uint32_t>(size - 1);
-    const uint32_t start = HashName(name, NameHash::TableIndex) & mask;
-    const uint32_t nameA = HashName(name, NameHash::NameA);
-    const uint32_t nameB = HashName(name, NameHash::NameB);
+    const NameHashes hashes = HashName(name);
+    const uint32_t start = hashes.tableIndex & mask;
+    const uint32_t nameA = hashes.nameA;
+    const uint32_t nameB = hashes.nameB;
     uint32_t matches = 0;
     uint32_t index = start;
     do {
@@ -201,7 +202,11 @@ int ListMembers(MpqHandle handle, const char* list, uint32_t listFlag, ListRecor
     NameBlock names;
     if (listFlag == kListIsText) {
         if (list) {
-            SplitNameList(list, std::strlen(list), &names);
+            // Names and their zeros take no more than the text, and a name
+            // takes at least two bytes of it; the internal names follow.
+            const size_t length = std::strlen(list);
+            names.Reserve(length + 64, length / 2 + 4);
+            SplitNameList(list, length, &names);
         }
     } else {
         ReadNameListFiles(list, &names);

@@ -29,16 +29,24 @@ unsigned char Fold(unsigned char c) {
 
 } // namespace
 
-uint32_t HashName(const char* name, NameHash kind) {
-    const uint32_t* table = crypt.values + static_cast<uint32_t>(kind) * 0x100;
-    uint32_t seed1 = 0x7FED7FED;
-    uint32_t seed2 = 0xEEEEEEEE;
+NameHashes HashName(const char* name) {
+    // The table's first three rows of 0x100 values, one per hash.
+    const uint32_t* index = crypt.values;
+    const uint32_t* a = crypt.values + 0x100;
+    const uint32_t* b = crypt.values + 0x200;
+    uint32_t index1 = 0x7FED7FED, index2 = 0xEEEEEEEE;
+    uint32_t a1 = 0x7FED7FED, a2 = 0xEEEEEEEE;
+    uint32_t b1 = 0x7FED7FED, b2 = 0xEEEEEEEE;
     for (const unsigned char* p = reinterpret_cast<const unsigned char*>(name); *p; ++p) {
         const uint32_t c = Fold(*p);
-        seed1 = table[c] ^ (seed1 + seed2);
-        seed2 = c + seed1 + seed2 + (seed2 << 5) + 3;
+        index1 = index[c] ^ (index1 + index2);
+        index2 = c + index1 + index2 + (index2 << 5) + 3;
+        a1 = a[c] ^ (a1 + a2);
+        a2 = c + a1 + a2 + (a2 << 5) + 3;
+        b1 = b[c] ^ (b1 + b2);
+        b2 = c + b1 + b2 + (b2 << 5) + 3;
     }
-    return seed1;
+    return {index1, a1, b1};
 }
 
 } // namespace sfmpq

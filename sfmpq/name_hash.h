@@ -7,13 +7,14 @@
 
 namespace sfmpq {
 
-enum class NameHash : uint32_t {
-    TableIndex = 0, // the slot the search starts at (masked to the table's size)
-    NameA = 1,      // the slot's first name hash
-    NameB = 2,      // the slot's second name hash
+struct NameHashes {
+    uint32_t tableIndex; // the slot the search starts at (masked to the table's size)
+    uint32_t nameA;      // the slot's first name hash
+    uint32_t nameB;      // the slot's second name hash
 };
 
-// The hash of `name` (zero-terminated) of the given kind.
-uint32_t HashName(const char* name, NameHash kind);
+// The three hashes of `name` (zero-terminated), in one pass over it: each is a
+// chain of steps that waits on the step before, so the three run side by side.
+NameHashes HashName(const char* name);
 
 } // namespace sfmpq

@@ -3,6 +3,7 @@
 #include "sfmpq_test_support.h"
 
 #include "sfmpq/list_records.h"
+#include "sfmpq/name_hash.h"
 
 #include <cstdio>
 #include <cstring>
@@ -247,6 +248,17 @@ TEST(Listing, EveryNameIsGivenToTheSlotTheLibraryOpensByIt) {
     list += "twice.txt\nplatform.txt\nsame.txt\nbeyond.txt\n";
     WriteWithStorm(archive, members, false, 1024);
     ASSERT_NO_FATAL_FAILURE(EditHashTable(archive, [&](uint32_t* hashes, uint32_t slots) {
+        // Every name's hashes are the library's: the search that starts
+        // where the first says meets the entry of the other two.
+        for (uint32_t m = 0; m + 5 < members.size(); ++m) {
+            const sfmpq::NameHashes hash = sfmpq::HashName(members[m].name.c_str());
+            uint32_t slot = hash.tableIndex & (slots - 1);
+            while (hashes[slot * 4 + 3] != 0xFFFFFFFF &&
+                   (hashes[slot * 4] != hash.nameA || hashes[slot * 4 + 1] != hash.nameB)) {
+                slot = (slot + 1) & (slots - 1);
+            }
+            EXPECT_EQ(hashes[slot * 4 + 3], m) << members[m].name;
+        }
         // Entries by their block, which WriteWithStorm numbers in order.
         std::map<uint32_t, uint32_t> slotOfBlock;
         for (uint32_t i = 0; i < slots; ++i) {
