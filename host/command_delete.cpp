@@ -1,6 +1,8 @@
 // tarnel delete: the chosen members, in one DeleteFiles call. DeleteFiles
 // reports single members only in messages, so the archive is listed
-// afterwards to find what is still there.
+// afterwards to find what is still there, unless nothing can be: the
+// plug-in showed no message, and no chosen name stands for several members
+// (a deletion takes the member of one locale) or for one the format keeps.
 #include <set>
 
 #include "host/archive_check.h"
@@ -35,9 +37,16 @@ int RunDelete(Plugin& plugin, const CommandLine& line) {
         SelectMembers(members, patterns, line.archive, line.internal, failures);
     std::vector<std::string> names;
     std::set<std::string> doomed;
+    bool uncertain = false; // what the plug-in does not report may happen
     for (size_t m = 0; m < members.size(); ++m) {
-        if (chosen[m] && doomed.insert(members[m].name).second) {
+        if (!chosen[m]) {
+            continue;
+        }
+        if (doomed.insert(members[m].name).second) {
             names.push_back(members[m].name);
+            uncertain |= IsInternalMember(members[m].name);
+        } else {
+            uncertain = true;
         }
     }
     if (names.empty()) {
@@ -55,14 +64,16 @@ int RunDelete(Plugin& plugin, const CommandLine& line) {
         ReportUpdateFailure(line.archive, result, error, pluginText);
         return kExitUsage;
     }
-    std::vector<Member> after;
-    if (ReadMembers(plugin, line.archive, after) != kExitOk) {
-        return kExitSomeFailed;
-    }
     std::set<std::string> left;
-    for (const Member& member : after) {
-        if (doomed.count(member.name)) {
-            left.insert(member.name);
+    if (uncertain || !pluginText.empty()) {
+        std::vector<Member> after;
+        if (ReadMembers(plugin, line.archive, after) != kExitOk) {
+            return kExitSomeFailed;
+        }
+        for (const Member& member : after) {
+            if (doomed.count(member.name)) {
+                left.insert(member.name);
+            }
         }
     }
     FailureTally notDeleted("members", "not deleted");

@@ -43,4 +43,18 @@ int CheckRegularFile(const char* path, uint64_t* size) {
     return error;
 }
 
+int CheckRegularFileType(const char* path) {
+    if (!path || !*path) {
+        return ENOENT;
+    }
+    struct stat info;
+    if (SystemCalls.stat(path, &info) != 0) {
+        return errno;
+    }
+    if (S_ISDIR(info.st_mode)) {
+        return EISDIR;
+    }
+    return S_ISREG(info.st_mode) ? 0 : ENOEXEC;
+}
+
 } // namespace sfmpq

@@ -11,6 +11,11 @@ namespace sfmpq {
 // given, is the file's size.
 int CheckRegularFile(const char* path, uint64_t* size = nullptr);
 
+// Checks from its status alone that `path` names a regular file, for a file
+// about to be opened anyway (whose open then says EACCES itself). Returns 0
+// or ENOENT, EISDIR, ENOEXEC (a pipe or device) or stat's errno.
+int CheckRegularFileType(const char* path);
+
 // CheckRegularFile, and for an archive header that it is believable
 // (archive_header.h). For every archive the engine is given.
 int CheckArchiveFile(const char* path);

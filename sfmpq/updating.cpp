@@ -68,7 +68,8 @@ Archive* CheckAddArguments(MpqHandle handle, const char* source, const char* nam
         errno = ENAMETOOLONG;
         return nullptr;
     }
-    if (int error = CheckRegularFile(source)) {
+    // SFMpq.dll checked that it may read the file; StormLib opens it next.
+    if (int error = CheckRegularFileType(source)) {
         errno = error;
         return nullptr;
     }

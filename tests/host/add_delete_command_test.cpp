@@ -129,6 +129,24 @@ TEST_F(AddDeleteCommand, DeletingAMemberThatIsNotThereFails) {
     EXPECT_FALSE(Exists(scratch / "none.mpq"));
 }
 
+// A deletion takes a name's member in the current locale only: a name kept
+// in two locales is still there afterwards, and the command says so.
+TEST_F(AddDeleteCommand, ANameInTwoLocalesLosesOnlyTheCurrentOnesMember) {
+    ASSERT_EQ(RunTarnel(scratch, {"add", archive, "-C", scratch / "src", "other.txt"}).status, 0);
+    ASSERT_EQ(RunTarnel(scratch, {"add", archive, "-C", scratch / "src", "readme.txt"}).status, 0);
+    WriteFile(scratch / "german.ini", "[TarnelPlugin]\nLocaleID=1031\n");
+    ASSERT_EQ(RunTarnel(scratch, {"--settings", scratch / "german.ini", "add", archive, "-C",
+                                  scratch / "src", "other.txt"})
+                  .status,
+              0);
+    ASSERT_EQ(Members(), (std::vector<std::string>{"other.txt", "other.txt", "readme.txt"}));
+    RunResult result = RunTarnel(scratch, {"delete", archive, "other.txt", "readme.txt"});
+    EXPECT_EQ(result.status, 1);
+    EXPECT_NE(result.err.find("other.txt: not deleted"), std::string::npos) << result.err;
+    EXPECT_EQ(result.err.find("readme.txt"), std::string::npos) << result.err;
+    EXPECT_EQ(Members(), std::vector<std::string>{"other.txt"});
+}
+
 TEST_F(AddDeleteCommand, LinksAreFollowedOnlyWhereTheUserNamedThem) {
     // Inside the walk: links to folders (one outside, one back up the tree)
     // are not entered; a link to a file adds that file's content.

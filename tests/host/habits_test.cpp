@@ -135,10 +135,23 @@ TEST_F(Habits, NamesComeFromAFileOrStandardInput) {
     ASSERT_EQ(remove.status, 0) << remove.err;
     EXPECT_EQ(Listed(), (std::vector<std::string>{"(listfile)", "readme.txt", "two words.txt"}));
 
-    // No names at all: nothing to do, and no archive made.
-    RunResult none = RunTarnel(scratch, {"add", scratch / "new.mpq", "-T", "/dev/null"});
-    EXPECT_EQ(none.status, 0) << none.err;
+    // No names at all: nothing to do, said so; no archive made, no member
+    // deleted, no folder made.
+    const std::vector<std::string> empty[] = {
+        {"add", scratch / "new.mpq", "-T", "/dev/null"},
+        {"delete", archive, "-T", "/dev/null"},
+        {"extract", archive, "-T", "/dev/null", "-C", scratch / "none"}};
+    const char* said[] = {"no paths given; nothing to add",
+                          "no member names given; nothing to delete",
+                          "no member names given; nothing to extract"};
+    for (size_t i = 0; i < 3; ++i) {
+        RunResult none = RunTarnel(scratch, empty[i]);
+        EXPECT_EQ(none.status, 0) << none.err;
+        EXPECT_EQ(none.err, std::string("tarnel: ") + said[i] + "\n");
+    }
     EXPECT_FALSE(Exists(scratch / "new.mpq"));
+    EXPECT_FALSE(Exists(scratch / "none"));
+    EXPECT_EQ(Listed(), (std::vector<std::string>{"(listfile)", "readme.txt", "two words.txt"}));
     // A list that cannot be read, or holds a NUL byte, is a usage error.
     RunResult missing = RunTarnel(scratch, {"extract", archive, "-T", scratch / "none.txt"});
     EXPECT_EQ(missing.status, 2);

@@ -94,6 +94,22 @@ TEST_F(PluginReports, AListingThatFailsPartWayIsAFailureNotTheEnd) {
     EXPECT_EQ(unknown.status, 1);
     EXPECT_NE(unknown.err.find("after 1 member: unknown result code 99"), std::string::npos)
         << unknown.err;
+
+    // Every code a plug-in may give, in the words said for it.
+    const std::pair<int, const char*> words[] = {
+        {11, "out of memory"},           {13, "the archive cannot be opened or updated"},
+        {14, "unknown result code 14"},  {15, "cannot open an existing file"},
+        {16, "cannot create a file"},    {17, "cannot close a file"},
+        {18, "cannot read from a file"}, {19, "cannot write to a file"},
+        {20, "buffer too small"},        {21, "stopped by the user"},
+        {22, "no files found"},          {23, "too many files to pack"},
+        {24, "operation not supported"}, {25, "unknown result code 25"}};
+    for (const auto& code : words) {
+        RunResult coded = RunScripted(scratch, "!" + std::to_string(code.first), {"list", archive});
+        EXPECT_EQ(coded.status, 1) << code.second;
+        EXPECT_EQ(coded.err, "tarnel: " + archive +
+                                 ": the listing failed after 0 members: " + code.second + "\n");
+    }
 }
 
 TEST_F(PluginReports, AFailureThePluginShowsButTheArchiveHidesIsNoSuccess) {

@@ -7,7 +7,8 @@
 // and skipping succeed. The archive file itself is never read. PackFiles
 // is not supported, unless TARNEL_SCRIPTED_PACK_MESSAGE is set: then it
 // shows that message as the plug-in shows its message boxes on Linux and
-// returns success, adding nothing.
+// returns success, adding nothing. ConfigurePacker returns the number in
+// TARNEL_SCRIPTED_CONFIG (1 for OK, 2 for Cancel), or 0.
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -121,7 +122,8 @@ TARNEL_EXPORT int TARNEL_STDCALL DeleteFiles(char*, char*) {
 TARNEL_EXPORT void TARNEL_STDCALL PackSetDefaultParams(HostDefaults*) {}
 
 TARNEL_EXPORT int TARNEL_STDCALL ConfigurePacker(void*, void*) {
-    return 0;
+    const char* result = std::getenv("TARNEL_SCRIPTED_CONFIG");
+    return result ? std::atoi(result) : 0;
 }
 
 } // extern "C"

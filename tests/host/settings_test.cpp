@@ -92,3 +92,43 @@ TEST(Settings, ConfigWithoutATerminalSaysSoAndChangesNothing) {
         << result.err;
     EXPECT_FALSE(Exists(scratch / "tarnel.ini"));
 }
+
+// What tarnel config says after each outcome of a plug-in's dialog, which
+// needs the settings file's folder made first.
+TEST(Settings, ConfigSaysWhatTheDialogDid) {
+    Scratch scratch;
+    WriteFile(scratch / "file", "");
+    const std::string deep = scratch / "made/for/it/tarnel.ini";
+    const struct {
+        const char* result;
+        std::string settings; // empty: none is known
+        int status;
+        std::string out;
+        std::string err;
+    } cases[] = {
+        {"1", deep, 0, "settings saved to " + deep + "\n", ""},
+        {"2", deep, 0, "cancelled; the settings are unchanged\n", ""},
+        {"1", "", 0, "settings kept for this run only: no settings file is known\n", ""},
+        {"0", deep, 1, "", "the options dialog cannot be shown"},
+        {"1", scratch / "file/tarnel.ini", 1, "", "cannot create folder " + scratch / "file"},
+    };
+    for (const auto& c : cases) {
+        std::vector<std::string> args = {"--plugin", TARNEL_SCRIPTED_PLUGIN};
+        if (!c.settings.empty()) {
+            args.insert(args.end(), {"--settings", c.settings});
+        }
+        args.push_back("config");
+        RunResult result = RunTarnelWithEnvironment(
+            scratch,
+            {std::string("TARNEL_SCRIPTED_CONFIG=") + c.result, "HOME=", "XDG_CONFIG_HOME="}, args);
+        SCOPED_TRACE(std::string(c.result) + " " + c.settings);
+        EXPECT_EQ(result.status, c.status);
+        EXPECT_EQ(result.out, c.out);
+        if (c.err.empty()) {
+            EXPECT_EQ(result.err, "");
+        } else {
+            EXPECT_EQ(result.err.rfind("tarnel: " + c.err, 0), 0u) << result.err;
+        }
+    }
+    EXPECT_TRUE(Exists(scratch / "made/for/it"));
+}

@@ -6,6 +6,7 @@
 
 #include <cstring>
 #include <map>
+#include <set>
 #include <sys/stat.h>
 
 namespace {
@@ -261,6 +262,46 @@ TEST(Listing, EveryNameIsGivenToTheSlotTheLibraryOpensByIt) {
         << "the entry the library opens: the last";
     EXPECT_EQ(sizes.count("beyond.txt"), 0u);
     EXPECT_EQ(generated, 2u) << "the platform's member and the first entry of same.txt";
+
+    // Without names, the two entries of same.txt get generated names that
+    // tell them apart by the slot of the second; each opens its own entry,
+    // and its slot named with another's hash or a slot beyond the table
+    // opens nothing.
+    std::map<std::string, std::string> unnamed; // generated name without the slot, by name
+    for (const ListEntry& e : List(archive, "", kListFromFiles)) {
+        std::string name = e.name;
+        size_t tilde = name.find('~');
+        if (tilde != std::string::npos) {
+            unnamed[name] = name.substr(0, tilde) + name.substr(name.find('.', tilde));
+        }
+    }
+    ASSERT_EQ(unnamed.size(), 1u) << "one of the two entries of one name and locale";
+    const std::string& slotted = unnamed.begin()->first;
+    const std::string& plain = unnamed.begin()->second;
+    std::set<std::string> contents = {ExtractFrom(archive, plain), ExtractFrom(archive, slotted)};
+    EXPECT_EQ(contents, (std::set<std::string>{"first of two", "x"}));
+    std::string slot = slotted.substr(slotted.find('~') + 1);
+    slot = slot.substr(0, slot.find('.'));
+    // "Unknown\\" and the two hashes, each in eight hex digits.
+    std::string stem = plain.substr(0, plain.find('.'));
+    std::vector<std::string> bad = {stem + "_407~" + slot + ".xxx",
+                                    stem + "~" + std::to_string(std::stoul(slot) + 1) + ".xxx",
+                                    stem + "~99999.xxx", stem + "~.xxx"};
+    for (size_t digit : {8, 16}) { // the first of either hash
+        std::string other = stem + "~" + slot + ".xxx";
+        other[digit] = other[digit] == '0' ? '1' : '0';
+        bad.push_back(other);
+    }
+    for (const std::string& name : bad) {
+        MpqHandle handle = nullptr;
+        MpqHandle member = nullptr;
+        ASSERT_TRUE(Lib().SFileOpenArchive(archive.c_str(), 0, 0, &handle));
+        EXPECT_FALSE(Lib().SFileOpenFileEx(handle, name.c_str(), 0, &member)) << name;
+        if (member) {
+            Lib().SFileCloseFile(member);
+        }
+        Lib().SFileCloseArchive(handle);
+    }
 }
 
 TEST(Listing, ExtensionsAreGuessedOnlyFromSmallFirstUnits) {

@@ -487,3 +487,89 @@ TEST(Reading, AMemberAskedForPastSkippedOnesIsItself) {
     }
     EXPECT_TRUE(prefixSkipped) << "a skipped name begins a wanted one";
 }
+
+// A member opened while another of the same handle is still open is read
+// through the engine's own member handles rather than the read-ahead: each
+// reads back whole, in pieces of any size, with its size, a short read at
+// its end and nothing after; a damaged one fails its last read; and each
+// closes once.
+TEST(Reading, MembersOpenedSideBySideReadWholeThroughTheEngine) {
+    Folder folder;
+    std::string archive = folder / "a.mpq";
+    std::vector<std::pair<std::string, std::string>> files = {{"first", "open all along"}};
+    for (size_t size : {size_t(0), size_t(1), size_t(4097), size_t((1 << 20) + 4097)}) {
+        for (bool compressible : {true, false}) {
+            files.emplace_back(std::to_string(size) + (compressible ? "-text" : "-noise"),
+                               Content(size, static_cast<uint32_t>(files.size()), compressible));
+        }
+    }
+    ASSERT_TRUE(AddFiles(archive, files));
+    // Stored, so that only the member's CRC32 tells damage in its data.
+    files.emplace_back("stored", Content(300000, 9, false));
+    ASSERT_TRUE(AddFiles(archive, {files.back()}, 0x10001, 0));
+    const SfmpqLibrary& l = Lib();
+    auto readSideBySide = [&](const std::string& path) {
+        std::map<std::string, std::string> read;
+        MpqHandle handle = nullptr;
+        MpqHandle first = nullptr;
+        EXPECT_TRUE(l.SFileOpenArchive(path.c_str(), 0, 0, &handle));
+        EXPECT_TRUE(l.SFileOpenFileEx(handle, "first", 0, &first));
+        std::vector<MpqHandle> opened;
+        for (size_t i = 1; i < files.size(); ++i) {
+            MpqHandle member = nullptr;
+            EXPECT_TRUE(l.SFileOpenFileEx(handle, files[i].first.c_str(), 0, &member));
+            opened.push_back(member);
+        }
+        for (size_t i = 1; i < files.size(); ++i) {
+            const std::string& name = files[i].first;
+            MpqHandle member = opened[i - 1];
+            uint32_t high = 7;
+            EXPECT_EQ(l.SFileGetFileSize(member, &high), files[i].second.size()) << name;
+            EXPECT_EQ(high, 0u) << name;
+            std::string content;
+            std::vector<char> buffer(1 << 21, '?');
+            uint32_t got = 0;
+            bool ok = true;
+            for (uint32_t piece : {1000u, 1u << 21}) {
+                size_t left = files[i].second.size() - content.size();
+                ok = ok && l.SFileReadFile(member, buffer.data(), piece, &got, nullptr);
+                if (ok) {
+                    EXPECT_EQ(got, std::min<size_t>(piece, left)) << name;
+                    content.append(buffer.data(), got);
+                }
+            }
+            if (ok) {
+                EXPECT_TRUE(l.SFileReadFile(member, buffer.data(), 16, &got, nullptr)) << name;
+                EXPECT_EQ(got, 0u) << name;
+                read[name] = content;
+            }
+            EXPECT_TRUE(l.SFileCloseFile(member)) << name;
+            EXPECT_FALSE(l.SFileCloseFile(member)) << name;
+            EXPECT_EQ(l.SFileGetFileSize(member, nullptr), 0xFFFFFFFFu) << name;
+        }
+        MpqHandle missing = reinterpret_cast<MpqHandle>(1);
+        errno = 0;
+        EXPECT_FALSE(l.SFileOpenFileEx(handle, "not there", 0, &missing));
+        EXPECT_EQ(errno, ENOENT);
+        EXPECT_EQ(missing, nullptr);
+        EXPECT_EQ(Extract(handle, "first"), "open all along");
+        l.SFileCloseFile(first);
+        l.SFileCloseArchive(handle);
+        return read;
+    };
+    std::map<std::string, std::string> read = readSideBySide(archive);
+    for (size_t i = 1; i < files.size(); ++i) {
+        EXPECT_TRUE(read[files[i].first] == files[i].second) << files[i].first;
+    }
+
+    // One byte changed within the stored member's data.
+    std::string damaged = folder / "damaged.mpq";
+    std::string bad = ReadFile(archive);
+    std::pair<uint64_t, uint32_t> place = DataOf(archive, files.back().first);
+    ASSERT_GT(place.second, 100000u);
+    bad[place.first + 100000] = static_cast<char>(bad[place.first + 100000] ^ 0x55);
+    WriteFile(damaged, bad);
+    read = readSideBySide(damaged);
+    EXPECT_EQ(read.count(files.back().first), 0u);
+    EXPECT_EQ(read.size(), files.size() - 2);
+}

@@ -252,10 +252,15 @@ TEST(Update, AddingFailsCleanlyForBadSourcesNamesAndTypes) {
     EXPECT_FALSE(Lib().MpqAddFileToArchiveEx(h, (folder / "none").c_str(), "a", 1, 0, 0));
     EXPECT_EQ(errno, ENOENT);
     EXPECT_FALSE(Lib().MpqAddFileToArchiveEx(h, folder.path().c_str(), "a", 1, 0, 0));
+    EXPECT_EQ(errno, EISDIR);
     ASSERT_EQ(mkfifo((folder / "pipe").c_str(), 0600), 0);
     EXPECT_FALSE(Lib().MpqAddFileToArchiveEx(h, (folder / "pipe").c_str(), "a", 1, 0, 0))
         << "refused, not waited on";
+    EXPECT_EQ(errno, ENOEXEC);
     EXPECT_FALSE(Lib().MpqAddFileToArchiveEx(h, (folder / "src").c_str(), "", 1, 0, 0));
+    EXPECT_EQ(errno, EINVAL);
+    EXPECT_FALSE(Lib().MpqAddFileToArchiveEx(h, nullptr, "a", 1, 0, 0));
+    EXPECT_EQ(errno, EINVAL);
     // Member names have at most 259 characters.
     const std::string longest(259, 'n');
     errno = 0;
@@ -269,10 +274,22 @@ TEST(Update, AddingFailsCleanlyForBadSourcesNamesAndTypes) {
     EXPECT_TRUE(Lib().MpqCloseUpdatedArchive(h, 0));
     EXPECT_EQ(ExtractFrom(archive, "a"), "data");
     EXPECT_EQ(ExtractFrom(archive, longest), "data");
+    MpqHandle reader = nullptr;
+    MpqHandle member = reinterpret_cast<MpqHandle>(1);
+    ASSERT_TRUE(Lib().SFileOpenArchive(archive.c_str(), 0, 0, &reader));
+    errno = 0;
+    EXPECT_FALSE(Lib().SFileOpenFileEx(reader, (longest + "n").c_str(), 0, &member));
+    EXPECT_EQ(errno, ENAMETOOLONG);
+    EXPECT_EQ(member, nullptr);
+    Lib().SFileCloseArchive(reader);
     h = OpenUpdate(archive, 0x04);
     ASSERT_NE(h, nullptr);
     errno = 0;
     EXPECT_FALSE(Lib().MpqDeleteFile(h, (longest + "n").c_str()));
+    EXPECT_FALSE(Lib().MpqSetFileLocale(h, (longest + "n").c_str(), 0, 0x407));
+    EXPECT_FALSE(Lib().MpqSetFileLocale(h, "", 0, 0x407));
+    EXPECT_EQ(errno, ENOENT);
+    EXPECT_TRUE(Lib().MpqSetFileLocale(h, longest.c_str(), 0, 0)) << "to the locale it has";
     EXPECT_TRUE(Lib().MpqDeleteFile(h, longest.c_str()));
     EXPECT_TRUE(Lib().MpqCloseUpdatedArchive(h, 0));
 }

@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <dirent.h>
 #include <string>
 #include <sys/stat.h>
@@ -13,6 +14,7 @@
 #include <gtest/gtest.h>
 
 #include "fake_library/fake_archive_library.h"
+#include "platform/platform.h"
 #include "plugin/extraction.h"
 #include "plugin/host_interface.h"
 #include "support/system_call_faults.h"
@@ -498,3 +500,43 @@ TEST_F(ExtractionTest, UnboundLibraryFailsWithoutCalls) {
 }
 
 } // namespace
+
+// The temporary file an extraction writes beside its destination: its name
+// (the folder, "~tn", eight hex digits, ".tmp") fits a buffer of exactly
+// its length and its end; one byte less is refused with ENAMETOOLONG and an
+// empty name, before any file is made; a name taken on every try gives up
+// with no file and no name.
+TEST_F(ExtractionTest, TheTemporaryNameFitsItsBufferExactlyOrNothingIsMade) {
+    const std::string dest = dir_.File("m");
+    const size_t needed = dir_.File("").size() + std::strlen("~tn01234567.tmp") + 1;
+    for (size_t size : {needed - 1, needed, needed + 1}) {
+        SCOPED_TRACE(size);
+        std::vector<char> name(size + 1, 'x');
+        errno = 0;
+        PlatformFile file = PlatformCreateTempFileBeside(dest.c_str(), name.data(), size);
+        EXPECT_EQ(name[size], 'x') << "nothing written past the buffer";
+        if (size < needed) {
+            EXPECT_EQ(file, nullptr);
+            EXPECT_EQ(errno, ENAMETOOLONG);
+            EXPECT_EQ(name[0], '\0');
+            EXPECT_THAT(FilesIn(dir_.path()), ElementsAre());
+            continue;
+        }
+        ASSERT_NE(file, nullptr);
+        EXPECT_TRUE(PlatformCloseFile(file));
+        std::string made = name.data();
+        EXPECT_EQ(made.size(), needed - 1);
+        EXPECT_EQ(made.rfind(dir_.File("~tn"), 0), 0u) << made;
+        EXPECT_EQ(made.substr(made.size() - 4), ".tmp");
+        EXPECT_THAT(FilesIn(dir_.path()), ElementsAre(made.substr(made.rfind('/') + 1)));
+        EXPECT_EQ(unlink(made.c_str()), 0);
+    }
+    SystemCallFaults calls;
+    calls.Arm();
+    calls.FailEvery("open", EEXIST);
+    std::vector<char> name(needed, 'x');
+    EXPECT_EQ(PlatformCreateTempFileBeside(dest.c_str(), name.data(), needed), nullptr);
+    EXPECT_EQ(name[0], '\0');
+    EXPECT_GT(calls.count(), 1) << "tried again";
+    EXPECT_THAT(FilesIn(dir_.path()), ElementsAre());
+}
