@@ -44,11 +44,15 @@ namespace {
 
 // Writes `text` to standard error with control characters shown as \xNN: a
 // message can carry a member name, and an archive must not be able to send
-// escape sequences to the user's terminal.
+// escape sequences to the user's terminal. Names are UTF-8 here, whose C1
+// controls (U+0080-U+009F, CSI among them) are two bytes, both shown.
 void WritePrintable(const char* text) {
     for (const unsigned char* p = reinterpret_cast<const unsigned char*>(text); *p; ++p) {
         if (*p < 0x20 || *p == 0x7F) {
             std::fprintf(stderr, "\\x%02X", *p);
+        } else if (*p == 0xC2 && p[1] >= 0x80 && p[1] <= 0x9F) {
+            std::fprintf(stderr, "\\x%02X\\x%02X", p[0], p[1]);
+            ++p;
         } else {
             std::fputc(*p, stderr);
         }

@@ -54,6 +54,13 @@ TEST(MessageBox, ShowsControlCharactersInsteadOfSendingThem) {
     int answer = 0;
     EXPECT_EQ(StandardErrorOf("Cannot delete a\x1B[31mb\nc\x7F", "Error", 0x30, &answer),
               "Error: Cannot delete a\\x1B[31mb\\x0Ac\\x7F\n");
+    // The C1 controls of UTF-8 (CSI is U+009B) too; the letters around them
+    // stay as they are.
+    EXPECT_EQ(StandardErrorOf("\xC2\x9B"
+                              "31m\xC2\x80\xC2\x9F\xC2\xA0\xC3\xA9\xC2",
+                              "Error", 0x30, &answer),
+              "Error: \\xC2\\x9B"
+              "31m\\xC2\\x80\\xC2\\x9F\xC2\xA0\xC3\xA9\xC2\n");
 }
 
 // A message box shown in a child process without a terminal: its answer,
