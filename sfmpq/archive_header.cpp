@@ -22,7 +22,10 @@ bool TableFits(uint32_t entries, uint64_t available) {
     return entries <= kMaxUncheckedTableEntries || uint64_t(entries) * kTableEntrySize <= available;
 }
 
-constexpr size_t kWindow = 1u << 20; // the file is read in pieces this large
+// The file is read in pieces from 64 KiB, where nearly every archive has its
+// header, doubling up to 1 MiB.
+constexpr size_t kFirstWindow = 64u << 10;
+constexpr size_t kWindow = 1u << 20;
 
 // Whether the format-1 header at `h` (`available` bytes from its start to the
 // end of the file) is one the engine can be given.
@@ -54,11 +57,14 @@ int CheckArchiveHeader(const char* path, ArchiveHeaderInfo* info) {
     // Opened as format 1, the engine ignores user-data headers and takes the
     // first signature with a header size of at least 32 bytes; a shorter
     // one is a decoy it passes over, so the search goes on behind it.
-    std::vector<unsigned char> window(kWindow);
+    std::vector<unsigned char> window(kFirstWindow);
     int result = 0;
     bool done = false;
-    for (uint64_t base = 0; base < fileSize && !done; base += kWindow) {
-        ssize_t got = SystemCalls.pread(fd, window.data(), kWindow, static_cast<off_t>(base));
+    for (uint64_t base = 0; base < fileSize && !done; base += window.size()) {
+        if (base > 0 && window.size() < kWindow) {
+            window.resize(window.size() * 2);
+        }
+        ssize_t got = SystemCalls.pread(fd, window.data(), window.size(), static_cast<off_t>(base));
         if (got <= 0) {
             result = got < 0 ? errno : 0;
             break;

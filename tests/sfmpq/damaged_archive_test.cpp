@@ -193,6 +193,24 @@ TEST(DamagedArchive, OnlyTablesOfMoreThan2To20EntriesMustFitTheFile) {
     }
 }
 
+// The header is searched for at every 512-byte step, in pieces that grow
+// from 64 KiB to 1 MiB: found on either side of each piece's end.
+TEST(DamagedArchive, TheHeaderIsFoundAtEveryStepAcrossThePiecesOfTheSearch) {
+    Folder folder;
+    std::string good = Sample(folder);
+    std::string path = folder / "later.mpq";
+    const size_t kib = 1024;
+    for (size_t offset : {size_t(0), 64 * kib - 512, 64 * kib, 192 * kib - 512, 192 * kib,
+                          960 * kib - 512, 960 * kib, 1984 * kib, 3008 * kib - 512, 3008 * kib}) {
+        SCOPED_TRACE(offset);
+        WriteFile(path, std::string(offset, '\0') + good);
+        sfmpq::ArchiveHeaderInfo info;
+        EXPECT_EQ(sfmpq::CheckArchiveHeader(path.c_str(), &info), 0);
+        EXPECT_TRUE(info.found);
+        EXPECT_EQ(info.offset, offset);
+    }
+}
+
 TEST(DamagedArchive, AbsurdSectorSizesAreRefused) {
     Folder folder;
     std::string good = Sample(folder);
