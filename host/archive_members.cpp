@@ -56,7 +56,8 @@ void* OpenArchiveIn(Plugin& plugin, const std::string& archive, int mode) {
 
 } // namespace
 
-int ReadMembers(Plugin& plugin, const std::string& archive, std::vector<Member>& members) {
+int ListMembers(Plugin& plugin, const std::string& archive,
+                const std::function<void(Member&&)>& take) {
     void* handle = OpenArchiveIn(plugin, archive, kOpenList);
     if (!handle) {
         return kExitUsage;
@@ -64,19 +65,26 @@ int ReadMembers(Plugin& plugin, const std::string& archive, std::vector<Member>&
     EntryHeader header;
     std::memset(&header, 0, sizeof header);
     int result;
+    size_t listed = 0;
     while ((result = plugin.ReadHeader(handle, &header)) == kResultOk) {
         Member member;
         member.name = NameInHeader(header);
         member.size = header.unpackSize;
         member.packed = header.packSize;
-        members.push_back(std::move(member));
+        take(std::move(member));
+        ++listed;
     }
     plugin.CloseArchive(handle);
     if (result != kResultEndArchive) {
-        ReportListingFailure(archive, result, members.size());
+        ReportListingFailure(archive, result, listed);
         return kExitSomeFailed;
     }
     return kExitOk;
+}
+
+int ReadMembers(Plugin& plugin, const std::string& archive, std::vector<Member>& members) {
+    return ListMembers(plugin, archive,
+                       [&members](Member&& member) { members.push_back(std::move(member)); });
 }
 
 void ReportListingFailure(const std::string& archive, int result, size_t listed) {

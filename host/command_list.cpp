@@ -10,24 +10,24 @@
 namespace host {
 
 int RunList(Plugin& plugin, const CommandLine& line) {
-    std::vector<Member> members;
-    // A listing that fails part-way still shows the members before it.
-    int status = ReadMembers(plugin, line.archive, members);
+    // Each member is shown as it is read: a listing that fails part-way
+    // still shows the members before it.
+    size_t shown = 0;
+    int status = ListMembers(plugin, line.archive, [&](Member&& member) {
+        if (line.json) {
+            std::printf("%s\n  {\"name\": %s, \"size\": %u, \"packed\": %u}", shown ? "," : "[",
+                        JsonString(member.name).c_str(), member.size, member.packed);
+        } else {
+            std::printf("%12u %12u  %s\n", member.size, member.packed,
+                        Printable(member.name).c_str());
+        }
+        ++shown;
+    });
     if (status == kExitUsage) {
         return status;
     }
     if (line.json) {
-        std::printf("[");
-        for (size_t i = 0; i < members.size(); ++i) {
-            std::printf("%s\n  {\"name\": %s, \"size\": %u, \"packed\": %u}", i ? "," : "",
-                        JsonString(members[i].name).c_str(), members[i].size, members[i].packed);
-        }
-        std::printf("%s]\n", members.empty() ? "" : "\n");
-    } else {
-        for (const Member& member : members) {
-            std::printf("%12u %12u  %s\n", member.size, member.packed,
-                        Printable(member.name).c_str());
-        }
+        std::printf("%s]\n", shown ? "\n" : "[");
     }
     return std::fflush(stdout) == 0 ? status : kExitSomeFailed;
 }

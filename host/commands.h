@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -32,10 +33,14 @@ struct Member {
 // Checks that `path` fits the plug-in's path limit; reports it when not.
 bool FitsPluginPath(const std::string& path, const char* what);
 
-// Lists `archive` (open mode 0) into `members`. Returns kExitOk when every
-// member was listed; kExitUsage after reporting why when the archive cannot
-// be opened; kExitSomeFailed after reporting why when the listing failed
-// part-way, with the members listed before that in `members`.
+// Lists `archive` (open mode 0), handing each member to `take` as it is
+// read. Returns kExitOk when every member was listed; kExitUsage after
+// reporting why when the archive cannot be opened; kExitSomeFailed after
+// reporting why when the listing failed part-way, after the members before.
+int ListMembers(Plugin& plugin, const std::string& archive,
+                const std::function<void(Member&&)>& take);
+
+// ListMembers into `members`.
 int ReadMembers(Plugin& plugin, const std::string& archive, std::vector<Member>& members);
 
 // Reports a ReadHeader result other than a member or the end of the
