@@ -1,5 +1,6 @@
 // tarnel add and tarnel delete on real archives, checked by listing and
 // extracting the result.
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "tarnel_runner.h"
@@ -82,12 +83,27 @@ TEST_F(AddDeleteCommand, MoveDeletesTheSourcesThatWereAdded) {
     EXPECT_FALSE(Exists(scratch / "src/maps/deep/second.txt"));
     EXPECT_TRUE(Exists(scratch / "src/readme.txt"));
     EXPECT_EQ(Member("maps/first.txt"), "first");
+
+    // A source that cannot be deleted is added, stays, and fails the command.
+    WriteFile(scratch / "src/kept/k.txt", "kept");
+    OpenToEveryone(scratch);
+    ASSERT_EQ(chmod((scratch / "src/kept").c_str(), 0555), 0);
+    RunOptions unprivileged;
+    unprivileged.unprivileged = true;
+    RunResult kept = RunTarnelWith(
+        scratch, {"add", archive, "--move", "-C", scratch / "src", "kept"}, unprivileged);
+    EXPECT_EQ(kept.status, 1);
+    EXPECT_EQ(kept.err, "tarnel: " + scratch / "src/kept/k.txt" +
+                            ": added, but the source could not be deleted\n");
+    EXPECT_TRUE(Exists(scratch / "src/kept/k.txt"));
+    EXPECT_EQ(Member("kept/k.txt"), "kept");
 }
 
 TEST_F(AddDeleteCommand, PathsOutsideTheSourceFolderAreRefused) {
     WriteFile(scratch / "outside.txt", "outside");
-    for (const std::string& path : {std::string("../outside.txt"), scratch / "outside.txt",
-                                    std::string("maps/../../outside.txt")}) {
+    for (const std::string& path :
+         {std::string("../outside.txt"), scratch / "outside.txt",
+          std::string("maps/../../outside.txt"), std::string(".."), std::string("./../")}) {
         RunResult result = RunTarnel(scratch, {"add", archive, "-C", scratch / "src", path});
         EXPECT_EQ(result.status, 1) << path;
         EXPECT_NE(result.err.find("refused"), std::string::npos) << result.err;
@@ -125,6 +141,10 @@ TEST_F(AddDeleteCommand, DeletingAMemberThatIsNotThereFails) {
     EXPECT_EQ(result.status, 1);
     EXPECT_NE(result.err.find("ghost.txt: no such member"), std::string::npos) << result.err;
     EXPECT_EQ(Members(), std::vector<std::string>{});
+    // Also when no name chooses any member, and nothing is deleted.
+    result = RunTarnel(scratch, {"delete", archive, "ghost.txt"});
+    EXPECT_EQ(result.status, 1);
+    EXPECT_NE(result.err.find("ghost.txt: no such member"), std::string::npos) << result.err;
     EXPECT_EQ(RunTarnel(scratch, {"delete", scratch / "none.mpq", "x"}).status, 2);
     EXPECT_FALSE(Exists(scratch / "none.mpq"));
 }

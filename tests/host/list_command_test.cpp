@@ -103,6 +103,21 @@ TEST_F(ListCommand, ArchivesThatCannotBeOpenedExitWithTwoAndSayWhy) {
             EXPECT_EQ(ReadFile(path), before) << bad.file;
         }
     }
+    // The plug-in takes paths of up to 259 characters: one longer is
+    // refused before it is opened.
+    std::string name259 = std::string(259 - scratch.path().size() - 5, 'n') + ".mpq";
+    std::string at259 = scratch / name259;
+    ASSERT_EQ(at259.size(), 259u);
+    WriteFile(at259, ReadFile(archive));
+    RunResult fits = RunTarnel(scratch, {"list", at259});
+    EXPECT_EQ(fits.status, 0) << fits.err;
+    EXPECT_NE(fits.out.find("readme.txt"), std::string::npos);
+    std::string at260 = scratch / ("n" + name259);
+    WriteFile(at260, ReadFile(archive));
+    RunResult over = RunTarnel(scratch, {"list", at260});
+    EXPECT_EQ(over.status, 2);
+    EXPECT_EQ(over.err, "tarnel: archive " + at260 + ": longer than 259 characters\n");
+
     // A new archive needs its folder.
     RunResult noFolder =
         RunTarnel(scratch, {"add", scratch / "nowhere/new.mpq", "-C", scratch / "src", "a.txt"});

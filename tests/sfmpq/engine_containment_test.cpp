@@ -4,7 +4,9 @@
 // or run programs.
 #include "sfmpq_test_support.h"
 
+#include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -144,6 +146,47 @@ TEST(EngineContainment, AnEngineEndingAtAnyStepOfAnUpdateLeavesTheArchiveAsItWas
         EXPECT_TRUE(ExtractFrom(archive, "a") == ReadFile(folder / "new")) << format;
         EXPECT_TRUE(Engines().empty());
     }
+}
+
+// The deadline counts from an engine's last sign of progress, not from the
+// start of the call: an add that has made progress for longer than the
+// deadline may then stand still for a while, and still complete. (Each test
+// runs in a process of its own, so its first engine reads this deadline.)
+TEST(EngineContainment, ProgressGivesAnEngineItsDeadlineAfresh) {
+    setenv("SFMPQ_ENGINE_DEADLINE_MS", "3500", 1);
+    Folder folder;
+    std::string large = Content(10 << 20, 5, true);
+    WriteFile(folder / "large", large);
+    MpqHandle update = Lib().MpqOpenArchiveForUpdate((folder / "a.mpq").c_str(), 0x21, 64);
+    ASSERT_NE(update, nullptr);
+    std::vector<pid_t> engines = Engines();
+    ASSERT_EQ(engines.size(), 1u);
+    // For 2.8 seconds the engine runs a tenth of the time, making progress
+    // all along; then it stands still for 2.2, long enough for two of the
+    // library's one-second looks to see no progress, and may go on.
+    std::atomic<bool> added{false};
+    std::thread pacer([&] {
+        using namespace std::chrono;
+        auto start = steady_clock::now();
+        while (!added && steady_clock::now() - start < milliseconds(2800)) {
+            kill(engines[0], SIGSTOP);
+            std::this_thread::sleep_for(milliseconds(180));
+            kill(engines[0], SIGCONT);
+            std::this_thread::sleep_for(milliseconds(20));
+        }
+        if (!added) {
+            kill(engines[0], SIGSTOP);
+            std::this_thread::sleep_for(milliseconds(2200));
+        }
+        kill(engines[0], SIGCONT);
+    });
+    EXPECT_TRUE(
+        Lib().MpqAddFileToArchiveEx(update, (folder / "large").c_str(), "large", 0x10201, 0x10, 0));
+    added = true;
+    pacer.join();
+    EXPECT_TRUE(Lib().MpqCloseUpdatedArchive(update, 0));
+    EXPECT_TRUE(ExtractFrom(folder / "a.mpq", "large") == large);
+    unsetenv("SFMPQ_ENGINE_DEADLINE_MS");
 }
 
 TEST(EngineContainment, TheEngineCannotOpenASocketRunAProgramOrWriteAFile) {

@@ -356,8 +356,9 @@ TEST(Update, EveryFormatIsUpdatedInItsOwnFormat) {
 }
 
 // What a new archive keeps of each member: "(attributes)" with CRC32, MD5 and
-// the source's time (which smpq gives back to the files it extracts), and a
-// checksum per sector of every member compressed in sectors.
+// the source's time (which smpq gives back to the files it extracts), a
+// checksum per sector of every member compressed in sectors, and the
+// encryption asked for.
 TEST(Update, ChecksumsAndTimesAreWritten) {
     Folder folder;
     WriteFile(folder / "text.txt", Content(100000, 3, true));
@@ -374,6 +375,7 @@ TEST(Update, ChecksumsAndTimesAreWritten) {
     auto named = Listed(archive);
     ASSERT_EQ(named.count("(attributes)"), 1u);
     EXPECT_NE(named["text.txt"].flags & 0x04000000u, 0u) << "sector checksums";
+    EXPECT_NE(named["small.txt"].flags & 0x00010000u, 0u) << "encrypted, as asked";
     ASSERT_EQ(Shell(folder, "mkdir x && cd x && smpq -x " + archive), 0);
     struct stat extracted;
     ASSERT_EQ(stat((folder / "x/text.txt").c_str(), &extracted), 0);

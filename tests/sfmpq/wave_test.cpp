@@ -58,13 +58,14 @@ std::string AddWave(const std::string& content, uint32_t quality, uint32_t* pack
     return ExtractFrom(archive, "s.wav");
 }
 
-// `wave` with a chunk of `size` bytes put before its sound data.
+// `wave` with a chunk of `size` bytes (and its pad byte, when odd) put
+// before its sound data.
 std::string WithChunkBefore(std::string wave, uint32_t size) {
     std::string chunk = "junk";
     for (int i = 0; i < 4; ++i) {
         chunk += static_cast<char>(size >> (8 * i));
     }
-    chunk += std::string(size, 'j');
+    chunk += std::string(size, 'j') + std::string(size & 1, '\0');
     wave.insert(36, chunk);
     uint32_t riff = static_cast<uint32_t>(wave.size() - 8);
     for (int i = 0; i < 4; ++i) {
@@ -120,17 +121,22 @@ TEST(Wave, EverythingElseIsAddedLosslessly) {
     EXPECT_TRUE(AddWave(notWave, 0) == notWave);
 }
 
-// Sound data may begin as late as the end of the first sector and is still
-// packed lossily from there on.
+// Sound data may begin as late as the end of the first sector, also behind
+// a chunk of odd size and its pad byte, and is still packed lossily from
+// there on.
 TEST(Wave, SoundDataMayBeginAsLateAsTheEndOfTheFirstSector) {
     for (uint16_t channels : {1, 2}) {
-        SCOPED_TRACE(channels);
-        // 36 bytes before the chunk, its 8-byte header and the data's: 4096.
-        std::string late = WithChunkBefore(Wave(channels, 16, 40000), 4096 - 52);
-        std::string decoded = AddWave(late, 0);
-        ASSERT_EQ(decoded.size(), late.size());
-        EXPECT_EQ(decoded.substr(0, 4096), late.substr(0, 4096));
-        EXPECT_FALSE(decoded == late) << "the sound data is packed lossily";
+        // 36 bytes before the chunk, its 8-byte header and the data's: 4096;
+        // or 56 bytes with a chunk of 3 and its pad byte.
+        for (uint32_t chunk : {4096u - 52, 3u}) {
+            SCOPED_TRACE(std::to_string(channels) + " channel(s), chunk of " +
+                         std::to_string(chunk));
+            std::string late = WithChunkBefore(Wave(channels, 16, 40000), chunk);
+            std::string decoded = AddWave(late, 0);
+            ASSERT_EQ(decoded.size(), late.size());
+            EXPECT_EQ(decoded.substr(0, 4096), late.substr(0, 4096));
+            EXPECT_FALSE(decoded == late) << "the sound data is packed lossily";
+        }
     }
 }
 

@@ -240,6 +240,14 @@ TEST(DesktopMessageBox, HelperProgramsAreLookedForOnlyInAbsoluteFoldersOfPath) {
         EXPECT_TRUE(FindProgramOnPath("zenity", found, sizeof found));
         EXPECT_EQ(std::string(found), dir.File("bin/zenity"));
     }
+    // Nor is a folder that merely has the program's name taken for it.
+    ASSERT_EQ(mkdir(dir.File("folders").c_str(), 0700), 0);
+    ASSERT_EQ(mkdir(dir.File("folders/zenity").c_str(), 0700), 0);
+    {
+        ScopedVariable variable("PATH", (dir.File("folders") + ":" + dir.File("bin")).c_str());
+        EXPECT_TRUE(FindProgramOnPath("zenity", found, sizeof found));
+        EXPECT_EQ(std::string(found), dir.File("bin/zenity"));
+    }
     ASSERT_EQ(chdir(saved), 0);
 }
 

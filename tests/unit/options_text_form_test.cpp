@@ -70,7 +70,8 @@ TEST_F(OptionsTextFormTest, ShowsTheCurrentValuesAndEnterKeepsEachOfThem) {
 }
 
 TEST_F(OptionsTextFormTest, AnswersChangeTheValuesAndOkStoresAndWritesThem) {
-    EXPECT_EQ(Run("s\n 2049\r\n\nok\n"), 1);
+    // Answers may end with CRLF as well as LF.
+    EXPECT_EQ(Run("s\r\n 2049\r\n\r\nok\r\n"), 1);
     EXPECT_EQ(PluginSettings.CompType, 8);
     EXPECT_EQ(PluginSettings.LocaleID, 2049);
     EXPECT_EQ(PluginSettings.MaxFiles, 77);

@@ -52,6 +52,10 @@ TEST_F(ProfileStringsTest, KeysOfOtherSectionsAndCommentsAreNotSeen) {
     EXPECT_EQ(Get("S", "# K"), "DEF");
     EXPECT_EQ(Get("S", ";K"), "DEF");
     EXPECT_EQ(Get("B", "K"), "b");
+    // Of a key given twice in its section, and of a section given twice, the
+    // first counts, as on Windows.
+    WriteFileText(ini, "[S]\nK=first\nk=second\n[s]\nK=third\n");
+    EXPECT_EQ(Get("S", "K"), "first");
 }
 
 TEST_F(ProfileStringsTest, ValuesAreCutToTheBufferLessOneAndTerminated) {

@@ -167,11 +167,12 @@ TEST(JoinList, HoldsOnlyWholeEntriesThatFit) {
     EXPECT_EQ(joined[1002], 'd');
 
     // A fifth entry that ends exactly at 1023 characters fits; one longer by
-    // one does not.
+    // one does not, and the list ends there: a shorter sixth that would fit
+    // is not taken in its place.
     for (size_t fifth : {19u, 20u}) {
         SCOPED_TRACE(fifth);
         std::string four = text.substr(0, 4 * 251);
-        list.count = SplitList(&list, (four + std::string(fifth, 'e')).c_str());
+        list.count = SplitList(&list, (four + std::string(fifth, 'e') + ",f").c_str());
         length = JoinList(&list, ' ', joined, sizeof joined);
         EXPECT_EQ(length, fifth == 19 ? 1023u : 1003u);
         EXPECT_EQ(std::strlen(joined), length);

@@ -287,6 +287,18 @@ TEST_F(UpdateTest, MoveRemovesTheListedFoldersThatItEmptied) {
         EXPECT_TRUE(FileExists(Source("other")));
         EXPECT_TRUE(FileExists(Source("late")));
     }
+
+    // A separator alone names the source folder itself, which stays even
+    // when the move leaves it empty.
+    Fake.closeUpdatedResult = 1;
+    WriteFileText(Source("other/c.txt"), "c");
+    std::string list = NameList({"/", "c.txt"});
+    std::string folder = Source("other") + "/";
+    EXPECT_EQ(
+        PackFiles(const_cast<char*>("out.mpq"), nullptr, &folder[0], &list[0], kPackMoveFiles),
+        kResultOk);
+    EXPECT_FALSE(FileExists(Source("other/c.txt")));
+    EXPECT_TRUE(FileExists(Source("other")));
 }
 
 TEST_F(UpdateTest, NamesTooLongAreRefusedWithoutOverflow) {
