@@ -56,9 +56,11 @@ bool ListFromInternalList(OpenedArchive* opened, MpqHandle member) {
         return false;
     }
     ArchiveLibrary.SFileCloseFile(member);
-    ArchiveLibrary.SFileListFiles(opened->archive, text, opened->entries, kListIsText);
+    // A listing the library could not make would show the archive empty.
+    bool listed =
+        ArchiveLibrary.SFileListFiles(opened->archive, text, opened->entries, kListIsText) != 0;
     std::free(text);
-    return true;
+    return listed;
 }
 
 // The configured external name list whose base name equals the archive's,
@@ -90,8 +92,8 @@ bool ListArchive(OpenedArchive* opened, const char* archivePath) {
     if (!list) {
         list = PluginSettings.FileListsJoined;
     }
-    ArchiveLibrary.SFileListFiles(opened->archive, list, opened->entries, kListFromFiles);
-    return true;
+    return ArchiveLibrary.SFileListFiles(opened->archive, list, opened->entries, kListFromFiles) !=
+           0;
 }
 
 } // namespace

@@ -78,7 +78,7 @@ int TARNEL_STDCALL FakeListFiles(MpqHandle archive, const char* list, ListEntry*
     for (size_t i = 0; i < n; ++i) {
         entries[i] = Fake.listing[i];
     }
-    return 1;
+    return Fake.listFilesResult;
 }
 
 int TARNEL_STDCALL FakeOpenFileEx(MpqHandle archive, const char* name, uint32_t scope,

@@ -18,6 +18,7 @@ struct FakeArchiveLibrary {
     bool openArchiveSucceeds = true;
     uint32_t slotCount = 0;                       // SFileGetFileInfo(h, 2)
     std::vector<ListEntry> listing;               // what SFileListFiles writes, from record 0
+    int listFilesResult = 1;                      // what SFileListFiles returns
     std::map<std::string, std::string> members;   // member name -> content
     std::map<std::string, uint32_t> sizeOverride; // SFileGetFileSize result by name
     uint32_t maxBytesPerRead = UINT32_MAX;        // deliver at most this much per read

@@ -226,6 +226,25 @@ TEST_F(ArchiveListingTest, AnInternalListThatCannotBeSizedOrReadFailsTheOpen) {
     EXPECT_EQ(Fake.openArchives, 0);
 }
 
+// A listing the library reports failed (an engine that could not list the
+// archive even without guessing) fails the open: shown as empty, or with the
+// members written before the failure, the archive would look whole.
+TEST_F(ArchiveListingTest, AListingTheLibraryCouldNotMakeFailsTheOpen) {
+    for (bool internalList : {true, false}) {
+        ResetPluginState();
+        Fake.AddMember("a.txt", "a");
+        if (internalList) {
+            Fake.members["(listfile)"] = "a.txt";
+        }
+        Fake.listFilesResult = 0;
+        EXPECT_EQ(Open(), nullptr) << internalList;
+        EXPECT_EQ(request.openResult, 13);
+        EXPECT_EQ(ListingCall().rfind("SFileListFiles", 0), 0u) << ListingCall();
+        EXPECT_EQ(Fake.openMembers, 0);
+        EXPECT_EQ(Fake.openArchives, 0);
+    }
+}
+
 TEST_F(ArchiveListingTest, TheOpenReloadsTheSettingsAndSetsTheirLocale) {
     TempDir dir;
     WriteFileText(dir.File("s.ini"), "[TarnelPlugin]\nLocaleID=1036\n");
