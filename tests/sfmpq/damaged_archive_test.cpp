@@ -223,6 +223,12 @@ TEST(DamagedArchive, AbsurdSectorSizesAreRefused) {
         EXPECT_EQ(ReadEverything(path), -1) << shift;
         EXPECT_TRUE(UpdateRefused(path, ENOEXEC)) << shift;
     }
+    // The largest size believed: 512 << 15, 16 MiB.
+    Put16(&good, 14, 15);
+    WriteFile(path, good);
+    sfmpq::ArchiveHeaderInfo info;
+    EXPECT_EQ(sfmpq::CheckArchiveHeader(path.c_str(), &info), 0);
+    EXPECT_TRUE(info.found);
 }
 
 TEST(DamagedArchive, MpkArchivesAreRefused) {

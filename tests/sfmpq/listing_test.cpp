@@ -131,7 +131,8 @@ TEST(Listing, UnnamedMembersGetStableGeneratedNamesThatOpenThem) {
     Folder folder;
     std::string archive = folder / "a.mpq";
     std::string wave = std::string("RIFF\x24\0\0\0WAVEfmt ", 16) + Content(100, 3, false);
-    WriteWithStorm(archive, {{"sound\\a.wav", wave}, {"b.bin", Content(9000, 4, false)}}, false);
+    // The second hash of data.txt, 04CF5C07, has a leading zero.
+    WriteWithStorm(archive, {{"sound\\a.wav", wave}, {"data.txt", Content(9000, 4, false)}}, false);
 
     auto first = List(archive, "", kListFromFiles);
     ASSERT_EQ(first.size(), 2u);
@@ -151,6 +152,15 @@ TEST(Listing, UnnamedMembersGetStableGeneratedNamesThatOpenThem) {
         c = c == '\\' ? '/' : static_cast<char>(std::tolower(c));
     }
     EXPECT_EQ(ExtractFrom(archive, lower), Content(9000, 4, false));
+    // Each hash is written in eight digits: one without its leading zero
+    // names nothing.
+    ASSERT_EQ(otherName.substr(8, 16), "395B7DE804CF5C07");
+    MpqHandle handle = nullptr;
+    MpqHandle member = nullptr;
+    ASSERT_TRUE(Lib().SFileOpenArchive(archive.c_str(), 0, 0, &handle));
+    const std::string shortened = std::string(otherName).erase(16, 1);
+    EXPECT_FALSE(Lib().SFileOpenFileEx(handle, shortened.c_str(), 0, &member)) << shortened;
+    Lib().SFileCloseArchive(handle);
 
     // The same names after the archive was rewritten by an update.
     ASSERT_TRUE(AddFiles(archive, {{"new.txt", "new"}}));
@@ -393,6 +403,9 @@ TEST(Listing, ListRecordsFromTheEngineAreCheckedBeforeTheyAreSpread) {
     ASSERT_TRUE(writer.Put({4, 0, 30, 40, 0x200, 0}, longName.data(), longName.size()));
     ASSERT_FALSE(ListRecordWriter(buffer.data(), 30).Put({0, 0, 0, 0, 0, 0}, "abcdefg", 7))
         << "a record that does not fit is not written";
+    std::vector<unsigned char> exact(sizeof(sfmpq::ListRecord) + 8);
+    ASSERT_TRUE(ListRecordWriter(exact.data(), exact.size()).Put({0, 0, 0, 0, 0, 0}, "abcdefg", 7))
+        << "one that fills the buffer exactly is";
     const size_t used = writer.Used();
 
     std::vector<ListEntry> entries(5);

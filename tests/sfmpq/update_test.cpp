@@ -138,6 +138,14 @@ TEST(Update, DeleteReturnsZeroForMissingMembersAndShrinksTheArchive) {
     EXPECT_EQ(named.count("dir\\a"), 0u);
     EXPECT_EQ(named.count("b"), 1u);
     EXPECT_LT(SizeOf(archive), size - 400000);
+
+    // An update handle closed as an archive is finished all the same.
+    h = OpenUpdate(archive, 0x05, 16);
+    ASSERT_NE(h, nullptr);
+    EXPECT_TRUE(Lib().MpqDeleteFile(h, "b"));
+    EXPECT_TRUE(Lib().SFileCloseArchive(h));
+    EXPECT_FALSE(Lib().MpqCloseUpdatedArchive(h, 0));
+    EXPECT_EQ(Listed(archive).count("b"), 0u);
 }
 
 TEST(Update, UnnamedMembersAreDeletedByTheirGeneratedNames) {

@@ -52,14 +52,19 @@ class LibraryLoaderTest : public PluginTest {
 };
 
 // A program in a root folder loads from the root itself, not from the
-// current directory that an empty folder name would leave.
+// current directory that an empty folder name would leave. The folder ends
+// at the last separator, a slash or a backslash.
 TEST_F(LibraryLoaderTest, AProgramInARootFolderLoadsFromTheRoot) {
     char current[4096];
     ASSERT_NE(getcwd(current, sizeof current), nullptr);
     const struct {
         const char* file;
         const char* folder;
-    } cases[] = {{"/host", "/"}, {"/folder/host", "/folder"}, {"C:\\host", "C:\\"}};
+    } cases[] = {{"/host", "/"},
+                 {"/folder/host", "/folder"},
+                 {"C:\\host", "C:\\"},
+                 {"/a\\b/host", "/a\\b"},
+                 {"/a/b\\host", "/a/b"}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.file);
         programFile = c.file;

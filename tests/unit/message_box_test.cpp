@@ -106,11 +106,14 @@ TEST(DesktopMessageBox, WithoutATerminalTheDesktopShowsTheBoxWithItsIcon) {
 TEST(DesktopMessageBox, TextIsValidUtf8WithControlCharactersAndOtherBytesShownAsOnTheTerminal) {
     FakeDesktop desktop;
     std::string errors;
-    ShowDetached("a\x1B[31m <b>\xC3\xA9</b> \xFF\xC3(\xE2\x82 \xED\xA0\x80 \xF0\x9F\x98\x80\n",
+    // The surrogates from first to last, between the characters around them.
+    ShowDetached("a\x1B[31m <b>\xC3\xA9</b> \xFF\xC3(\xE2\x82 \xED\x9F\xBF\xED\xA0\x80"
+                 "\xED\xBF\xBF\xEE\x80\x80 \xF0\x9F\x98\x80\n",
                  kMessageBoxIconWarning, &errors);
     ASSERT_EQ(desktop.Calls().size(), 1u);
-    EXPECT_EQ(desktop.Calls()[0].back(), "--text=a\\x1B[31m <b>\xC3\xA9</b> \\xFF\\xC3("
-                                         "\\xE2\\x82 \\xED\\xA0\\x80 \xF0\x9F\x98\x80\\x0A");
+    EXPECT_EQ(desktop.Calls()[0].back(),
+              "--text=a\\x1B[31m <b>\xC3\xA9</b> \\xFF\\xC3(\\xE2\\x82 \xED\x9F\xBF"
+              "\\xED\\xA0\\x80\\xED\\xBF\\xBF\xEE\x80\x80 \xF0\x9F\x98\x80\\x0A");
     // Longer than any message of the plug-in: cut, never overrun.
     std::string huge(20000, '\x01');
     ShowDetached(huge.c_str(), kMessageBoxIconWarning, &errors);
@@ -240,11 +243,17 @@ TEST(DesktopMessageBox, HelperProgramsAreLookedForOnlyInAbsoluteFoldersOfPath) {
         EXPECT_TRUE(FindProgramOnPath("zenity", found, sizeof found));
         EXPECT_EQ(std::string(found), dir.File("bin/zenity"));
     }
-    // Nor is a folder that merely has the program's name taken for it.
+    // Nor is a folder that merely has the program's name taken for it, nor a
+    // file of that name that may not be run.
     ASSERT_EQ(mkdir(dir.File("folders").c_str(), 0700), 0);
     ASSERT_EQ(mkdir(dir.File("folders/zenity").c_str(), 0700), 0);
+    ASSERT_EQ(mkdir(dir.File("plain").c_str(), 0700), 0);
+    WriteFileText(dir.File("plain/zenity"), "#!/bin/sh\n");
+    ASSERT_EQ(chmod(dir.File("plain/zenity").c_str(), 0600), 0);
     {
-        ScopedVariable variable("PATH", (dir.File("folders") + ":" + dir.File("bin")).c_str());
+        ScopedVariable variable(
+            "PATH",
+            (dir.File("folders") + ":" + dir.File("plain") + ":" + dir.File("bin")).c_str());
         EXPECT_TRUE(FindProgramOnPath("zenity", found, sizeof found));
         EXPECT_EQ(std::string(found), dir.File("bin/zenity"));
     }
