@@ -82,6 +82,8 @@ TEST_F(MpqHeader, AnArchiveCutShortIsToldFromItsHeader) {
     // The tables end past the end of the file.
     EXPECT_TRUE(Search(whole.substr(0, 100)).tablesPastEnd);
     EXPECT_TRUE(Search(whole.substr(0, whole.size() - 1)).tablesPastEnd);
+    // Only the hash table, behind the smaller block table, runs past it.
+    EXPECT_TRUE(Search(Header(32 + 64, 16, 32, 4) + std::string(64 + 255, 'x')).tablesPastEnd);
     // The file ends inside the header.
     MpqHeaderSearch cut = Search(std::string(512, 'j') + whole.substr(0, 20));
     EXPECT_EQ(cut.outcome, MpqHeaderSearch::Found);
