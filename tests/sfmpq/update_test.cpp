@@ -63,6 +63,14 @@ TEST(Update, OpenFlagsCreateOnlyWhenAskedAndFailuresSayWhy) {
 
     EXPECT_EQ(OpenUpdate(folder / "no-such-folder/a.mpq", 0x21), nullptr);
     EXPECT_EQ(errno, ENOENT);
+    // A path that leaves no room for its temporary copy's name.
+    std::string deep = folder.path();
+    while (deep.size() < 4096 - 32) {
+        deep += "/d";
+    }
+    deep.resize(4096 - 32);
+    EXPECT_EQ(OpenUpdate(deep, 0x21), nullptr);
+    EXPECT_EQ(errno, ENAMETOOLONG);
 
     // A read-only archive is refused whoever asks, and left alone.
     ASSERT_TRUE(AddFiles(folder / "ro.mpq", {{"a", "a"}}));
@@ -151,17 +159,21 @@ TEST(Update, DeleteReturnsZeroForMissingMembersAndShrinksTheArchive) {
 TEST(Update, UnnamedMembersAreDeletedByTheirGeneratedNames) {
     Folder folder;
     std::string archive = folder / "a.mpq";
-    WriteWithStorm(archive, {{"secret", "s"}, {"other", "o"}}, false);
-    std::string generated;
+    WriteWithStorm(archive, {{"secret", "s"}, {"hidden", "h"}, {"other", "o"}}, false);
+    std::vector<std::string> generated;
     for (const ListEntry& e : List(archive, "other", kListIsText)) {
         if (std::string(e.name) != "other") {
-            generated = e.name;
+            generated.push_back(e.name);
         }
     }
-    ASSERT_EQ(generated.rfind("Unknown\\", 0), 0u);
+    ASSERT_EQ(generated.size(), 2u);
+    // Both in one update: each deletion leaves the other's name valid.
     MpqHandle h = OpenUpdate(archive, 0x05, 16);
     ASSERT_NE(h, nullptr);
-    EXPECT_TRUE(Lib().MpqDeleteFile(h, generated.c_str()));
+    for (const std::string& name : generated) {
+        ASSERT_EQ(name.rfind("Unknown\\", 0), 0u);
+        EXPECT_TRUE(Lib().MpqDeleteFile(h, name.c_str())) << name;
+    }
     EXPECT_TRUE(Lib().MpqCloseUpdatedArchive(h, 0));
     auto left = List(archive, "other", kListIsText);
     ASSERT_EQ(left.size(), 1u);
