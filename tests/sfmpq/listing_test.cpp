@@ -131,8 +131,10 @@ TEST(Listing, UnnamedMembersGetStableGeneratedNamesThatOpenThem) {
     Folder folder;
     std::string archive = folder / "a.mpq";
     std::string wave = std::string("RIFF\x24\0\0\0WAVEfmt ", 16) + Content(100, 3, false);
+    // A wave's form without "RIFF" before it is no wave.
+    std::string data = std::string("RIFX\x24\0\0\0AVI ", 12) + Content(9000, 4, false);
     // The second hash of data.txt, 04CF5C07, has a leading zero.
-    WriteWithStorm(archive, {{"sound\\a.wav", wave}, {"data.txt", Content(9000, 4, false)}}, false);
+    WriteWithStorm(archive, {{"sound\\a.wav", wave}, {"data.txt", data}}, false);
 
     auto first = List(archive, "", kListFromFiles);
     ASSERT_EQ(first.size(), 2u);
@@ -145,16 +147,17 @@ TEST(Listing, UnnamedMembersGetStableGeneratedNamesThatOpenThem) {
     }
     ASSERT_FALSE(waveName.empty()) << "the extension is guessed from the content";
     EXPECT_EQ(ExtractFrom(archive, waveName), wave);
-    EXPECT_EQ(ExtractFrom(archive, otherName), Content(9000, 4, false));
+    EXPECT_EQ(ExtractFrom(archive, otherName), data);
     // Also with the host's separator and another letter case.
     std::string lower = otherName;
     for (char& c : lower) {
         c = c == '\\' ? '/' : static_cast<char>(std::tolower(c));
     }
-    EXPECT_EQ(ExtractFrom(archive, lower), Content(9000, 4, false));
+    EXPECT_EQ(ExtractFrom(archive, lower), data);
+    // The name in full: the neutral locale adds nothing to it.
+    ASSERT_EQ(otherName, "Unknown\\395B7DE804CF5C07.xxx");
     // Each hash is written in eight digits: one without its leading zero
     // names nothing.
-    ASSERT_EQ(otherName.substr(8, 16), "395B7DE804CF5C07");
     MpqHandle handle = nullptr;
     MpqHandle member = nullptr;
     ASSERT_TRUE(Lib().SFileOpenArchive(archive.c_str(), 0, 0, &handle));
@@ -175,7 +178,7 @@ TEST(Listing, UnnamedMembersGetStableGeneratedNamesThatOpenThem) {
     ASSERT_TRUE(Lib().MpqCloseUpdatedArchive(h, 0));
     named = ByName(List(archive, "", kListFromFiles));
     EXPECT_TRUE(named.count(waveName));
-    EXPECT_EQ(ExtractFrom(archive, otherName), Content(9000, 4, false));
+    EXPECT_EQ(ExtractFrom(archive, otherName), data);
 }
 
 TEST(Listing, OneNameInTwoLocalesIsListedTwiceAndOpenedByTheCurrentLocale) {
@@ -208,32 +211,51 @@ TEST(Listing, OneNameInTwoLocalesIsListedTwiceAndOpenedByTheCurrentLocale) {
     for (const auto& g : generated) {
         EXPECT_EQ(ExtractFrom(archive, g.first), g.second ? "deutsch" : "neutral") << g.first;
     }
+
+    // SFMpqDestroy starts over in the neutral locale.
+    Lib().SFileSetLocale(0x407);
+    ASSERT_TRUE(Lib().SFMpqDestroy());
+    MpqHandle handle = nullptr;
+    ASSERT_TRUE(Lib().SFileOpenArchive(archive.c_str(), 0, 0, &handle));
+    EXPECT_EQ(Extract(handle, "text.txt"), "neutral");
+    Lib().SFileCloseArchive(handle);
 }
 
-// Rewrites the hash table of an archive written by WriteWithStorm: `edit`
-// gets its entries decrypted, four words each (name A, name B, locale and
-// platform, block index).
-template <typename Edit> void EditHashTable(const std::string& archive, Edit edit) {
+// Rewrites a table of an archive written by WriteWithStorm, the one whose
+// position and size the header holds at `positionField` and `sizeField`:
+// `edit` gets its entries decrypted, four words each.
+template <typename Edit>
+void EditTable(const std::string& archive, size_t positionField, size_t sizeField, uint32_t key,
+               Edit edit) {
     std::string file = ReadFile(archive);
-    uint32_t hashPos = 0;
-    uint32_t slots = 0;
-    std::memcpy(&hashPos, &file[16], 4);
-    std::memcpy(&slots, &file[24], 4);
-    ASSERT_LE(hashPos + uint64_t(slots) * 16, file.size());
-    std::vector<uint32_t> hashes(slots * 4);
-    std::memcpy(hashes.data(), &file[hashPos], slots * 16);
-    const uint32_t kHashTableKey = 0xC3AF3770;
-    DecryptTable(hashes.data(), hashes.size(), kHashTableKey);
-    edit(hashes.data(), slots);
-    EncryptTable(hashes.data(), hashes.size(), kHashTableKey);
-    std::memcpy(&file[hashPos], hashes.data(), slots * 16);
+    uint32_t position = 0;
+    uint32_t entries = 0;
+    std::memcpy(&position, &file[positionField], 4);
+    std::memcpy(&entries, &file[sizeField], 4);
+    ASSERT_LE(position + uint64_t(entries) * 16, file.size());
+    std::vector<uint32_t> table(entries * 4);
+    std::memcpy(table.data(), &file[position], entries * 16);
+    DecryptTable(table.data(), table.size(), key);
+    edit(table.data(), entries);
+    EncryptTable(table.data(), table.size(), key);
+    std::memcpy(&file[position], table.data(), entries * 16);
     WriteFile(archive, file);
+}
+
+// The hash table's entries: name A, name B, locale and platform, block index.
+template <typename Edit> void EditHashTable(const std::string& archive, Edit edit) {
+    EditTable(archive, 16, 24, 0xC3AF3770, edit);
+}
+
+// The block table's entries: position, packed size, size, flags.
+template <typename Edit> void EditBlockTable(const std::string& archive, Edit edit) {
+    EditTable(archive, 20, 28, 0xEC83B3A3, edit);
 }
 
 // Names are found in the hash table as the library finds them: every byte a
 // name may hold, letter case, one name in several
 // locales, and entries the library would not open (a platform set, a block
-// beyond the table) or could confuse (two entries of one name and locale).
+// beyond the table or one no longer in use) or could confuse (two entries of one name and locale).
 // Each member has its own size, so a name given to the wrong slot shows.
 TEST(Listing, EveryNameIsGivenToTheSlotTheLibraryOpensByIt) {
     Folder folder;
@@ -250,17 +272,18 @@ TEST(Listing, EveryNameIsGivenToTheSlotTheLibraryOpensByIt) {
         members.push_back({name, std::string(members.size() + 1, 'x')});
         list += name + "\n";
     }
+    members.push_back({"gone.txt", "a block no longer in use"});
     members.push_back({"Twice.txt", "neutral"});
     members.push_back({"twice.TXT", "deutsch!", 0x407});
     members.push_back({"platform.txt", "on another platform"});
     members.push_back({"same.txt", "first of two"});
     members.push_back({"beyond.txt", "a block beyond the table"});
-    list += "twice.txt\nplatform.txt\nsame.txt\nbeyond.txt\n";
+    list += "gone.txt\ntwice.txt\nplatform.txt\nsame.txt\nbeyond.txt\n";
     WriteWithStorm(archive, members, false, 1024);
     ASSERT_NO_FATAL_FAILURE(EditHashTable(archive, [&](uint32_t* hashes, uint32_t slots) {
         // Every name's hashes are the library's: the search that starts
         // where the first says meets the entry of the other two.
-        for (uint32_t m = 0; m + 5 < members.size(); ++m) {
+        for (uint32_t m = 0; m + 6 < members.size(); ++m) {
             const sfmpq::NameHashes hash = sfmpq::HashName(members[m].name.c_str());
             uint32_t slot = hash.tableIndex & (slots - 1);
             while (hashes[slot * 4 + 3] != 0xFFFFFFFF &&
@@ -290,6 +313,9 @@ TEST(Listing, EveryNameIsGivenToTheSlotTheLibraryOpensByIt) {
         std::memcpy(&hashes[free * 4], &hashes[same * 4], 12);
         hashes[free * 4 + 3] = 0;
     }));
+    ASSERT_NO_FATAL_FAILURE(EditBlockTable(archive, [&](uint32_t* blocks, uint32_t) {
+        blocks[(members.size() - 6) * 4 + 3] &= ~0x80000000u; // MPQ_FILE_EXISTS
+    }));
 
     std::map<std::string, std::vector<uint32_t>> sizes; // by name
     std::map<std::string, uint32_t> locales;
@@ -301,7 +327,7 @@ TEST(Listing, EveryNameIsGivenToTheSlotTheLibraryOpensByIt) {
     for (const auto& named : sizes) {
         generated += named.first.rfind("Unknown\\", 0) == 0 ? named.second.size() : 0;
     }
-    for (size_t i = 0; i + 5 < members.size(); ++i) {
+    for (size_t i = 0; i + 6 < members.size(); ++i) {
         const std::string& name = members[i].name;
         EXPECT_EQ(sizes[name], std::vector<uint32_t>{uint32_t(i + 1)})
             << "byte " << int(name[4] & 0xFF);
@@ -312,6 +338,7 @@ TEST(Listing, EveryNameIsGivenToTheSlotTheLibraryOpensByIt) {
     EXPECT_EQ(sizes["same.txt"], std::vector<uint32_t>{1u})
         << "the entry the library opens: the last";
     EXPECT_EQ(sizes.count("beyond.txt"), 0u);
+    EXPECT_EQ(sizes.count("gone.txt"), 0u);
     EXPECT_EQ(generated, 2u) << "the platform's member and the first entry of same.txt";
 
     // Without names, the two entries of same.txt get generated names that
