@@ -197,15 +197,14 @@ class ProgressWatch {
 bool WaitReadable(EngineConnection* engine, int fd) {
     ProgressWatch watch(engine);
     for (;;) {
+        // The socket only tells whether the engine hung up.
         struct pollfd wait[2] = {{fd, POLLIN, 0}, {engine->socket, 0, 0}};
-        int count = fd == engine->socket ? 1 : 2;
-        int ready = poll(wait, count, SliceMs());
+        int ready = poll(wait, 2, SliceMs());
         if (ready > 0) {
             if (wait[0].revents & POLLIN) {
                 return true;
             }
-            if ((wait[0].revents | (count == 2 ? wait[1].revents : 0)) &
-                (POLLHUP | POLLERR | POLLNVAL)) {
+            if ((wait[0].revents | wait[1].revents) & (POLLHUP | POLLERR | POLLNVAL)) {
                 return false;
             }
         } else if (ready < 0 && errno != EINTR) {
@@ -286,7 +285,6 @@ int StartEngine(EngineKind kind, EngineConnection* engine) {
     if (!error) {
         error = Spawn(kind, engine, engineSocket);
         engine->followsCaller = kind == EngineKind::Updater;
-        engine->processor = -1;
     }
     if (engineSocket >= 0) {
         close(engineSocket);

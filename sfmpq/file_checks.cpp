@@ -11,6 +11,18 @@
 
 namespace sfmpq {
 
+namespace {
+
+// 0 for a regular file; EISDIR for a folder, ENOEXEC for a pipe or device.
+int TypeError(const struct stat& info) {
+    if (S_ISDIR(info.st_mode)) {
+        return EISDIR;
+    }
+    return S_ISREG(info.st_mode) ? 0 : ENOEXEC;
+}
+
+} // namespace
+
 int CheckArchiveFile(const char* path) {
     if (!path || !*path) {
         return ENOENT;
@@ -29,14 +41,7 @@ int CheckRegularFile(const char* path) {
         return errno;
     }
     struct stat info;
-    int error = 0;
-    if (SystemCalls.fstat(fd, &info) != 0) {
-        error = errno;
-    } else if (S_ISDIR(info.st_mode)) {
-        error = EISDIR;
-    } else if (!S_ISREG(info.st_mode)) {
-        error = ENOEXEC;
-    }
+    int error = SystemCalls.fstat(fd, &info) != 0 ? errno : TypeError(info);
     SystemCalls.close(fd);
     return error;
 }
@@ -49,11 +54,8 @@ int CheckRegularFileType(const char* path, uint64_t* size) {
     if (SystemCalls.stat(path, &info) != 0) {
         return errno;
     }
-    if (S_ISDIR(info.st_mode)) {
-        return EISDIR;
-    }
-    if (!S_ISREG(info.st_mode)) {
-        return ENOEXEC;
+    if (int error = TypeError(info)) {
+        return error;
     }
     if (size) {
         *size = static_cast<uint64_t>(info.st_size);
