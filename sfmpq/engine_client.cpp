@@ -342,6 +342,11 @@ void FollowCaller(EngineConnection* engine) {
 } // namespace
 
 int CallEngine(EngineConnection* engine, engine::Request* request, engine::Reply* reply) {
+    return CallEngineMeanwhile(engine, request, reply, nullptr, nullptr);
+}
+
+int CallEngineMeanwhile(EngineConnection* engine, engine::Request* request, engine::Reply* reply,
+                        void (*meanwhile)(void* context), void* context) {
     if (engine->failure) {
         errno = engine->failure;
         return 0;
@@ -355,6 +360,9 @@ int CallEngine(EngineConnection* engine, engine::Request* request, engine::Reply
     if (send(engine->socket, request, sizeof *request, MSG_NOSIGNAL) !=
         static_cast<ssize_t>(sizeof *request)) {
         return Fail(engine);
+    }
+    if (meanwhile) {
+        meanwhile(context);
     }
     if (!ReceiveReply(engine, reply)) {
         return Fail(engine);

@@ -51,6 +51,11 @@ void StopEngine(EngineConnection* engine);
 // failure errno says why (EIO when the engine died or hung and was ended).
 int CallEngine(EngineConnection* engine, engine::Request* request, engine::Reply* reply);
 
+// As CallEngine, doing `meanwhile(context)` here while the engine works on the
+// request: work of this side that does not need the reply.
+int CallEngineMeanwhile(EngineConnection* engine, engine::Request* request, engine::Reply* reply,
+                        void (*meanwhile)(void* context), void* context);
+
 // Waits until the engine has published more of the stream. False (errno EIO)
 // when the engine died or hung meanwhile.
 bool WaitForStream(EngineConnection* engine);

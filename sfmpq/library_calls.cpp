@@ -227,6 +227,16 @@ uint32_t GetArchiveInfo(MpqHandle handle, uint32_t infoCode) {
 
 namespace {
 
+struct ClearedEntries {
+    ListEntry* entries;
+    uint64_t count;
+};
+
+void ClearEntries(void* context) {
+    const ClearedEntries* clearing = static_cast<const ClearedEntries*>(context);
+    std::memset(clearing->entries, 0, clearing->count * sizeof(ListEntry));
+}
+
 // One listing by the archive's engine, into `entries`.
 int ListOnce(Archive* archive, const char* list, ListEntry* entries, uint32_t listFlag,
              bool guessExtensions) {
@@ -259,13 +269,18 @@ int ListOnce(Archive* archive, const char* list, ListEntry* entries, uint32_t li
     request.stagingBytes = static_cast<uint32_t>(listLength);
     ResetStream(engine);
     engine->listed.Clear();
-    if (!Call(archive, &request, &reply)) {
+    // The entries are cleared while the engine lists: for a large table that
+    // is most of this side's work before the records come (the memory is
+    // usually fresh, and the system clears each of its pages first).
+    request.locale = currentLocale.load();
+    ClearedEntries clearing = {entries, count};
+    if (!CallEngineMeanwhile(&archive->engine, &request, &reply, ClearEntries, &clearing)) {
         return 0;
     }
     // The work-ahead stream follows the records' order.
     bool spread = reply.value <= engine->area.staging.size &&
                   SpreadListRecords(engine->area.staging.base, reply.value, entries,
-                                    static_cast<uint32_t>(count), &engine->listed);
+                                    static_cast<uint32_t>(count), &engine->listed, true);
     ShrinkStaging(&engine->area);
     if (!spread) {
         engine->listed.Clear();

@@ -33,14 +33,16 @@ bool ListRecordWriter::Put(const ListRecord& record, const char* name, size_t na
 }
 
 bool SpreadListRecords(const unsigned char* records, size_t used, ListEntry* entries,
-                       uint32_t count, NameBlock* names) {
+                       uint32_t count, NameBlock* names, bool cleared) {
     if (names) {
         // Each record holds its name and more than the name's zero: bounds
         // for the names' bytes and count.
         names->Clear();
         names->Reserve(used, used / (sizeof(ListRecord) + 4));
     }
-    std::memset(entries, 0, size_t(count) * sizeof *entries);
+    if (!cleared) {
+        std::memset(entries, 0, size_t(count) * sizeof *entries);
+    }
     size_t at = 0;
     uint64_t nextSlot = 0; // the lowest slot the next record may have
     while (at < used) {
