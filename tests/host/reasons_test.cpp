@@ -3,6 +3,7 @@
 // target folder that refuses new files, a full disk and a full archive. (An
 // archive that is no archive at all: list_command_test.cpp.)
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include "tarnel_runner.h"
 
@@ -42,6 +43,12 @@ TEST(Reasons, PermissionOfTheArchiveOrOfItsFolderIsToldApart) {
         WriteFile(scratch / copy, ReadFile(good));
     }
     WriteFile(scratch / "src/b.txt", "b");
+    // Through a link the linked file's folder is the one written in.
+    WriteFile(scratch / "linked.mpq", ReadFile(good));
+    ASSERT_EQ(symlink((scratch / "rofolder/a.mpq").c_str(), (scratch / "to-rofolder.mpq").c_str()),
+              0);
+    ASSERT_EQ(symlink((scratch / "linked.mpq").c_str(), (scratch / "rofolder/link.mpq").c_str()),
+              0);
     OpenToEveryone(scratch);
     ASSERT_EQ(chmod((scratch / "readonly.mpq").c_str(), 0444), 0);
     ASSERT_EQ(chmod((scratch / "unreadable.mpq").c_str(), 0222), 0);
@@ -60,6 +67,9 @@ TEST(Reasons, PermissionOfTheArchiveOrOfItsFolderIsToldApart) {
          scratch / "readonly.mpq: cannot change it: Permission denied"},
         {{"add", scratch / "rofolder/a.mpq", "-C", src, "b.txt"},
          scratch / "rofolder/a.mpq: cannot write in its folder " + scratch / "rofolder" +
+             ": Permission denied (an update writes the new archive beside the old one)"},
+        {{"add", scratch / "to-rofolder.mpq", "-C", src, "b.txt"},
+         scratch / "to-rofolder.mpq: cannot write in its folder " + scratch / "rofolder" +
              ": Permission denied (an update writes the new archive beside the old one)"},
         {{"add", scratch / "rofolder/new.mpq", "-C", src, "b.txt"},
          scratch / "rofolder/new.mpq: cannot create it in " + scratch / "rofolder" +
@@ -82,6 +92,13 @@ TEST(Reasons, PermissionOfTheArchiveOrOfItsFolderIsToldApart) {
     RunResult list = RunTarnelWith(scratch, {"list", scratch / "readonly.mpq"}, unprivileged);
     EXPECT_EQ(list.status, 0) << list.err;
     EXPECT_EQ(ReadFile(scratch / "readonly.mpq"), ReadFile(good));
+    RunResult linked = RunTarnelWith(
+        scratch, {"add", scratch / "rofolder/link.mpq", "-C", src, "b.txt"}, unprivileged);
+    EXPECT_EQ(linked.status, 0) << linked.err;
+    EXPECT_TRUE(ReadFile(scratch / "linked.mpq") != ReadFile(good)) << "the linked file is updated";
+    struct stat link;
+    EXPECT_TRUE(lstat((scratch / "rofolder/link.mpq").c_str(), &link) == 0 &&
+                S_ISLNK(link.st_mode));
     EXPECT_FALSE(Exists(scratch / "rofolder/new.mpq"));
     EXPECT_FALSE(Exists(scratch / "out"));
 }
