@@ -197,7 +197,7 @@ class Server {
                          request_.stagingBytes < area.staging.size ? request_.stagingBytes : 0);
         const char* text = request_.value ? list.c_str() : nullptr;
         State.guessExtensions = request_.value2 == 0;
-        ListRecordWriter records(area.staging.base, area.staging.size);
+        ListRecordWriter records(area.staging.base, area.staging.size, true);
         if (!ListMembers(archive_, text, request_.flags, &records)) {
             return 0;
         }

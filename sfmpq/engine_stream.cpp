@@ -31,7 +31,7 @@ void WorkAhead::RestartAt(Archive* archive, const char* name) {
     control->streamDone.store(0);
     archive_ = archive;
     uint32_t sequence = engine::kNoSequence;
-    const NameBlock& names = archive->listedNames;
+    const OrderedNames& names = archive->listedNames;
     for (uint32_t i = 0; i < names.Size(); ++i) {
         if (names.Is(i, name)) {
             sequence = i;
@@ -191,7 +191,7 @@ bool WorkAhead::WriteData() {
 }
 
 void WorkAhead::OpenNext() {
-    const NameBlock& names = archive_->listedNames;
+    const OrderedNames& names = archive_->listedNames;
     if (next_ >= names.Size()) {
         Stop();
         return;

@@ -277,6 +277,7 @@ int ListOnce(Archive* archive, const char* list, ListEntry* entries, uint32_t li
     if (!CallEngineMeanwhile(&archive->engine, &request, &reply, ClearEntries, &clearing)) {
         return 0;
     }
+    PrefaultStaging(&engine->area, reply.value);
     // The work-ahead stream follows the records' order.
     bool spread = reply.value <= engine->area.staging.size &&
                   SpreadListRecords(engine->area.staging.base, reply.value, entries,

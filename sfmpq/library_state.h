@@ -50,7 +50,7 @@ struct Archive {
     std::unordered_map<std::string, uint32_t> generatedIndex;
     // The names of the last listing's members, in its order: what the
     // work-ahead stream opens one after the other.
-    NameBlock listedNames;
+    OrderedNames listedNames;
 };
 
 struct Member {

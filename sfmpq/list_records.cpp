@@ -3,6 +3,7 @@
 #include "sfmpq/member_names.h"
 
 #include <cstring>
+#include <sys/mman.h>
 
 namespace sfmpq {
 
@@ -22,6 +23,9 @@ bool ListRecordWriter::Put(const ListRecord& record, const char* name, size_t na
     if (size > capacity_ - used_) {
         return false;
     }
+    if (prefault_ && used_ + size > prefaulted_) {
+        Prefault(used_ + size);
+    }
     ListRecord head = record;
     head.nameLength = static_cast<uint32_t>(nameLength);
     unsigned char* at = buffer_ + used_;
@@ -30,6 +34,20 @@ bool ListRecordWriter::Put(const ListRecord& record, const char* name, size_t na
     std::memset(at + sizeof head + nameLength, 0, size - sizeof head - nameLength);
     used_ += size;
     return true;
+}
+
+void ListRecordWriter::Prefault(size_t needed) {
+    constexpr size_t kStretch = 256 << 10; // a multiple of the page size
+    size_t end = (needed + kStretch - 1) / kStretch * kStretch;
+    if (end > capacity_) {
+        end = capacity_;
+    }
+    // A wish: where the system cannot, each page still comes at its fault.
+    if (end > prefaulted_ &&
+        madvise(buffer_ + prefaulted_, end - prefaulted_, MADV_POPULATE_WRITE) != 0) {
+        prefault_ = false;
+    }
+    prefaulted_ = end;
 }
 
 bool SpreadListRecords(const unsigned char* records, size_t used, ListEntry* entries,

@@ -32,11 +32,13 @@ static_assert(sizeof(ListRecord) == 24, "one record layout for 32- and 64-bit bu
 // The most bytes one record takes: a name of kMaxMemberName characters.
 constexpr size_t kMaxListRecord = sizeof(ListRecord) + 260;
 
-// Appends records to a buffer of `capacity` bytes.
+// Appends records to a buffer of `capacity` bytes. With `prefault` (for a
+// page-aligned buffer of fresh shared memory) the pages ahead of the records
+// are asked for a stretch at a time, not taken one fault at a time.
 class ListRecordWriter {
   public:
-    ListRecordWriter(unsigned char* buffer, size_t capacity)
-        : buffer_(buffer), capacity_(capacity) {}
+    ListRecordWriter(unsigned char* buffer, size_t capacity, bool prefault = false)
+        : buffer_(buffer), capacity_(capacity), prefault_(prefault) {}
 
     // Appends one record, its name cut to kMaxMemberName characters. False,
     // with nothing written, when it does not fit.
@@ -45,9 +47,13 @@ class ListRecordWriter {
     size_t Used() const { return used_; }
 
   private:
+    void Prefault(size_t needed);
+
     unsigned char* buffer_;
     size_t capacity_;
     size_t used_ = 0;
+    bool prefault_;
+    size_t prefaulted_ = 0;
 };
 
 // Spreads the `used` bytes of records over `entries` (`count` of them): every

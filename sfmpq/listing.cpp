@@ -199,7 +199,9 @@ int ListMembers(MpqHandle handle, const char* list, uint32_t listFlag, ListRecor
     LoadTables(archive);
     const uint32_t count = static_cast<uint32_t>(archive->hashes.size());
 
-    NameBlock names;
+    // The lists' names are kept, in their order, for the work-ahead stream.
+    archive->listedNames.Clear();
+    NameBlock& names = archive->listedNames.block;
     if (listFlag == kListIsText) {
         if (list) {
             // Names and their zeros take no more than the text, and a name
@@ -230,7 +232,7 @@ int ListMembers(MpqHandle handle, const char* list, uint32_t listFlag, ListRecor
     std::map<std::pair<uint64_t, uint32_t>, uint32_t> firstSlot;
     ExtensionGuesser extensions(storm, archive);
     // The work-ahead stream opens the members in this order, by these names.
-    archive->listedNames.Clear();
+    archive->listedNames.Reserve(names.Size());
     std::string generatedName;
     for (uint32_t i = 0; i < count; ++i) {
         if (!SlotHoldsMember(archive, i)) {
@@ -245,12 +247,8 @@ int ListMembers(MpqHandle handle, const char* list, uint32_t listFlag, ListRecor
         record.compressedSize = block.dwCSize;
         record.fullSize = block.dwFSize;
         record.flags = block.dwFlags;
-        const char* name;
-        size_t length;
-        if (slotNames[i] != kNoName) {
-            name = names.At(slotNames[i]);
-            length = names.Length(slotNames[i]);
-        } else {
+        uint32_t nameIndex = slotNames[i];
+        if (nameIndex == kNoName) {
             GeneratedName generated;
             generated.hashA = hash.dwName1;
             generated.hashB = hash.dwName2;
@@ -262,18 +260,15 @@ int ListMembers(MpqHandle handle, const char* list, uint32_t listFlag, ListRecor
                 generated.slot = i;
             }
             generatedName = FormatGeneratedName(generated, extensions.Of(blockIndex));
-            name = generatedName.c_str();
-            length = generatedName.size();
+            nameIndex = static_cast<uint32_t>(names.Size());
+            names.Add(generatedName.data(), generatedName.size());
         }
-        if (length > kMaxMemberName) {
-            length = kMaxMemberName;
-        }
-        if (!out->Put(record, name, length)) {
+        if (!out->Put(record, names.At(nameIndex), names.Length(nameIndex))) {
             archive->listedNames.Clear();
             errno = ENOMEM;
             return 0;
         }
-        archive->listedNames.Add(name, length);
+        archive->listedNames.Append(nameIndex);
     }
     return 1;
 }

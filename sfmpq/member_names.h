@@ -45,6 +45,32 @@ class NameBlock {
     std::vector<size_t> ends_; // where each name's zero ends
 };
 
+// Names in an order of their own, each a name of `block` by its index: a
+// listing's members in slot order, named from the lists without copying
+// the names again.
+class OrderedNames {
+  public:
+    NameBlock block;
+
+    void Clear() {
+        block.Clear();
+        order_.clear();
+    }
+    void Reserve(size_t count) { order_.reserve(count); }
+    // Puts name `index` of the block next in the order.
+    void Append(uint32_t index) { order_.push_back(index); }
+    size_t Size() const { return order_.size(); }
+    // The name in place `place` < Size().
+    const char* At(size_t place) const { return block.At(order_[place]); }
+    // Whether the name in place `place` is `name`; false past the end.
+    bool Is(size_t place, const char* name) const {
+        return place < order_.size() && block.Is(order_[place], name);
+    }
+
+  private:
+    std::vector<uint32_t> order_;
+};
+
 // Adds the names of a name list's text, split at CR, LF, ';' and zeros.
 // Empty names and names longer than kMaxMemberName are skipped; '/' becomes
 // '\'.

@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <new>
 #include <sys/ipc.h>
+#include <sys/mman.h>
 #include <sys/shm.h>
 #include <unistd.h>
 
@@ -66,6 +67,15 @@ int GrowStaging(SharedArea* area, uint64_t bytes) {
 void ShrinkStaging(SharedArea* area) {
     if (area->staging.size > engine::kInitialStaging) {
         Create(&area->staging, engine::kInitialStaging);
+    }
+}
+
+void PrefaultStaging(const SharedArea* area, uint64_t bytes) {
+    if (bytes > area->staging.size) {
+        bytes = area->staging.size;
+    }
+    if (bytes != 0) {
+        madvise(area->staging.base, bytes, MADV_POPULATE_READ);
     }
 }
 

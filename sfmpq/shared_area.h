@@ -42,6 +42,11 @@ int GrowStaging(SharedArea* area, uint64_t bytes);
 // when a new one cannot be made.
 void ShrinkStaging(SharedArea* area);
 
+// Maps the first `bytes` of the staging area into this process in one step,
+// for a reader about to go through all of them (a wish: without it each page
+// comes at its fault).
+void PrefaultStaging(const SharedArea* area, uint64_t bytes);
+
 // Engine: attaches the segment `id` of `size` bytes in place of `segment`'s.
 // 0 or an errno value.
 int AttachSegment(Segment* segment, int id, uint64_t size);

@@ -4,6 +4,7 @@
 #include "sfmpq_test_support.h"
 
 #include "sfmpq/checksums.h"
+#include "sfmpq/engine_protocol.h"
 
 #include <StormLib.h>
 #include <algorithm>
@@ -383,37 +384,56 @@ TEST(Reading, AMemberReadAheadInOneLocaleIsNotTakenForAnother) {
     EXPECT_GT(tried, 0);
 }
 
-// Many members read one after the other, slower than the engine reads them
-// ahead: it fills its ring, waits for room and goes round it several times,
-// and every member still reads back whole, also where a record would not
-// fit before the ring's end.
+// Many members read one after the other in listing order. Slower than the
+// engine reads them ahead: it fills its ring, waits for room and goes round
+// it several times, and every member still reads back whole, also where a
+// record would not fit before the ring's end. Then as fast as they come: the
+// reader waits for the member that comes next. Either way the engine streams
+// them in the listing's order, generated names included: the stream is
+// started once, and no member is asked for apart.
 TEST(Reading, MembersReadAheadRoundTheRingSeveralTimesReadBackWhole) {
     Folder folder;
     std::string archive = folder / "a.mpq";
     std::vector<StormMember> members;
     std::map<std::string, std::string> contents;
     std::string list;
-    for (uint32_t i = 0; i < 3000; ++i) { // about 13 MiB, stored as it is
+    const std::string unnamed = "m7";     // listed under a generated name
+    for (uint32_t i = 0; i < 3000; ++i) { // about 13 MiB unpacked
         std::string name = "m" + std::to_string(i);
-        members.push_back({name, Content(1000 + (i * 7919) % 7000, i, false), 0, 0, 0});
+        members.push_back({name, Content(1000 + (i * 7919) % 7000, i, true), 0, 0x200, 2});
         contents[name] = members.back().content;
-        list += name + "\n";
+        list += name == unnamed ? "" : name + "\n";
     }
     WriteWithStorm(archive, members, true, 4096);
     MpqHandle handle = nullptr;
     ASSERT_TRUE(Lib().SFileOpenArchive(archive.c_str(), 0, 0, &handle));
     std::vector<ListEntry> records(Lib().SFileGetFileInfo(handle, kInfoHashTableSize));
-    ASSERT_TRUE(Lib().SFileListFiles(handle, list.c_str(), records.data(), kListIsText));
-    size_t read = 0;
-    for (const ListEntry& record : records) {
-        if (!record.exists || contents.count(record.name) == 0) {
-            continue;
+    using sfmpq::engine::Op;
+    for (bool slow : {true, false}) {
+        SCOPED_TRACE(slow ? "slower than the engine" : "as fast as they come");
+        ASSERT_TRUE(Lib().SFileListFiles(handle, list.c_str(), records.data(), kListIsText));
+        const uint32_t restartsBefore = RequestsSent[uint32_t(Op::StreamFrom)];
+        const uint32_t readsBefore = RequestsSent[uint32_t(Op::ReadMember)];
+        size_t read = 0;
+        for (const ListEntry& record : records) {
+            if (!record.exists) {
+                continue;
+            }
+            std::string content = Extract(handle, record.name);
+            if (record.name[0] == '(') {
+                continue;
+            }
+            bool generated = contents.count(record.name) == 0;
+            ASSERT_TRUE(content == contents[generated ? unnamed : record.name]) << record.name;
+            ++read;
+            if (slow) {
+                usleep(20);
+            }
         }
-        ASSERT_TRUE(Extract(handle, record.name) == contents[record.name]) << record.name;
-        ++read;
-        usleep(20);
+        EXPECT_EQ(read, contents.size());
+        EXPECT_EQ(RequestsSent[uint32_t(Op::StreamFrom)] - restartsBefore, 1u);
+        EXPECT_EQ(RequestsSent[uint32_t(Op::ReadMember)] - readsBefore, 0u);
     }
-    EXPECT_EQ(read, contents.size());
     Lib().SFileCloseArchive(handle);
 }
 

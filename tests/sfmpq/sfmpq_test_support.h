@@ -2,6 +2,8 @@
 // it, temporary folders, files, and archives written directly with StormLib.
 #pragma once
 
+#include <atomic>
+
 #include <cstddef>
 #include <cstdint>
 #include <map>
@@ -102,3 +104,7 @@ bool AddFiles(const std::string& path,
 
 // Run once just before the library's next flock call, then disarmed.
 extern void (*BeforeNextLock)();
+
+// The requests the library has sent its engines, by kind (engine::Op).
+constexpr uint32_t kRequestKinds = 32;
+extern std::atomic<uint32_t> RequestsSent[kRequestKinds];
