@@ -33,7 +33,7 @@ struct EngineConnection {
 
     // The work-ahead stream as this side sees it (stream_reader.h).
     bool streaming = false;
-    NameBlock listed;          // the last listing's names, in order
+    NameFingerprints listed;   // the last listing's names, in order
     uint32_t nextSequence = 0; // the listing index of the next Begin
     bool inMember = false;     // a Begin was taken whose End was not
     uint32_t dataOffset = 0;   // bytes of the head Data record taken

@@ -51,12 +51,12 @@ void ListRecordWriter::Prefault(size_t needed) {
 }
 
 bool SpreadListRecords(const unsigned char* records, size_t used, ListEntry* entries,
-                       uint32_t count, NameBlock* names, bool cleared) {
+                       uint32_t count, NameFingerprints* names, bool cleared) {
     if (names) {
         // Each record holds its name and more than the name's zero: bounds
         // for the names' bytes and count.
         names->Clear();
-        names->Reserve(used, used / (sizeof(ListRecord) + 4));
+        names->Reserve(used / (sizeof(ListRecord) + 4));
     }
     if (!cleared) {
         std::memset(entries, 0, size_t(count) * sizeof *entries);

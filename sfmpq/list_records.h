@@ -63,6 +63,6 @@ class ListRecordWriter {
 // first record that is cut short, out of slot order, beyond `count` or with
 // a name longer than kMaxMemberName.
 bool SpreadListRecords(const unsigned char* records, size_t used, ListEntry* entries,
-                       uint32_t count, NameBlock* names, bool cleared = false);
+                       uint32_t count, NameFingerprints* names, bool cleared = false);
 
 } // namespace sfmpq

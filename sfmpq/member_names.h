@@ -13,6 +13,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -69,6 +70,35 @@ class OrderedNames {
 
   private:
     std::vector<uint32_t> order_;
+};
+
+// A listing's names in order, kept as fingerprints (8 bytes a name): enough
+// to tell which member a reader most likely asks for next. Two names may
+// share a fingerprint, rarely: what it says is a guess, to be checked
+// against the member itself.
+class NameFingerprints {
+  public:
+    void Clear() { prints_.clear(); }
+    void Reserve(size_t count) { prints_.reserve(count); }
+    void Add(const char* name, size_t length) { prints_.push_back(Fingerprint(name, length)); }
+    size_t Size() const { return prints_.size(); }
+    // Whether name `index` may be `name`: always when it is; false past the
+    // end.
+    bool MayBe(size_t index, const char* name) const {
+        return index < prints_.size() && prints_[index] == Fingerprint(name, std::strlen(name));
+    }
+
+  private:
+    // FNV-1a, 64 bits.
+    static uint64_t Fingerprint(const char* name, size_t length) {
+        uint64_t print = 0xCBF29CE484222325u;
+        for (size_t i = 0; i < length; ++i) {
+            print = (print ^ static_cast<unsigned char>(name[i])) * 0x100000001B3u;
+        }
+        return print;
+    }
+
+    std::vector<uint64_t> prints_;
 };
 
 // Adds the names of a name list's text, split at CR, LF, ';' and zeros.

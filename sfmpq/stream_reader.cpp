@@ -105,7 +105,7 @@ int TakeStreamedMember(EngineConnection* engine, const char* name, uint32_t loca
         if (!record) {
             // Wait only for the member that comes next, at a member boundary;
             // anything else is quicker to ask for.
-            bool next = !engine->inMember && engine->listed.Is(engine->nextSequence, name);
+            bool next = !engine->inMember && engine->listed.MayBe(engine->nextSequence, name);
             if (next || restarted) {
                 if (!AwaitRecord(engine)) {
                     return 0;

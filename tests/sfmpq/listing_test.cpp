@@ -15,7 +15,7 @@ namespace {
 
 using sfmpq::kMaxListRecord;
 using sfmpq::ListRecordWriter;
-using sfmpq::NameBlock;
+using sfmpq::NameFingerprints;
 using sfmpq::SpreadListRecords;
 
 std::map<std::string, ListEntry> ByName(const std::vector<ListEntry>& entries) {
@@ -437,7 +437,7 @@ TEST(Listing, ListRecordsFromTheEngineAreCheckedBeforeTheyAreSpread) {
 
     std::vector<ListEntry> entries(5);
     std::memset(entries.data(), 0xAB, entries.size() * sizeof(ListEntry));
-    NameBlock names;
+    NameFingerprints names;
     ASSERT_TRUE(SpreadListRecords(buffer.data(), used, entries.data(), 5, &names));
     EXPECT_EQ(std::string(entries[1].name), "a\\b.txt");
     EXPECT_EQ(entries[1].locale, 0x407u);
@@ -448,9 +448,10 @@ TEST(Listing, ListRecordsFromTheEngineAreCheckedBeforeTheyAreSpread) {
         EXPECT_EQ(entries[slot].name[0], '\0');
     }
     ASSERT_EQ(names.Size(), 2u);
-    EXPECT_TRUE(names.Is(0, "a\\b.txt"));
-    EXPECT_FALSE(names.Is(0, "a\\b.tx"));
-    EXPECT_FALSE(names.Is(2, "a\\b.txt"));
+    EXPECT_TRUE(names.MayBe(0, "a\\b.txt"));
+    EXPECT_FALSE(names.MayBe(0, "a\\b.tx"));
+    EXPECT_FALSE(names.MayBe(1, "a\\b.txt"));
+    EXPECT_FALSE(names.MayBe(2, "a\\b.txt"));
 
     // Every cut inside a record, and every kind of lie in one.
     for (size_t cut = 1; cut < used; ++cut) {
