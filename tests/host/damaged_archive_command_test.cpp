@@ -18,7 +18,7 @@ TEST(DamagedArchiveCommands, EveryCommandEndsCleanly) {
     for (const char* file :
          {"lzma-v2-valid.mpq", "lzma-v4-valid.mpq", "lzma-v1.mpq", "lzma-unnamed-member.mpq",
           "member-read-overflow.mpq", "sector-offsets-overflow.mpq", "patch-flag-overflow.mpq",
-          "bzip2-endless.mpq", "update-growth.mpq"}) {
+          "bzip2-endless.mpq", "bzip2-endless-several.mpq", "update-growth.mpq"}) {
         for (const std::vector<std::string>& command :
              {std::vector<std::string>{"list", Fixture(file)},
               std::vector<std::string>{"test", Fixture(file)},

@@ -247,9 +247,21 @@ TEST(Interrupt, CtrlCInAMoveKeepsEveryFileInTheArchiveOrOnDisk) {
 
 namespace {
 
-// An archive whose one member keeps the engine's bzip2 decompressor busy
-// without end (tests/fixtures/damaged).
-const std::string kEndless = std::string(TARNEL_FIXTURES_DIR) + "/damaged/bzip2-endless.mpq";
+// An archive whose one member keeps the engine busy without end, as one
+// stuck in a decompressor would: the engines started while this lives stand
+// still when asked for that member.
+class StuckMember {
+  public:
+    explicit StuckMember(const Scratch& scratch) : archive(scratch / "stuck.mpq") {
+        MakeArchive(archive, {{"stuck.txt", "never read"}});
+        setenv("SFMPQ_ENGINE_STALL_ON", "stuck.txt", 1);
+    }
+    ~StuckMember() { unsetenv("SFMPQ_ENGINE_STALL_ON"); }
+    StuckMember(const StuckMember&) = delete;
+    StuckMember& operator=(const StuckMember&) = delete;
+
+    const std::string archive;
+};
 
 double Seconds(std::chrono::steady_clock::time_point since) {
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - since).count();
@@ -259,7 +271,8 @@ double Seconds(std::chrono::steady_clock::time_point since) {
 
 TEST(Interrupt, AStopEndsAnOperationStuckInTheArchiveLibraryWithinASecond) {
     Scratch scratch;
-    pid_t pid = StartTarnel(scratch, {"test", kEndless});
+    StuckMember stuck(scratch);
+    pid_t pid = StartTarnel(scratch, {"test", stuck.archive});
     ASSERT_GT(pid, 0);
     std::this_thread::sleep_for(std::chrono::milliseconds(1500));
     auto start = std::chrono::steady_clock::now();
@@ -272,9 +285,10 @@ TEST(Interrupt, AStopEndsAnOperationStuckInTheArchiveLibraryWithinASecond) {
 
 TEST(Interrupt, AnOperationStuckInTheArchiveLibraryEndsAtItsDeadline) {
     Scratch scratch;
+    StuckMember stuck(scratch);
     setenv("SFMPQ_ENGINE_DEADLINE_MS", "1000", 1);
     auto start = std::chrono::steady_clock::now();
-    RunResult result = RunTarnel(scratch, {"test", kEndless});
+    RunResult result = RunTarnel(scratch, {"test", stuck.archive});
     unsetenv("SFMPQ_ENGINE_DEADLINE_MS");
     EXPECT_LT(Seconds(start), 15.0);
     EXPECT_EQ(result.status, 1) << result.err;
