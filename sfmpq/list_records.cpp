@@ -53,8 +53,8 @@ void ListRecordWriter::Prefault(size_t needed) {
 bool SpreadListRecords(const unsigned char* records, size_t used, ListEntry* entries,
                        uint32_t count, NameFingerprints* names, bool cleared) {
     if (names) {
-        // Each record holds its name and more than the name's zero: bounds
-        // for the names' bytes and count.
+        // Each record takes more than a ListRecord and 4 bytes: a bound for
+        // the names' count.
         names->Clear();
         names->Reserve(used / (sizeof(ListRecord) + 4));
     }

@@ -58,10 +58,10 @@ class ListRecordWriter {
 
 // Spreads the `used` bytes of records over `entries` (`count` of them): every
 // entry is cleared (unless `cleared` says they all are already), then each
-// record fills the entry of its slot. The names'
-// order goes into `names` when given. False (nothing more written) at the
-// first record that is cut short, out of slot order, beyond `count` or with
-// a name longer than kMaxMemberName.
+// record fills the entry of its slot. The names' order goes into `names`
+// when given. False (nothing more written) at the first record that is cut
+// short, out of slot order, beyond `count` or with a name longer than
+// kMaxMemberName.
 bool SpreadListRecords(const unsigned char* records, size_t used, ListEntry* entries,
                        uint32_t count, NameFingerprints* names, bool cleared = false);
 
