@@ -90,6 +90,15 @@ TEST_F(MpqHeader, AnArchiveCutShortIsToldFromItsHeader) {
     EXPECT_TRUE(cut.headerCut);
     EXPECT_EQ(host::DamagedArchiveReason(path),
               "an MPQ archive cut short: the file ends inside its header");
+    // A header of empty tables that is the file's last 32 bytes is whole;
+    // 31 of them are not.
+    for (size_t length : {size_t(32), size_t(31)}) {
+        MpqHeaderSearch ending =
+            Search(std::string(512, 'j') + Header(32, 0, 32, 0).substr(0, length));
+        EXPECT_EQ(ending.outcome, MpqHeaderSearch::Found);
+        EXPECT_EQ(ending.headerCut, length < 32) << length;
+        EXPECT_FALSE(ending.tablesPastEnd);
+    }
     Search(whole);
     EXPECT_EQ(host::DamagedArchiveReason(path), "");
     EXPECT_EQ(Search(whole).fileSize, whole.size());

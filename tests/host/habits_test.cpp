@@ -3,6 +3,7 @@
 // file or standard input, extracting everything leaves out the archive's
 // internal members, and -C DIR is made only when something is extracted.
 #include <algorithm>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "tarnel_runner.h"
@@ -64,6 +65,15 @@ TEST_F(Habits, KeepOldFilesKeepsThemAndSaysTheMembersWereSkipped) {
     RunResult quiet = RunTarnel(scratch, {"extract", archive, "-kq", "-C", scratch / "out"});
     EXPECT_EQ(quiet.status, 0);
     EXPECT_EQ(quiet.err, "");
+
+    // A folder of the member's name is kept as well, not written over.
+    ASSERT_EQ(unlink((scratch / "out/readme.txt").c_str()), 0);
+    ASSERT_EQ(mkdir((scratch / "out/readme.txt").c_str(), 0755), 0);
+    RunResult folder =
+        RunTarnel(scratch, {"extract", archive, "-k", "-C", scratch / "out", "readme.txt"});
+    EXPECT_EQ(folder.status, 0);
+    EXPECT_EQ(folder.err, "tarnel: readme.txt: skipped: a file of its name exists and is kept "
+                          "(--keep-old-files)\n");
 }
 
 TEST_F(Habits, VerboseNamesEachMemberAsItIsHandled) {

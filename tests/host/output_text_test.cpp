@@ -1,6 +1,12 @@
 // The texts tarnel writes for people and scripts: the progress line, the
 // JSON form of member names, names made safe for a terminal and failures
 // said once per reason.
+#include <chrono>
+#include <cstdio>
+#include <string>
+#include <thread>
+#include <unistd.h>
+
 #include <gtest/gtest.h>
 
 #include "host/failure_tally.h"
@@ -32,6 +38,40 @@ TEST(ProgressLine, FitsTheTerminalKeepingTheNamesTail) {
 TEST(ProgressLine, NeverShowsMoreThanTheWhole) {
     EXPECT_EQ(FormatProgressLine(0, 0, 0, "", 80).substr(0, 4), "100%");
     EXPECT_EQ(FormatProgressLine(300, 200, 0, "", 80).substr(0, 4), "100%");
+}
+
+// While files are added, each counts as done once the plug-in reports the
+// next; a report after the last one brings the bar to the whole.
+TEST(ProgressLine, EachFileOfAnAddCountsOnceThePluginGoesOn) {
+    std::FILE* stream = host::MessageStream();
+    std::fflush(stream);
+    const int descriptor = fileno(stream);
+    const int saved = dup(descriptor);
+    std::FILE* drawn = std::tmpfile();
+    ASSERT_NE(drawn, nullptr);
+    ASSERT_GE(dup2(fileno(drawn), descriptor), 0);
+    host::SetProgressBarEnabled(true);
+    host::BeginFileProgress({100, 200}, {"a", "b"});
+    char name[] = "b";
+    for (int report = 0; report < 3; ++report) {
+        // Past the time between two drawings of the bar.
+        std::this_thread::sleep_for(std::chrono::milliseconds(250));
+        EXPECT_EQ(host::OnProgress(name, 0), 1);
+    }
+    host::EndProgress();
+    host::SetProgressBarEnabled(false);
+    std::fflush(stream);
+    dup2(saved, descriptor);
+    close(saved);
+    std::string text;
+    std::rewind(drawn);
+    for (int c; (c = std::fgetc(drawn)) != EOF;) {
+        text += static_cast<char>(c);
+    }
+    std::fclose(drawn);
+    EXPECT_NE(text.find("\r  0%  0 B of 300 B"), std::string::npos) << text;
+    EXPECT_NE(text.find("\r 33%  100 B of 300 B"), std::string::npos) << text;
+    EXPECT_NE(text.find("\r100%  300 B of 300 B"), std::string::npos) << text;
 }
 
 TEST(JsonText, EscapesWhatJsonRequires) {

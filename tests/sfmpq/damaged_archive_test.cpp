@@ -208,6 +208,16 @@ TEST(DamagedArchive, TheHeaderIsFoundAtEveryStepAcrossThePiecesOfTheSearch) {
         EXPECT_EQ(sfmpq::CheckArchiveHeader(path.c_str(), &info), 0);
         EXPECT_TRUE(info.found);
         EXPECT_EQ(info.offset, offset);
+        // A header of empty tables that ends the file is whole; one byte
+        // less, it is cut short.
+        std::string empty = good.substr(0, 32);
+        Put32(&empty, 24, 0);
+        Put32(&empty, 28, 0);
+        WriteFile(path, std::string(offset, '\0') + empty);
+        EXPECT_EQ(sfmpq::CheckArchiveHeader(path.c_str(), &info), 0);
+        EXPECT_TRUE(info.found);
+        WriteFile(path, std::string(offset, '\0') + empty.substr(0, 31));
+        EXPECT_EQ(sfmpq::CheckArchiveHeader(path.c_str(), &info), ENOEXEC);
     }
 }
 

@@ -95,6 +95,31 @@ TEST(EngineContainment, AKilledEngineFailsItsHandleWithEioAndNothingElse) {
     EXPECT_TRUE(Engines().empty());
 }
 
+// An update that fails once its engine has started ends that engine: for an
+// archive another update holds, and for one nobody may write.
+TEST(EngineContainment, AnUpdateThatCannotBeOpenedLeavesNoEngine) {
+    Folder folder;
+    std::string held = folder / "held.mpq";
+    std::string readOnly = folder / "ro.mpq";
+    ASSERT_TRUE(AddFiles(held, {{"a", "a"}}));
+    ASSERT_TRUE(AddFiles(readOnly, {{"a", "a"}}));
+    ASSERT_EQ(chmod(readOnly.c_str(), 0444), 0);
+    MpqHandle first = Lib().MpqOpenArchiveForUpdate(held.c_str(), 0x21, 64);
+    ASSERT_NE(first, nullptr);
+    const struct {
+        std::string path;
+        int error;
+    } failures[] = {{held, EBUSY}, {readOnly, EACCES}};
+    for (const auto& failure : failures) {
+        errno = 0;
+        EXPECT_EQ(Lib().MpqOpenArchiveForUpdate(failure.path.c_str(), 0x21, 64), nullptr);
+        EXPECT_EQ(errno, failure.error);
+        EXPECT_EQ(Engines().size(), 1u) << failure.path << ": only the held update's engine";
+    }
+    EXPECT_TRUE(Lib().MpqCloseUpdatedArchive(first, 0));
+    EXPECT_TRUE(Engines().empty());
+}
+
 // Names the file in which the library notes engines that ended early, while
 // it lives.
 class ScopedLog {

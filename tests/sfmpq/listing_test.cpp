@@ -3,6 +3,7 @@
 #include "sfmpq_test_support.h"
 
 #include "sfmpq/list_records.h"
+#include "sfmpq/member_names.h"
 #include "sfmpq/name_hash.h"
 
 #include <cstdio>
@@ -386,11 +387,15 @@ TEST(Listing, ExtensionsAreGuessedOnlyFromSmallFirstUnits) {
     Folder folder;
     std::string archive = folder / "a.mpq";
     std::string riff = std::string("RIFF\x24\0\0\0WAVEfmt ", 16);
-    // Block 0: one unit of 4 MiB; block 1: 1 MiB in small sectors; block 2: small.
+    // Block 0: one unit of 4 MiB; block 1: 1 MiB in small sectors; block 2:
+    // small; blocks 3 and 4: one unit of exactly the most a guess unpacks,
+    // and one byte more.
     WriteWithStorm(archive,
                    {{"whole", riff + std::string(4 << 20, '\0'), 0, 0x1000200, 0x02},
                     {"sectors", riff + std::string(1 << 20, '\0')},
-                    {"small", riff + Content(100, 3, false)}},
+                    {"small", riff + Content(100, 3, false)},
+                    {"unit", riff + std::string((64 << 10) - 16, '\0'), 0, 0x1000200, 0x02},
+                    {"unit+1", riff + std::string((64 << 10) - 15, '\0'), 0, 0x1000200, 0x02}},
                    false, 256);
     // Every free hash slot is pointed at the single-unit block: listing
     // must not unpack it once per slot.
@@ -413,11 +418,36 @@ TEST(Listing, ExtensionsAreGuessedOnlyFromSmallFirstUnits) {
         std::string name = e.name;
         extensions[e.fullSize].push_back(name.substr(name.size() - 4));
     }
-    ASSERT_EQ(extensions.size(), 3u);
-    EXPECT_EQ(extensions[16 + (4 << 20)], std::vector<std::string>(254, ".xxx"))
+    ASSERT_EQ(extensions.size(), 5u);
+    EXPECT_EQ(extensions[16 + (4 << 20)], std::vector<std::string>(252, ".xxx"))
         << "too large to unpack for a guess";
     EXPECT_EQ(extensions[16 + (1 << 20)], std::vector<std::string>{".wav"}) << "first sector";
     EXPECT_EQ(extensions[116], std::vector<std::string>{".wav"});
+    EXPECT_EQ(extensions[64 << 10], std::vector<std::string>{".wav"});
+    EXPECT_EQ(extensions[(64 << 10) + 1], std::vector<std::string>{".xxx"});
+}
+
+// A signature is recognised in data that holds all of it, however short,
+// and not in data that ends inside it.
+TEST(Listing, AnExtensionIsGuessedFromAWholeSignatureOnly) {
+    const struct {
+        std::string head;
+        const char* extension;
+    } cases[] = {
+        {"MZ", "exe"},
+        {"BIK", "bik"},
+        {"OggS", "ogg"},
+        {std::string("\xFF\xD8\xFF", 3), "jpg"},
+        {std::string("RIFF\0\0\0\0WAVE", 12), "wav"},
+        {std::string("RIFF\0\0\0\0AVI ", 12), "avi"},
+        {std::string("MPQ\x1A", 4), "mpq"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.extension);
+        const auto* head = reinterpret_cast<const unsigned char*>(c.head.data());
+        EXPECT_STREQ(sfmpq::GuessExtension(head, c.head.size()), c.extension);
+        EXPECT_STREQ(sfmpq::GuessExtension(head, c.head.size() - 1), "xxx");
+    }
 }
 
 // The records an engine sends are spread over the caller's array only as far

@@ -84,7 +84,10 @@ TEST(Reading, ShortReadsAtTheEndAndZeroBytesAfterIt) {
     EXPECT_EQ(Lib().SFileGetFileSize(member, &high), 10u);
     EXPECT_EQ(high, 0u);
     char buffer[16] = {};
-    uint32_t got = 0;
+    uint32_t got = 7;
+    // Nothing needs no buffer.
+    EXPECT_TRUE(Lib().SFileReadFile(member, nullptr, 0, &got, nullptr));
+    EXPECT_EQ(got, 0u);
     EXPECT_TRUE(Lib().SFileReadFile(member, buffer, 4, &got, nullptr));
     EXPECT_EQ(got, 4u);
     EXPECT_TRUE(Lib().SFileReadFile(member, buffer, 16, &got, nullptr));
@@ -482,6 +485,26 @@ TEST(Reading, AMemberWhoseDataEndsTheFileReadsWhole) {
         EXPECT_TRUE(ReadsWhole(path, member.name)) << member.name;
         EXPECT_TRUE(ExtractFrom(path, member.name) == member.content) << member.name;
     }
+
+    // One byte shorter, that member's data runs past the end: it does not
+    // open, as damaged, and the other still reads whole.
+    WriteFile(path, moved.substr(0, moved.size() - 1));
+    int damaged = 0;
+    for (const StormMember& member : members) {
+        MpqHandle archive = nullptr;
+        MpqHandle opened = nullptr;
+        ASSERT_TRUE(Lib().SFileOpenArchive(path.c_str(), 0, 0, &archive));
+        errno = 0;
+        if (Lib().SFileOpenFileEx(archive, member.name.c_str(), 0, &opened)) {
+            Lib().SFileCloseFile(opened);
+            EXPECT_TRUE(Extract(archive, member.name) == member.content) << member.name;
+        } else {
+            EXPECT_EQ(errno, EBADMSG) << member.name;
+            ++damaged;
+        }
+        Lib().SFileCloseArchive(archive);
+    }
+    EXPECT_EQ(damaged, 1);
 }
 
 // A handle reads ahead the members in the order of its listing. A member

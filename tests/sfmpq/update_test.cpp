@@ -96,6 +96,9 @@ TEST(Update, ReplaceOnlyWithTheReplaceFlagAndReclaimTheSpace) {
     errno = 0;
     EXPECT_FALSE(Lib().MpqAddFileToArchiveEx(h, (folder / "src").c_str(), "big", 0x10200, 2, 9));
     EXPECT_EQ(errno, EEXIST);
+    // The update's own handle reads its members too.
+    EXPECT_TRUE(Extract(h, "big") == big);
+    EXPECT_EQ(Extract(h, "keep"), "keep");
     EXPECT_TRUE(Lib().MpqCloseUpdatedArchive(h, 0));
     EXPECT_TRUE(ExtractFrom(archive, "big") == big);
 

@@ -180,6 +180,24 @@ TEST_F(ArchiveListingTest, SlotsTheLibraryLeavesAloneReadAsEmptyAtEverySize) {
     }
 }
 
+// The memory behind them, at and around the size from which it is mapped:
+// cleared, all of it writable, and given back the way it was taken.
+TEST_F(ArchiveListingTest, LargeBlocksOfEverySizeAroundTheMappedOnesComeClearedAndGoBack) {
+    const size_t mapped = size_t(2) << 20;
+    for (size_t size : {size_t(0), size_t(1), mapped - 1, mapped, mapped + 1, 2 * mapped}) {
+        SCOPED_TRACE(size);
+        auto* block = static_cast<unsigned char*>(PlatformAllocateLarge(size));
+        ASSERT_NE(block, nullptr);
+        size_t nonZero = 0;
+        for (size_t i = 0; i < size; ++i) {
+            nonZero += block[i] != 0;
+        }
+        EXPECT_EQ(nonZero, 0u);
+        std::memset(block, 0x5A, size);
+        PlatformFreeLarge(block, size);
+    }
+}
+
 TEST_F(ArchiveListingTest, OpenModesOtherThanListAndExtractAreRefusedUntouched) {
     TempDir dir;
     WriteFileText(dir.File("s.ini"), "[TarnelPlugin]\nLocaleID=5\n");

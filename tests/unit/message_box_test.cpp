@@ -187,6 +187,14 @@ TEST(DesktopMessageBox, StandardErrorTakesTheBoxWheneverTheDesktopCannot) {
         EXPECT_EQ(errors, "");
         EXPECT_EQ(desktop.Calls().size(), 2u);
     }
+    {
+        SCOPED_TRACE("zenity's box closed without its button was shown all the same");
+        FakeDesktop desktop;
+        desktop.AnswerZenity(1);
+        EXPECT_EQ(ShowDetached("Cannot delete a.txt", 0x30, &errors), 1);
+        EXPECT_EQ(errors, "");
+        EXPECT_EQ(desktop.Calls().size(), 1u);
+    }
 }
 
 TEST(DesktopMessageBox, ShownFromAnyThreadAndWhateverTheHostDoesWithItsChildren) {
@@ -243,6 +251,14 @@ TEST(DesktopMessageBox, HelperProgramsAreLookedForOnlyInAbsoluteFoldersOfPath) {
         ScopedVariable variable("PATH", ("bin:" + dir.File("bin")).c_str());
         EXPECT_TRUE(FindProgramOnPath("zenity", found, sizeof found));
         EXPECT_EQ(std::string(found), dir.File("bin/zenity"));
+        // A buffer with room for the path but not its terminating zero is
+        // left alone, past its end too.
+        const size_t length = dir.File("bin/zenity").size();
+        std::string buffer(length + 2, '#');
+        EXPECT_FALSE(FindProgramOnPath("zenity", &buffer[0], length));
+        EXPECT_EQ(buffer.substr(length), "##");
+        EXPECT_TRUE(FindProgramOnPath("zenity", &buffer[0], length + 1));
+        EXPECT_EQ(buffer.c_str(), dir.File("bin/zenity"));
     }
     // Nor is a folder that merely has the program's name taken for it, nor a
     // file of that name that may not be run.

@@ -1,6 +1,7 @@
 // The options dialog as the desktop's form, for graphical hosts: a zenity
 // form (the stand-in of fake_desktop.h) shown by ConfigurePacker, whose
 // answers reach the dialog's procedure as the Windows dialog's would.
+#include <csignal>
 #include <cstdint>
 #include <cstring>
 #include <string>
@@ -120,6 +121,25 @@ TEST_F(OptionsDesktopFormTest, CancelAndAnswersThatCannotBeReadChangeNothing) {
         EXPECT_EQ(PluginSettings.MaxFiles, 77);
         EXPECT_EQ(ReadFileText(ini), original);
     }
+}
+
+// A host that lets the system reap its children leaves no exit status to
+// go by: the form's answer alone then says OK, and its absence Cancel.
+TEST_F(OptionsDesktopFormTest, AHostThatLetsTheSystemReapItsChildrenStillGetsTheAnswers) {
+    FakeDesktop desktop;
+    struct sigaction ignore = {};
+    struct sigaction before = {};
+    ignore.sa_handler = SIG_IGN;
+    ASSERT_EQ(sigaction(SIGCHLD, &ignore, &before), 0);
+    desktop.Answer(0, "Standard;;500");
+    EXPECT_EQ(ConfigurePacker(&parent, nullptr), 1);
+    EXPECT_EQ(PluginSettings.CompType, 8);
+    EXPECT_EQ(PluginSettings.MaxFiles, 500);
+    desktop.Answer(1);
+    EXPECT_EQ(ConfigurePacker(&parent, nullptr), 2);
+    sigaction(SIGCHLD, &before, nullptr);
+    EXPECT_NE(ReadFileText(ini).find("\nMaxFiles=500\n"), std::string::npos);
+    EXPECT_EQ(desktop.Calls().size(), 2u);
 }
 
 TEST_F(OptionsDesktopFormTest, WithoutZenityOrADisplayTheDialogCannotBeShown) {

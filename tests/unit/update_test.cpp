@@ -417,6 +417,16 @@ TEST_F(FolderDeletionTest, AFolderEntryDeletesEveryMemberBelowTheFolder) {
                             "MpqDeleteFile(update, docs*.*)"));
     EXPECT_THAT(ShownMessages, IsEmpty());
 
+    // Members whose names start with a separator lie in a folder without a
+    // name: "/*.*".
+    Fake.AddMember("\\lead.txt", "x");
+    Fake.deleteResult["\\*.*"] = 0;
+    Fake.calls.clear();
+    EXPECT_EQ(Delete({"/*.*"}), kResultOk);
+    EXPECT_THAT(Deleted(),
+                ElementsAre("MpqDeleteFile(update, \\lead.txt)", "MpqDeleteFile(update, \\*.*)"));
+    EXPECT_THAT(ShownMessages, IsEmpty());
+
     // The archive's own name list is what listing it uses when it has one.
     Fake.AddMember("(listfile)", "docs\\a.txt\r\n");
     Fake.calls.clear();
