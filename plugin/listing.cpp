@@ -50,6 +50,15 @@ extern "C" int TARNEL_STDCALL ReadHeader(void* handle, EntryHeader* header) {
             header->unpackSize = entry.fullSize;
             header->fileTime = 0xFFFFFFFFu;
             opened->nextIndex = i + 1;
+            // The host asks for the next entries soon. A large table's
+            // entries lie 280 bytes apart and are long out of the cache:
+            // the first two lines of one a few entries on (its sizes and
+            // most names) are asked for now, while the host works.
+            if (i + 4 < opened->entryCount) {
+                const char* ahead = reinterpret_cast<const char*>(&opened->entries[i + 4]);
+                __builtin_prefetch(ahead);
+                __builtin_prefetch(ahead + 64);
+            }
             return kResultOk;
         }
     }
