@@ -18,7 +18,12 @@ void AppendEscaped(std::string& out, unsigned char c) {
 
 std::string Printable(const std::string& text) {
     std::string out;
-    out.reserve(text.size());
+    AppendPrintable(out, text);
+    return out;
+}
+
+void AppendPrintable(std::string& out, const std::string& text) {
+    out.reserve(out.size() + text.size());
     for (size_t i = 0; i < text.size(); ++i) {
         unsigned char c = static_cast<unsigned char>(text[i]);
         if (c < 0x20 || c == 0x7F) {
@@ -35,7 +40,6 @@ std::string Printable(const std::string& text) {
         }
         out += static_cast<char>(c);
     }
-    return out;
 }
 
 } // namespace host

@@ -13,4 +13,7 @@ namespace host {
 // UTF-8 included, is kept as it is.
 std::string Printable(const std::string& text);
 
+// Appends Printable(text) to `out`.
+void AppendPrintable(std::string& out, const std::string& text);
+
 } // namespace host

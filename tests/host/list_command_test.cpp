@@ -32,6 +32,13 @@ TEST_F(ListCommand, OneLinePerMemberWithSizes) {
     EXPECT_NE(result.out.find("  readme.txt\n"), std::string::npos);
     // The archive's name list is a member like any other.
     EXPECT_NE(result.out.find("(listfile)"), std::string::npos);
+    // No digits and ten fill the columns alike (sizes a damaged archive's
+    // tables claim).
+    RunResult damaged = RunTarnel(
+        scratch, {"list", std::string(TARNEL_FIXTURES_DIR) + "/damaged/bzip2-endless-several.mpq"});
+    EXPECT_NE(damaged.out.find("\n  3705197692    901181839  sound.wav\n"), std::string::npos)
+        << damaged.out;
+    EXPECT_NE(damaged.out.find("\n           0            0  empty.txt\n"), std::string::npos);
 }
 
 TEST_F(ListCommand, JsonForScripts) {
