@@ -32,31 +32,23 @@ int RunList(Plugin& plugin, const CommandLine& line) {
     // Each member is shown as it is read: a listing that fails part-way
     // still shows the members before it.
     size_t shown = 0;
-    // Lines of "%12u %12u  %s\n", written a few kilobytes at a time (a large
-    // listing is mostly this).
-    std::string text;
-    auto writeText = [&text] {
-        std::fwrite(text.data(), 1, text.size(), stdout);
-        text.clear();
-    };
+    std::string text; // one line, "%12u %12u  %s\n" (a large listing is mostly this)
     int status = ListMembers(plugin, line.archive, [&](Member&& member) {
         if (line.json) {
             std::printf("%s\n  {\"name\": %s, \"size\": %u, \"packed\": %u}", shown ? "," : "[",
                         JsonString(member.name).c_str(), member.size, member.packed);
         } else {
+            text.clear();
             AppendNumber(text, member.size);
             text += ' ';
             AppendNumber(text, member.packed);
             text += "  ";
             AppendPrintable(text, member.name);
             text += '\n';
-            if (text.size() >= 16384) {
-                writeText();
-            }
+            std::fwrite(text.data(), 1, text.size(), stdout);
         }
         ++shown;
     });
-    writeText();
     if (status == kExitUsage) {
         return status;
     }
