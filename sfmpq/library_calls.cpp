@@ -126,9 +126,12 @@ bool Unregister(Archive* archive) {
     return true;
 }
 
-int Call(Archive* archive, Request* request, Reply* reply) {
+// Calls the archive's engine in the current locale (with `meanwhile` as
+// CallEngineMeanwhile does it).
+int Call(Archive* archive, Request* request, Reply* reply,
+         void (*meanwhile)(void* context) = nullptr, void* context = nullptr) {
     request->locale = currentLocale.load();
-    return CallEngine(&archive->engine, request, reply);
+    return CallEngineMeanwhile(&archive->engine, request, reply, meanwhile, context);
 }
 
 int Fail(int error) {
@@ -272,9 +275,8 @@ int ListOnce(Archive* archive, const char* list, ListEntry* entries, uint32_t li
     // The entries are cleared while the engine lists: for a large table that
     // is most of this side's work before the records come (the memory is
     // usually fresh, and the system clears each of its pages first).
-    request.locale = currentLocale.load();
     ClearedEntries clearing = {entries, count};
-    if (!CallEngineMeanwhile(&archive->engine, &request, &reply, ClearEntries, &clearing)) {
+    if (!Call(archive, &request, &reply, ClearEntries, &clearing)) {
         return 0;
     }
     PrefaultStaging(&engine->area, reply.value);
