@@ -6,6 +6,7 @@
 #include "sfmpq/member_names.h"
 #include "sfmpq/name_hash.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -16,6 +17,10 @@
 namespace sfmpq {
 
 namespace {
+
+// How many names, or slots, ahead of its use the listing asks for the cache
+// lines a name's search or a slot's record will need.
+constexpr uint32_t kAhead = 8;
 
 // Members the archive format itself defines; listed under their own names
 // whatever the lists hold.
@@ -28,13 +33,12 @@ const char* const kInternalNames[] = {kListFileName, "(attributes)", "(signature
 // one NameSlots would get from it, without opening anything. False when the
 // table says anything less plain (or the name is not there), for the library
 // to decide.
-bool FindOnlySlot(const Archive* archive, const char* name, uint32_t* slot) {
+bool FindOnlySlot(const Archive* archive, const NameHashes& hashes, uint32_t* slot) {
     const size_t size = archive->hashes.size();
     if (size == 0 || (size & (size - 1)) != 0) {
         return false;
     }
     const uint32_t mask = static_cast<uint32_t>(size - 1);
-    const NameHashes hashes = HashName(name);
     const uint32_t start = hashes.tableIndex & mask;
     const uint32_t nameA = hashes.nameA;
     const uint32_t nameB = hashes.nameB;
@@ -61,14 +65,15 @@ bool FindOnlySlot(const Archive* archive, const char* name, uint32_t* slot) {
            (found.dwBlockIndex & BLOCK_INDEX_MASK) < archive->blocks.size();
 }
 
-// Records name `index` of `names` for every slot that holds a member of that
-// name, in any locale: from the hash table where it is plain, else as the
-// library opens the name in each locale it knows for it.
+// Records name `index` of `names`, whose hashes are `hashes`, for every slot
+// that holds a member of that name, in any locale: from the hash table where
+// it is plain, else as the library opens the name in each locale it knows
+// for it.
 void NameSlots(const StormApi* storm, Archive* archive, const NameBlock& names, uint32_t index,
-               std::vector<uint32_t>* slotNames) {
+               const NameHashes& hashes, std::vector<uint32_t>* slotNames) {
     const char* name = names.At(index);
     uint32_t only = 0;
-    if (FindOnlySlot(archive, name, &only)) {
+    if (FindOnlySlot(archive, hashes, &only)) {
         (*slotNames)[only] = index;
         return;
     }
@@ -219,10 +224,25 @@ int ListMembers(MpqHandle handle, const char* list, uint32_t listFlag, ListRecor
     // The index of each slot's name in `names`, or kNoName.
     const uint32_t kNoName = UINT32_MAX;
     std::vector<uint32_t> slotNames(count, kNoName);
-    for (uint32_t i = 0; i < names.Size() && i < kNoName; ++i) {
-        NameSlots(storm, archive, names, i, &slotNames);
-        if (i % 256 == 0) {
-            NoteProgress(); // a sign of life every few hundred names is plenty
+    // A large table's slots are long out of the cache, one miss per name
+    // and per slot: each name is hashed kAhead names before its search, and
+    // the slot the search starts at asked for then.
+    const uint32_t nameCount = static_cast<uint32_t>(std::min<size_t>(names.Size(), kNoName));
+    const uint32_t mask = count != 0 && (count & (count - 1)) == 0 ? count - 1 : 0;
+    NameHashes ahead[kAhead];
+    for (uint64_t i = 0; i < uint64_t(nameCount) + kAhead; ++i) {
+        if (i >= kAhead) {
+            const uint32_t index = static_cast<uint32_t>(i - kAhead);
+            NameSlots(storm, archive, names, index, ahead[index % kAhead], &slotNames);
+            if (index % 256 == 0) {
+                NoteProgress(); // a sign of life every few hundred names is plenty
+            }
+        }
+        if (i < nameCount) {
+            ahead[i % kAhead] = HashName(names.At(i));
+            if (mask != 0) {
+                __builtin_prefetch(&archive->hashes[ahead[i % kAhead].tableIndex & mask]);
+            }
         }
     }
     ApplyLocale(storm);
@@ -235,6 +255,17 @@ int ListMembers(MpqHandle handle, const char* list, uint32_t listFlag, ListRecor
     archive->listedNames.Reserve(names.Size());
     std::string generatedName;
     for (uint32_t i = 0; i < count; ++i) {
+        // The block and name of a slot kAhead on are asked for now: slots
+        // lie in hash order, blocks and names in the order they were added.
+        if (i + kAhead < count) {
+            const uint32_t block = archive->hashes[i + kAhead].dwBlockIndex & BLOCK_INDEX_MASK;
+            if (block < archive->blocks.size()) {
+                __builtin_prefetch(&archive->blocks[block]);
+            }
+            if (slotNames[i + kAhead] != kNoName) {
+                __builtin_prefetch(names.At(slotNames[i + kAhead]));
+            }
+        }
         if (!SlotHoldsMember(archive, i)) {
             continue;
         }
