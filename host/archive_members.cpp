@@ -66,9 +66,11 @@ int ListMembers(Plugin& plugin, const std::string& archive,
     std::memset(&header, 0, sizeof header);
     int result;
     size_t listed = 0;
+    // One member record for all: a taker that does not keep the member
+    // leaves its name's room for the next name.
+    Member member;
     while ((result = plugin.ReadHeader(handle, &header)) == kResultOk) {
-        Member member;
-        member.name = NameInHeader(header);
+        CopyNameInHeader(header, &member.name);
         member.size = header.unpackSize;
         member.packed = header.packSize;
         take(std::move(member));
@@ -97,7 +99,13 @@ void* OpenForReading(Plugin& plugin, const std::string& archive) {
 }
 
 std::string NameInHeader(const EntryHeader& header) {
-    return std::string(header.fileName, strnlen(header.fileName, sizeof header.fileName));
+    std::string name;
+    CopyNameInHeader(header, &name);
+    return name;
+}
+
+void CopyNameInHeader(const EntryHeader& header, std::string* name) {
+    name->assign(header.fileName, strnlen(header.fileName, sizeof header.fileName));
 }
 
 bool GatherNames(const CommandLine& line, std::vector<std::string>& names) {

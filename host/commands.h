@@ -53,6 +53,8 @@ void* OpenForReading(Plugin& plugin, const std::string& archive);
 
 // The member name in a header filled by ReadHeader, bounded by its field.
 std::string NameInHeader(const EntryHeader& header);
+// NameInHeader into `name`, reusing its room.
+void CopyNameInHeader(const EntryHeader& header, std::string* name);
 
 // Chooses members by the user's names and patterns: all members when there
 // are none. The archive's internal members ("(listfile)", "(attributes)",
