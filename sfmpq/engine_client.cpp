@@ -69,6 +69,31 @@ int High(int fd) {
     return moved;
 }
 
+// The host's environment for the engine (its test switches are read there),
+// with the engine's allocator told to keep its memory in its own heap, on
+// large pages where the system has them: an engine allocates and frees its
+// tables and buffers in few large pieces, and each piece's fresh small pages
+// would otherwise cost it a fault every 4 KiB, a third of a listing's work.
+// `tunables` keeps the text the result points to.
+std::vector<char*> EngineEnvironment(std::string* tunables) {
+    static const char kName[] = "GLIBC_TUNABLES=";
+    *tunables = kName;
+    std::vector<char*> environment;
+    for (char** variable = environ; *variable; ++variable) {
+        if (std::strncmp(*variable, kName, sizeof kName - 1) == 0) {
+            *tunables += *variable + sizeof kName - 1; // the host's, before the engine's own
+            *tunables += ':';
+        } else {
+            environment.push_back(*variable);
+        }
+    }
+    *tunables += "glibc.malloc.hugetlb=1:glibc.malloc.mmap_threshold=67108864:"
+                 "glibc.malloc.trim_threshold=134217728";
+    environment.push_back(&(*tunables)[0]);
+    environment.push_back(nullptr);
+    return environment;
+}
+
 int Spawn(EngineKind kind, EngineConnection* engine, int engineSocket) {
     posix_spawn_file_actions_t files;
     posix_spawnattr_t attributes;
@@ -95,7 +120,10 @@ int Spawn(EngineKind kind, EngineConnection* engine, int engineSocket) {
     char* argv[] = {const_cast<char*>(EnginePath().c_str()),
                     const_cast<char*>(kind == EngineKind::Updater ? "updater" : "reader"),
                     const_cast<char*>(channel.c_str()), nullptr};
-    int error = posix_spawn(&engine->pid, EnginePath().c_str(), &files, &attributes, argv, environ);
+    std::string tunables;
+    std::vector<char*> environment = EngineEnvironment(&tunables);
+    int error = posix_spawn(&engine->pid, EnginePath().c_str(), &files, &attributes, argv,
+                            environment.data());
     posix_spawn_file_actions_destroy(&files);
     posix_spawnattr_destroy(&attributes);
     if (error) {
