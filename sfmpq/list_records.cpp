@@ -37,8 +37,14 @@ bool ListRecordWriter::Put(const ListRecord& record, const char* name, size_t na
 }
 
 void ListRecordWriter::Prefault(size_t needed) {
-    constexpr size_t kStretch = 256 << 10; // a multiple of the page size
-    size_t end = (needed + kStretch - 1) / kStretch * kStretch;
+    // Stretches grow with what has been written, from 16 KiB to 256 KiB
+    // (powers of two, so multiples of the page size): a small listing asks
+    // for no more than a few pages it will not use.
+    size_t stretch = size_t(16) << 10;
+    while (stretch < prefaulted_ && stretch < (size_t(256) << 10)) {
+        stretch *= 2;
+    }
+    size_t end = (needed + stretch - 1) / stretch * stretch;
     if (end > capacity_) {
         end = capacity_;
     }
