@@ -8,6 +8,7 @@
 //     sfmpq-engine reader|updater CHANNEL-SEGMENT
 //     sfmpq-engine --probe-sandbox    tries what the restrictions forbid
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -241,6 +242,9 @@ int ProbeSandbox() {
         _exit(0);
     }
     report("creating a process", child < 0, errno);
+    errno = 0;
+    int signalled = kill(getppid(), 0);
+    report("signalling another process", signalled != 0, errno);
     char path[] = "/tmp/sfmpq-probe-XXXXXX";
     int fd = mkstemp(path);
     errno = 0;

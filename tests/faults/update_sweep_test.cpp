@@ -186,6 +186,21 @@ TEST_F(UpdateSweep, AFailingSystemCallLeavesNoArchiveOrANewOneWhole) {
         int runs = SweepSystemCallFailures(
             prepare, [&] { update = UpdateArchive(archive_, newA_, newD_); }, check, always);
         EXPECT_GE(runs, 25);
+
+        // Whatever another writer put at the name meanwhile stays, either way.
+        prepare();
+        SystemCallFaults faults;
+        faults.Arm();
+        for (const auto& call : always) {
+            faults.FailEvery(call.first, call.second);
+        }
+        MpqHandle handle = client::OpenForUpdate(archive_.c_str(), 0x21, 64);
+        ASSERT_NE(handle, nullptr);
+        WriteFile(archive_, "someone else's");
+        errno = 0;
+        EXPECT_FALSE(client::CloseUpdate(handle));
+        EXPECT_EQ(errno, EEXIST);
+        EXPECT_EQ(ReadFile(archive_), "someone else's");
     }
 }
 

@@ -53,6 +53,9 @@ TEST(CommandLine, DoubleDashEndsOptions) {
     std::string error;
     ASSERT_TRUE(Parse({"delete", "a.mpq", "--", "--json", "-C"}, line, error)) << error;
     EXPECT_EQ(line.operands, (std::vector<std::string>{"--json", "-C"}));
+    // A lone "-" is a name, not an option.
+    ASSERT_TRUE(Parse({"extract", "a.mpq", "-", "x"}, line, error)) << error;
+    EXPECT_EQ(line.operands, (std::vector<std::string>{"-", "x"}));
 }
 
 TEST(CommandLine, HelpAndVersionNeedNothingElse) {
@@ -82,6 +85,13 @@ TEST(CommandLine, UsageErrors) {
     EXPECT_FALSE(Parse({"config", "x"}, line, error));
     EXPECT_FALSE(Parse({"list", "--json=yes", "a.mpq"}, line, error));
     EXPECT_FALSE(Parse({"extract", "a.mpq", "-C"}, line, error)); // no value
+    for (const char* empty : {"-C", "-T", "--directory=", "--plugin=", "--settings="}) {
+        std::vector<std::string> args = {"extract", "a.mpq", empty};
+        if (empty[1] != '-') {
+            args.push_back("");
+        }
+        EXPECT_FALSE(Parse(args, line, error)) << empty;
+    }
     EXPECT_FALSE(Parse({"extract", "a.mpq", "--bogus"}, line, error));
     // Options that belong to another command.
     EXPECT_FALSE(Parse({"list", "a.mpq", "--move"}, line, error));

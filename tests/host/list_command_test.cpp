@@ -1,7 +1,9 @@
 // tarnel list, the command's usage errors and its exit statuses for
 // archives that cannot be opened.
 #include <algorithm>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include "tarnel_runner.h"
 
@@ -39,6 +41,14 @@ TEST_F(ListCommand, OneLinePerMemberWithSizes) {
     EXPECT_NE(damaged.out.find("\n  3705197692    901181839  sound.wav\n"), std::string::npos)
         << damaged.out;
     EXPECT_NE(damaged.out.find("\n           0            0  empty.txt\n"), std::string::npos);
+    // A listing whose output cannot be written fails, as lines or as JSON.
+    RunOptions full;
+    full.outputFd = open("/dev/full", O_WRONLY | O_CLOEXEC);
+    ASSERT_GE(full.outputFd, 0);
+    for (const char* format : {"--quiet", "--json"}) {
+        EXPECT_EQ(RunTarnelWith(scratch, {"list", format, archive}, full).status, 1) << format;
+    }
+    close(full.outputFd);
 }
 
 TEST_F(ListCommand, JsonForScripts) {

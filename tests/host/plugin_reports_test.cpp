@@ -3,6 +3,8 @@
 // terminal as they are, a listing that fails part-way is a failure said
 // in words, not the end of the archive, and a failure the plug-in shows
 // but the archive does not is no success.
+#include <unistd.h>
+
 #include "tarnel_runner.h"
 
 namespace {
@@ -82,6 +84,10 @@ TEST_F(PluginReports, AListingThatFailsPartWayIsAFailureNotTheEnd) {
     EXPECT_EQ(test.status, 1);
     EXPECT_EQ(Count(test.err, failure), 1u) << test.err;
     EXPECT_EQ(test.out.find("all OK"), std::string::npos) << test.out;
+    // Also when only the first listing fails and the members then read.
+    RunResult once = RunScripted(scratch, "a.txt=5|?12|b.txt=3", {"test", archive});
+    EXPECT_EQ(once.status, 1);
+    EXPECT_NE(once.out.find("could not be listed to its end"), std::string::npos) << once.out;
 
     // Nothing is deleted on a partial listing (this plug-in would refuse).
     RunResult remove = RunScripted(scratch, script, {"delete", archive, "a.txt"});
@@ -131,5 +137,26 @@ TEST_F(PluginReports, AFailureThePluginShowsButTheArchiveHidesIsNoSuccess) {
         EXPECT_EQ(missing.err, "tarnel: " + scratch / "src/a.txt" + ": not added to " + archive +
                                    ": the plug-in did not add it\n")
             << script;
+    }
+    // A member the plug-in did not delete is said once, by the command.
+    RunResult kept = RunScripted(scratch, "a.txt=1|b.txt=2", {"delete", archive, "a.txt"},
+                                 {"TARNEL_SCRIPTED_PACK_MESSAGE=Cannot delete a.txt"});
+    EXPECT_EQ(kept.status, 1);
+    EXPECT_EQ(kept.err,
+              "tarnel: a.txt: not deleted: still in the archive after the plug-in's update\n");
+}
+
+// A file of 4 GiB or more is refused before the plug-in sees it, since a
+// member cannot be that large; one byte less is handed over.
+TEST_F(PluginReports, FilesTooLargeForAMemberAreRefusedBeforeThePlugin) {
+    const std::string file = scratch / "src/big.bin";
+    for (uint64_t size : {uint64_t(0xFFFFFFFFu), uint64_t(0x100000000u)}) {
+        WriteFile(file, "");
+        ASSERT_EQ(truncate(file.c_str(), static_cast<off_t>(size)), 0);
+        RunResult add = RunScripted(scratch, "", {"add", archive, "-C", scratch / "src", "big.bin"},
+                                    {"TARNEL_SCRIPTED_PACK_MESSAGE=Cannot Add big.bin"});
+        EXPECT_EQ(add.status, 1) << size;
+        EXPECT_EQ(add.err.find("larger than 4 GiB") != std::string::npos, size > 0xFFFFFFFFu)
+            << add.err;
     }
 }

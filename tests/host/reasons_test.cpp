@@ -49,7 +49,12 @@ TEST(Reasons, PermissionOfTheArchiveOrOfItsFolderIsToldApart) {
               0);
     ASSERT_EQ(symlink((scratch / "linked.mpq").c_str(), (scratch / "rofolder/link.mpq").c_str()),
               0);
+    // A link to nothing is no archive to create, nor is a folder that can be
+    // written but not entered a place to create one.
+    ASSERT_EQ(symlink((scratch / "nowhere.mpq").c_str(), (scratch / "dangling.mpq").c_str()), 0);
+    WriteFile(scratch / "unentered/.keep", "");
     OpenToEveryone(scratch);
+    ASSERT_EQ(chmod((scratch / "unentered").c_str(), 0666), 0);
     ASSERT_EQ(chmod((scratch / "readonly.mpq").c_str(), 0444), 0);
     ASSERT_EQ(chmod((scratch / "unreadable.mpq").c_str(), 0222), 0);
     ASSERT_EQ(chmod((scratch / "rofolder").c_str(), 0555), 0);
@@ -73,6 +78,11 @@ TEST(Reasons, PermissionOfTheArchiveOrOfItsFolderIsToldApart) {
              ": Permission denied (an update writes the new archive beside the old one)"},
         {{"add", scratch / "rofolder/new.mpq", "-C", src, "b.txt"},
          scratch / "rofolder/new.mpq: cannot create it in " + scratch / "rofolder" +
+             ": Permission denied"},
+        {{"add", scratch / "dangling.mpq", "-C", src, "b.txt"},
+         scratch / "dangling.mpq: no such file"},
+        {{"add", scratch / "unentered/new.mpq", "-C", src, "b.txt"},
+         scratch / "unentered/new.mpq: cannot create it in " + scratch / "unentered" +
              ": Permission denied"},
         {{"list", scratch / "unreadable.mpq"},
          scratch / "unreadable.mpq: cannot read it: Permission denied"},

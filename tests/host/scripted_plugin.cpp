@@ -3,11 +3,12 @@
 // environment variable TARNEL_SCRIPTED_MEMBERS, entries separated by '|':
 //   NAME=SIZE   a member (NAME may hold any byte but '|', '=' and NUL)
 //   !CODE       ReadHeader returns CODE here instead of a member
+//   ?CODE       the same, in the first opening of an archive only
 // Extracting a member writes SIZE bytes of 'x' to the destination; testing
 // and skipping succeed. The archive file itself is never read. PackFiles
-// is not supported, unless TARNEL_SCRIPTED_PACK_MESSAGE is set: then it
-// shows that message as the plug-in shows its message boxes on Linux and
-// returns success, adding nothing. ConfigurePacker returns the number in
+// and DeleteFiles are not supported, unless TARNEL_SCRIPTED_PACK_MESSAGE is
+// set: then they show that message as the plug-in shows its message boxes
+// on Linux and return success, changing nothing. ConfigurePacker returns the number in
 // TARNEL_SCRIPTED_CONFIG (1 for OK, 2 for Cancel), or 0.
 #include <cstdio>
 #include <cstdlib>
@@ -28,6 +29,7 @@ struct Entry {
 std::vector<Entry> entries;
 size_t next = 0;
 int archiveHandle = 0; // its address is the one archive handle
+int openings = 0;      // archives opened so far
 
 void ReadScript() {
     entries.clear();
@@ -38,8 +40,10 @@ void ReadScript() {
         size_t end = text.find('|', start);
         std::string item = text.substr(start, end == std::string::npos ? end : end - start);
         Entry entry;
-        if (!item.empty() && item[0] == '!') {
+        bool kept = true;
+        if (!item.empty() && (item[0] == '!' || item[0] == '?')) {
             entry.code = std::atoi(item.c_str() + 1);
+            kept = item[0] == '!' || openings == 1;
         } else {
             size_t equals = item.rfind('=');
             entry.name = item.substr(0, equals);
@@ -48,7 +52,9 @@ void ReadScript() {
                     ? 0
                     : static_cast<uint32_t>(std::strtoul(item.c_str() + equals + 1, nullptr, 10));
         }
-        entries.push_back(entry);
+        if (kept) {
+            entries.push_back(entry);
+        }
         if (end == std::string::npos) {
             break;
         }
@@ -61,6 +67,7 @@ void ReadScript() {
 extern "C" {
 
 TARNEL_EXPORT void* TARNEL_STDCALL OpenArchive(OpenRequest*) {
+    ++openings;
     ReadScript();
     next = 0;
     return &archiveHandle;
@@ -106,7 +113,8 @@ TARNEL_EXPORT void TARNEL_STDCALL SetProcessDataProc(void*, ProgressCallback) {}
 
 TARNEL_EXPORT void TARNEL_STDCALL SetChangeVolProc(void*, ChangeVolumeCallback) {}
 
-TARNEL_EXPORT int TARNEL_STDCALL PackFiles(char*, char*, char*, char*, int) {
+// What PackFiles and DeleteFiles do: show the message, or refuse.
+int ShowPackMessage() {
     const char* message = std::getenv("TARNEL_SCRIPTED_PACK_MESSAGE");
     if (!message) {
         return kResultNotSupported;
@@ -115,8 +123,12 @@ TARNEL_EXPORT int TARNEL_STDCALL PackFiles(char*, char*, char*, char*, int) {
     return kResultOk;
 }
 
+TARNEL_EXPORT int TARNEL_STDCALL PackFiles(char*, char*, char*, char*, int) {
+    return ShowPackMessage();
+}
+
 TARNEL_EXPORT int TARNEL_STDCALL DeleteFiles(char*, char*) {
-    return kResultNotSupported;
+    return ShowPackMessage();
 }
 
 TARNEL_EXPORT void TARNEL_STDCALL PackSetDefaultParams(HostDefaults*) {}

@@ -299,8 +299,8 @@ TEST(Listing, EveryNameIsGivenToTheSlotTheLibraryOpensByIt) {
             slotOfBlock[hashes[i * 4 + 3]] = i;
         }
         const uint32_t count = static_cast<uint32_t>(members.size());
-        hashes[slotOfBlock[count - 3] * 4 + 2] |= 1u << 16;  // a platform
-        hashes[slotOfBlock[count - 1] * 4 + 3] = 0x0FFFFFF0; // far beyond the blocks
+        hashes[slotOfBlock[count - 3] * 4 + 2] |= 1u << 16; // a platform
+        hashes[slotOfBlock[count - 1] * 4 + 3] = count;     // just beyond the blocks
         // A second entry of "same.txt" in a free slot after its own, on the
         // block of the first member.
         uint32_t same = slotOfBlock[count - 2];

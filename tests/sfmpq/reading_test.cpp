@@ -440,6 +440,62 @@ TEST(Reading, MembersReadAheadRoundTheRingSeveralTimesReadBackWhole) {
     Lib().SFileCloseArchive(handle);
 }
 
+// The engine opens the next member only where its Begin record fits, also
+// when the ring must wrap first: here a member's records end 256 bytes before
+// the ring's end while the reader has taken only its Begin record, and the
+// member after it has a name of 259 characters. The engine waits for room,
+// and both read whole.
+TEST(Reading, TheNextMemberBeginsOnlyWhereItsRecordFitsAtTheRingsEnd) {
+    using namespace sfmpq::engine;
+    Folder folder;
+    std::string archive = folder / "a.mpq";
+    // The first member's records: its Begin, a Data record of 1 MiB and one
+    // of the rest, its End.
+    const uint64_t left = RecordSpan(kMaxName - 1) - RecordSpan(1);
+    const uint64_t rest = kRingSize - left - RecordSpan(1) - RecordSpan(1u << 20) - RecordSpan(0) -
+                          sizeof(RecordHeader);
+    const std::string big = Content((1u << 20) + rest, 1, false);
+    std::vector<StormMember> members;
+    std::string list;
+    for (char k = '0'; k < '4'; ++k) {
+        members.push_back({std::string(258, 'l') + k, std::string(100, k)});
+        list += members.back().name + "\n";
+    }
+    bool tried = false;
+    // A one-letter name that a long one follows in the listing's order.
+    for (char first = 'a'; first <= 'z' && !tried; ++first) {
+        members.push_back({std::string(1, first), big, 0, 0, 0});
+        WriteWithStorm(archive, members, false);
+        members.pop_back();
+        const std::string names = list + first;
+        std::vector<ListEntry> listed = List(archive, names.c_str(), kListIsText);
+        auto at = std::find_if(listed.begin(), listed.end(), [&](const ListEntry& entry) {
+            return entry.name == std::string(1, first);
+        });
+        if (at == listed.end() || at + 1 == listed.end()) {
+            continue;
+        }
+        tried = true;
+        const std::string next = (at + 1)->name;
+        MpqHandle handle = nullptr;
+        ASSERT_TRUE(Lib().SFileOpenArchive(archive.c_str(), 0, 0, &handle));
+        std::vector<ListEntry> records(Lib().SFileGetFileInfo(handle, kInfoHashTableSize));
+        ASSERT_TRUE(Lib().SFileListFiles(handle, names.c_str(), records.data(), kListIsText));
+        MpqHandle member = nullptr;
+        ASSERT_TRUE(Lib().SFileOpenFileEx(handle, at->name, 0, &member));
+        usleep(100000); // time to fill the ring up to the next member
+        std::string content(big.size(), '\0');
+        uint32_t got = 0;
+        EXPECT_TRUE(Lib().SFileReadFile(member, &content[0], static_cast<uint32_t>(content.size()),
+                                        &got, nullptr));
+        EXPECT_TRUE(content == big);
+        Lib().SFileCloseFile(member);
+        EXPECT_EQ(Extract(handle, next), std::string(100, next.back()));
+        Lib().SFileCloseArchive(handle);
+    }
+    EXPECT_TRUE(tried);
+}
+
 } // namespace
 
 // The tables may come before the members' data, as some writers lay them
@@ -485,6 +541,10 @@ TEST(Reading, AMemberWhoseDataEndsTheFileReadsWhole) {
         EXPECT_TRUE(ReadsWhole(path, member.name)) << member.name;
         EXPECT_TRUE(ExtractFrom(path, member.name) == member.content) << member.name;
     }
+    // Nor does it count as data beyond the end for an update, which opens.
+    MpqHandle update = Lib().MpqOpenArchiveForUpdate(path.c_str(), 0x04, 64);
+    EXPECT_NE(update, nullptr);
+    EXPECT_TRUE(Lib().MpqCloseUpdatedArchive(update, 0));
 
     // One byte shorter, that member's data runs past the end: it does not
     // open, as damaged, and the other still reads whole.
@@ -554,6 +614,7 @@ TEST(Reading, MembersOpenedSideBySideReadWholeThroughTheEngine) {
                                Content(size, static_cast<uint32_t>(files.size()), compressible));
         }
     }
+    files.emplace_back(std::string(259, 'n'), "the longest name a member may have");
     ASSERT_TRUE(AddFiles(archive, files));
     // Stored, so that only the member's CRC32 tells damage in its data.
     files.emplace_back("stored", Content(300000, 9, false));
@@ -571,6 +632,7 @@ TEST(Reading, MembersOpenedSideBySideReadWholeThroughTheEngine) {
             EXPECT_TRUE(l.SFileOpenFileEx(handle, files[i].first.c_str(), 0, &member));
             opened.push_back(member);
         }
+        const uint32_t readsBefore = RequestsSent[uint32_t(sfmpq::engine::Op::ReadMember)];
         for (size_t i = 1; i < files.size(); ++i) {
             const std::string& name = files[i].first;
             MpqHandle member = opened[i - 1];
@@ -597,6 +659,12 @@ TEST(Reading, MembersOpenedSideBySideReadWholeThroughTheEngine) {
             EXPECT_TRUE(l.SFileCloseFile(member)) << name;
             EXPECT_FALSE(l.SFileCloseFile(member)) << name;
             EXPECT_EQ(l.SFileGetFileSize(member, nullptr), 0xFFFFFFFFu) << name;
+        }
+        // Each of the three reads of a member read whole is one request, the
+        // short one at its end included.
+        if (read.size() == files.size() - 1) {
+            EXPECT_EQ(RequestsSent[uint32_t(sfmpq::engine::Op::ReadMember)] - readsBefore,
+                      3 * read.size());
         }
         MpqHandle missing = reinterpret_cast<MpqHandle>(1);
         errno = 0;

@@ -3,6 +3,7 @@
 // checksums every update writes.
 #include "sfmpq_test_support.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <fcntl.h>
@@ -111,23 +112,29 @@ TEST(Update, ReplaceOnlyWithTheReplaceFlagAndReclaimTheSpace) {
     EXPECT_LT(SizeOf(archive), size + 64 * 1024) << "replaced data is reclaimed";
 }
 
+// In formats 1 and 2 alike, which find members through the classic tables.
 TEST(Update, MembersOfAnArchiveWithoutANameListAreReplacedAndMoved) {
     Folder folder;
     std::string archive = folder / "a.mpq";
-    WriteWithStorm(archive, {{"x", "old x"}, {"y", "old y"}, {"y", "alt y", 0x407}}, false);
     WriteFile(folder / "src", "new");
-    MpqHandle h = OpenUpdate(archive, 0x04);
-    ASSERT_NE(h, nullptr);
-    EXPECT_TRUE(Lib().MpqAddFileToArchiveEx(h, (folder / "src").c_str(), "x", 0x201, 2, 9));
-    Lib().SFileSetLocale(0x407);
-    EXPECT_TRUE(Lib().MpqAddFileToArchiveEx(h, (folder / "src").c_str(), "y", 0x1, 0, 0));
-    Lib().SFileSetLocale(0);
-    EXPECT_TRUE(Lib().MpqSetFileLocale(h, "x", 0, 0x409));
-    EXPECT_TRUE(Lib().MpqCloseUpdatedArchive(h, 0));
-    EXPECT_EQ(ExtractFrom(archive, "x", 0x409), "new");
-    EXPECT_EQ(ExtractFrom(archive, "y", 0), "old y");
-    EXPECT_EQ(ExtractFrom(archive, "y", 0x407), "new");
-    EXPECT_EQ(List(archive, "", kListFromFiles).size(), 3u);
+    for (uint32_t formatCode : {0u, 1u}) {
+        SCOPED_TRACE(formatCode);
+        WriteWithStorm(archive, {{"x", "old x"}, {"y", "old y"}, {"y", "alt y", 0x407}}, false, 64,
+                       formatCode);
+        MpqHandle h = OpenUpdate(archive, 0x04);
+        ASSERT_NE(h, nullptr);
+        EXPECT_TRUE(Lib().MpqAddFileToArchiveEx(h, (folder / "src").c_str(), "x", 0x201, 2, 9));
+        Lib().SFileSetLocale(0x407);
+        EXPECT_TRUE(Lib().MpqAddFileToArchiveEx(h, (folder / "src").c_str(), "y", 0x1, 0, 0));
+        Lib().SFileSetLocale(0);
+        EXPECT_TRUE(Lib().MpqSetFileLocale(h, "x", 0, 0x409));
+        EXPECT_TRUE(Lib().MpqCloseUpdatedArchive(h, 0));
+        EXPECT_EQ(ExtractFrom(archive, "x", 0x409), "new");
+        EXPECT_EQ(ExtractFrom(archive, "y", 0), "old y");
+        EXPECT_EQ(ExtractFrom(archive, "y", 0x407), "new");
+        EXPECT_EQ(List(archive, "", kListFromFiles).size(), 3u);
+        std::remove(archive.c_str());
+    }
 }
 
 TEST(Update, DeleteReturnsZeroForMissingMembersAndShrinksTheArchive) {
@@ -138,7 +145,17 @@ TEST(Update, DeleteReturnsZeroForMissingMembersAndShrinksTheArchive) {
 
     MpqHandle h = OpenUpdate(archive, 0x05, 16);
     ASSERT_NE(h, nullptr);
+    // A listing through the update shows the deletion at once.
+    auto listsA = [&h] {
+        std::vector<ListEntry> records(Lib().SFileGetFileInfo(h, kInfoHashTableSize));
+        EXPECT_TRUE(Lib().SFileListFiles(h, "dir\\a\nb", records.data(), kListIsText));
+        return std::any_of(records.begin(), records.end(), [](const ListEntry& record) {
+            return record.exists && std::string(record.name) == "dir\\a";
+        });
+    };
+    EXPECT_TRUE(listsA());
     EXPECT_TRUE(Lib().MpqDeleteFile(h, "dir\\a"));
+    EXPECT_FALSE(listsA());
     errno = 0;
     EXPECT_FALSE(Lib().MpqDeleteFile(h, "dir\\a"));
     EXPECT_EQ(errno, ENOENT);
@@ -195,6 +212,7 @@ TEST(Update, DeletingBesideEncryptedMembersOfUnknownNameKeepsThemReadable) {
     ASSERT_NE(h, nullptr);
     EXPECT_TRUE(Lib().MpqDeleteFile(h, "gone"));
     EXPECT_TRUE(Lib().MpqCloseUpdatedArchive(h, 0));
+    EXPECT_EQ(folder.Files(), std::vector<std::string>{"a.mpq"}) << "the refusal leaves nothing";
     for (size_t i = 1; i < members.size(); ++i) {
         EXPECT_TRUE(ReadWithStorm(archive, members[i].name) == members[i].content)
             << members[i].name;

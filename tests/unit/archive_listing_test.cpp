@@ -196,6 +196,10 @@ TEST_F(ArchiveListingTest, LargeBlocksOfEverySizeAroundTheMappedOnesComeClearedA
         std::memset(block, 0x5A, size);
         PlatformFreeLarge(block, size);
     }
+    // A size the mapping's spare room would carry past SIZE_MAX is refused.
+    for (size_t size : {SIZE_MAX, SIZE_MAX - mapped + 1}) {
+        EXPECT_EQ(PlatformAllocateLarge(size), nullptr) << size;
+    }
 }
 
 TEST_F(ArchiveListingTest, OpenModesOtherThanListAndExtractAreRefusedUntouched) {

@@ -4,6 +4,7 @@
 // kdialog.
 #include <csignal>
 #include <cstdio>
+#include <fcntl.h>
 #include <string>
 #include <sys/stat.h>
 #include <thread>
@@ -273,3 +274,16 @@ TEST(DesktopMessageBox, HelperProgramsAreLookedForOnlyInAbsoluteFoldersOfPath) {
 }
 
 } // namespace
+
+// A helper program gets the host's standard descriptors only: one the host
+// opened without close-on-exec stays the host's.
+TEST(DesktopMessageBox, HelperProgramsInheritNoOtherDescriptorOfTheHost) {
+    int kept = open("/dev/null", O_RDONLY);
+    ASSERT_GT(kept, 2);
+    const std::string probe = "[ -e /proc/$$/fd/" + std::to_string(kept) + " ] && echo open";
+    const char* argv[] = {"/bin/sh", "-c", probe.c_str(), nullptr};
+    char output[64];
+    RunProgram(argv, output, sizeof output);
+    EXPECT_STREQ(output, "");
+    close(kept);
+}

@@ -371,6 +371,13 @@ class FolderDeletionTest : public UpdateTest {
               "DOCS\\Sub\\b.txt", "docs.txt", "docs\\a.txt"}) {
             Fake.AddMember(name, "x");
         }
+        // A record whose name fills its field without a terminating zero,
+        // which names no member to delete.
+        ListEntry unterminated = {};
+        unterminated.exists = 1;
+        std::memset(unterminated.name, 'u', sizeof unterminated.name);
+        std::memcpy(unterminated.name, "docs\\", 5);
+        Fake.listing.push_back(unterminated);
         ListEntry gone = {};
         std::strcpy(gone.name, "docs\\gone.txt"); // a slot without a member
         Fake.listing.push_back(gone);
