@@ -70,11 +70,12 @@ int High(int fd) {
 }
 
 // The host's environment for the engine (its test switches are read there),
-// with the engine's allocator told to keep its memory in its own heap, on
-// large pages where the system has them: an engine allocates and frees its
-// tables and buffers in few large pieces, and each piece's fresh small pages
-// would otherwise cost it a fault every 4 KiB, a third of a listing's work.
-// `tunables` keeps the text the result points to.
+// with the engine's allocator told to keep its memory in its own heap:
+// StormLib allocates and frees its tables and buffers in large pieces,
+// which the allocator would otherwise map afresh each time and give back
+// when freed, every 4 KiB of them then costing a fault when first written.
+// (Large pages for the heap as well made large updates slower.) `tunables`
+// keeps the text the result points to.
 std::vector<char*> EngineEnvironment(std::string* tunables) {
     static const char kName[] = "GLIBC_TUNABLES=";
     *tunables = kName;
@@ -87,8 +88,7 @@ std::vector<char*> EngineEnvironment(std::string* tunables) {
             environment.push_back(*variable);
         }
     }
-    *tunables += "glibc.malloc.hugetlb=1:glibc.malloc.mmap_threshold=67108864:"
-                 "glibc.malloc.trim_threshold=134217728";
+    *tunables += "glibc.malloc.mmap_threshold=67108864:glibc.malloc.trim_threshold=134217728";
     environment.push_back(&(*tunables)[0]);
     environment.push_back(nullptr);
     return environment;
