@@ -89,7 +89,7 @@ std::vector<char*> EngineEnvironment(std::string* tunables) {
         }
     }
     *tunables += "glibc.malloc.mmap_threshold=67108864:glibc.malloc.trim_threshold=134217728";
-    environment.push_back(&(*tunables)[0]);
+    environment.push_back(tunables->data());
     environment.push_back(nullptr);
     return environment;
 }
