@@ -122,6 +122,21 @@ TEST_F(Habits, QuietLeavesOnlyErrors) {
     EXPECT_EQ(extract.status, 1);
     EXPECT_NE(extract.err.find("nope.txt: no such member"), std::string::npos) << extract.err;
     EXPECT_EQ(RunTarnel(scratch, {"list", archive, "-v", "-q"}).status, 2);
+    // On a terminal, an operation that takes a while shows a progress bar,
+    // but not with -q: the scripted plug-in's member takes 300 ms.
+    RunOptions terminal;
+    terminal.errorOnTerminal = true;
+    terminal.environment = {"TARNEL_SCRIPTED_MEMBERS=slow.txt=1000@300"};
+    for (bool quiet : {false, true}) {
+        std::vector<std::string> args = {"--plugin", TARNEL_SCRIPTED_PLUGIN, "extract", archive,
+                                         "-C",       scratch / "bar"};
+        if (quiet) {
+            args.push_back("-q");
+        }
+        RunResult slow = RunTarnelWith(scratch, args, terminal);
+        EXPECT_EQ(slow.status, 0) << slow.err;
+        EXPECT_EQ(slow.err.find("B of 1000 B") != std::string::npos, !quiet) << slow.err;
+    }
 }
 
 TEST_F(Habits, NamesComeFromAFileOrStandardInput) {

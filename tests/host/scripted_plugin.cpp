@@ -2,6 +2,8 @@
 // reports: its members, and where its listing fails, come from the
 // environment variable TARNEL_SCRIPTED_MEMBERS, entries separated by '|':
 //   NAME=SIZE   a member (NAME may hold any byte but '|', '=' and NUL)
+//   NAME=SIZE@MS  the same, whose extraction takes MS milliseconds before
+//               it reports its SIZE bytes to the host's progress callback
 //   !CODE       ReadHeader returns CODE here instead of a member
 //   ?CODE       the same, in the first opening of an archive only
 // Extracting a member writes SIZE bytes of 'x' to the destination; testing
@@ -14,6 +16,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <unistd.h>
 #include <vector>
 
 #include "plugin/host_interface.h"
@@ -24,10 +27,12 @@ struct Entry {
     std::string name;
     uint32_t size = 0;
     int code = kResultOk; // what ReadHeader returns for this entry
+    int pause = 0;        // milliseconds its extraction takes
 };
 
 std::vector<Entry> entries;
 size_t next = 0;
+ProgressCallback progress = nullptr;
 int archiveHandle = 0; // its address is the one archive handle
 int openings = 0;      // archives opened so far
 
@@ -47,10 +52,14 @@ void ReadScript() {
         } else {
             size_t equals = item.rfind('=');
             entry.name = item.substr(0, equals);
+            char* rest = nullptr;
             entry.size =
                 equals == std::string::npos
                     ? 0
-                    : static_cast<uint32_t>(std::strtoul(item.c_str() + equals + 1, nullptr, 10));
+                    : static_cast<uint32_t>(std::strtoul(item.c_str() + equals + 1, &rest, 10));
+            if (rest && *rest == '@') {
+                entry.pause = std::atoi(rest + 1);
+            }
         }
         if (kept) {
             entries.push_back(entry);
@@ -98,6 +107,13 @@ TARNEL_EXPORT int TARNEL_STDCALL ProcessFile(void*, int operation, char* destPat
     }
     std::string content(next > 0 ? entries[next - 1].size : 0, 'x');
     bool ok = std::fwrite(content.data(), 1, content.size(), file) == content.size();
+    if (next > 0 && entries[next - 1].pause > 0) {
+        usleep(static_cast<useconds_t>(entries[next - 1].pause) * 1000);
+        if (progress) {
+            std::string name = entries[next - 1].name;
+            progress(&name[0], static_cast<int>(content.size()));
+        }
+    }
     return std::fclose(file) == 0 && ok ? kResultOk : kResultEWrite;
 }
 
@@ -109,7 +125,9 @@ TARNEL_EXPORT int TARNEL_STDCALL GetPackerCaps(void) {
     return kCapsMultiple;
 }
 
-TARNEL_EXPORT void TARNEL_STDCALL SetProcessDataProc(void*, ProgressCallback) {}
+TARNEL_EXPORT void TARNEL_STDCALL SetProcessDataProc(void*, ProgressCallback callback) {
+    progress = callback;
+}
 
 TARNEL_EXPORT void TARNEL_STDCALL SetChangeVolProc(void*, ChangeVolumeCallback) {}
 

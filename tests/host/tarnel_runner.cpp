@@ -103,6 +103,37 @@ pid_t Start(const Scratch& scratch, std::vector<std::string> full, const std::st
                                    static_cast<rlim_t>(options.fileSizeLimit)};
             setrlimit(RLIMIT_FSIZE, &limit);
         }
+        if (options.errorOnTerminal) {
+            // Standard error on a pseudo-terminal: this process writes what
+            // the terminal shows into the file, then ends as tarnel did.
+            int master = posix_openpt(O_RDWR | O_NOCTTY);
+            if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0) {
+                _exit(127);
+            }
+            int opened = open(ptsname(master), O_RDWR | O_NOCTTY);
+            int terminal = fcntl(opened, F_DUPFD, 10);
+            close(opened); // the terminal ends when tarnel has closed it
+            pid_t command = fork();
+            if (command != 0) {
+                close(terminal);
+                char buffer[4096];
+                ssize_t n;
+                while ((n = read(master, buffer, sizeof buffer)) > 0) {
+                    if (write(errFd, buffer, static_cast<size_t>(n)) != n) {
+                        break;
+                    }
+                }
+                int status = 0;
+                waitpid(command, &status, 0);
+                if (WIFSIGNALED(status)) {
+                    signal(WTERMSIG(status), SIG_DFL);
+                    raise(WTERMSIG(status));
+                }
+                _exit(WIFEXITED(status) ? WEXITSTATUS(status) : 127);
+            }
+            close(master);
+            errFd = terminal;
+        }
         dup2(nullFd, 0);
         dup2(options.outputFd >= 0 ? options.outputFd : outFd, 1);
         dup2(errFd, 2);
@@ -173,7 +204,7 @@ pid_t StartTarnelWith(const Scratch& scratch, const std::vector<std::string>& ar
                       const RunOptions& options) {
     std::vector<std::string> full = {TARNEL_BINARY, "--settings", scratch / "tarnel.ini"};
     full.insert(full.end(), args.begin(), args.end());
-    return Start(scratch, full, options.cwd, {}, options);
+    return Start(scratch, full, options.cwd, options.environment, options);
 }
 
 RunResult RunTarnelWith(const Scratch& scratch, const std::vector<std::string>& args,
