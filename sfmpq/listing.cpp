@@ -26,6 +26,18 @@ constexpr uint32_t kAhead = 8;
 // whatever the lists hold.
 const char* const kInternalNames[] = {kListFileName, "(attributes)", "(signature)"};
 
+// The mask that keeps a hash within the archive's hash table; false for a
+// table whose size is not a power of two (none, or a damaged one), which
+// only the library searches.
+bool TableMask(const Archive* archive, uint32_t* mask) {
+    const size_t size = archive->hashes.size();
+    if (size == 0 || (size & (size - 1)) != 0) {
+        return false;
+    }
+    *mask = static_cast<uint32_t>(size - 1);
+    return true;
+}
+
 // Finds `name`'s slot straight from the hash table when that is plain: the
 // search for the name meets exactly one entry with its hashes, and that
 // entry refers to a block of the table and carries no platform. The library
@@ -34,11 +46,10 @@ const char* const kInternalNames[] = {kListFileName, "(attributes)", "(signature
 // table says anything less plain (or the name is not there), for the library
 // to decide.
 bool FindOnlySlot(const Archive* archive, const NameHashes& hashes, uint32_t* slot) {
-    const size_t size = archive->hashes.size();
-    if (size == 0 || (size & (size - 1)) != 0) {
+    uint32_t mask = 0;
+    if (!TableMask(archive, &mask)) {
         return false;
     }
-    const uint32_t mask = static_cast<uint32_t>(size - 1);
     const uint32_t start = hashes.tableIndex & mask;
     const uint32_t nameA = hashes.nameA;
     const uint32_t nameB = hashes.nameB;
@@ -228,7 +239,8 @@ int ListMembers(MpqHandle handle, const char* list, uint32_t listFlag, ListRecor
     // and per slot: each name is hashed kAhead names before its search, and
     // the slot the search starts at asked for then.
     const uint32_t nameCount = static_cast<uint32_t>(std::min<size_t>(names.Size(), kNoName));
-    const uint32_t mask = count != 0 && (count & (count - 1)) == 0 ? count - 1 : 0;
+    uint32_t mask = 0;
+    const bool masked = TableMask(archive, &mask);
     NameHashes ahead[kAhead];
     for (uint64_t i = 0; i < uint64_t(nameCount) + kAhead; ++i) {
         if (i >= kAhead) {
@@ -240,7 +252,7 @@ int ListMembers(MpqHandle handle, const char* list, uint32_t listFlag, ListRecor
         }
         if (i < nameCount) {
             ahead[i % kAhead] = HashName(names.At(i));
-            if (mask != 0) {
+            if (masked) {
                 __builtin_prefetch(&archive->hashes[ahead[i % kAhead].tableIndex & mask]);
             }
         }
