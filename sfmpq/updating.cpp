@@ -2,7 +2,6 @@
 // deleting and moving members, and committing the copy at the close.
 #include "sfmpq/operations.h"
 
-#include "sfmpq/file_checks.h"
 #include "sfmpq/library_state.h"
 #include "sfmpq/member_names.h"
 
@@ -68,11 +67,10 @@ Archive* CheckAddArguments(MpqHandle handle, const char* source, const char* nam
         errno = ENAMETOOLONG;
         return nullptr;
     }
-    // SFMpq.dll checked that it may read the file; StormLib opens it next.
-    if (int error = CheckRegularFileType(source)) {
-        errno = error;
-        return nullptr;
-    }
+    // The source's type is not looked at again here: SFMpq.dll refused all
+    // but regular files just before it sent the request (a pipe would block
+    // StormLib's open), and a second look would narrow no race, only add a
+    // system call to every file.
     return archive;
 }
 
