@@ -72,10 +72,11 @@ class OrderedNames {
     std::vector<uint32_t> order_;
 };
 
-// A listing's names in order, kept as fingerprints (8 bytes a name): enough
-// to tell which member a reader most likely asks for next. Two names may
-// share a fingerprint, rarely: what it says is a guess, to be checked
-// against the member itself.
+// A listing's names in order, kept as fingerprints (4 bytes a name, kept in
+// the host's memory for as long as the archive is open): enough to tell
+// which member a reader most likely asks for next. Two names may share a
+// fingerprint, rarely: what it says is a guess, to be checked against the
+// member itself, and a wrong guess costs one request.
 class NameFingerprints {
   public:
     void Clear() { prints_.clear(); }
@@ -89,16 +90,16 @@ class NameFingerprints {
     }
 
   private:
-    // FNV-1a, 64 bits.
-    static uint64_t Fingerprint(const char* name, size_t length) {
-        uint64_t print = 0xCBF29CE484222325u;
+    // FNV-1a, 32 bits.
+    static uint32_t Fingerprint(const char* name, size_t length) {
+        uint32_t print = 0x811C9DC5u;
         for (size_t i = 0; i < length; ++i) {
-            print = (print ^ static_cast<unsigned char>(name[i])) * 0x100000001B3u;
+            print = (print ^ static_cast<unsigned char>(name[i])) * 0x01000193u;
         }
         return print;
     }
 
-    std::vector<uint64_t> prints_;
+    std::vector<uint32_t> prints_;
 };
 
 // Adds the names of a name list's text, split at CR, LF, ';' and zeros.
