@@ -233,11 +233,32 @@ namespace {
 struct ClearedEntries {
     ListEntry* entries;
     uint64_t count;
+    const SharedArea* area; // the name list, sent, in its staging area
+    uint64_t listBytes;
 };
 
+// While the engine lists: this side's pages of the name list it was sent
+// are given back (the engine has its own), and the entries are cleared.
 void ClearEntries(void* context) {
     const ClearedEntries* clearing = static_cast<const ClearedEntries*>(context);
+    ReleaseStaging(clearing->area, 0, clearing->listBytes);
     std::memset(clearing->entries, 0, clearing->count * sizeof(ListEntry));
+}
+
+// A listing's records are read a window at a time: the window's pages are
+// mapped in one step, those behind it given back. The records of a large
+// table are megabytes beside the caller's entries, which would otherwise
+// hold all of them at once in the host's memory.
+struct RecordWindow {
+    const SharedArea* area;
+    uint64_t released; // bytes before this are given back
+};
+
+void MoveRecordWindow(size_t consumed, void* context) {
+    RecordWindow* window = static_cast<RecordWindow*>(context);
+    ReleaseStaging(window->area, window->released, consumed - window->released);
+    window->released = consumed;
+    PrefaultStaging(window->area, consumed, kSpreadStep);
 }
 
 // One listing by the archive's engine, into `entries`.
@@ -271,19 +292,22 @@ int ListOnce(Archive* archive, const char* list, ListEntry* entries, uint32_t li
     request.value2 = !guessExtensions;
     request.stagingBytes = static_cast<uint32_t>(listLength);
     ResetStream(engine);
+    ReleaseRing(&engine->area);
     engine->listed.Clear();
     // The entries are cleared while the engine lists: for a large table that
     // is most of this side's work before the records come (the memory is
     // usually fresh, and the system clears each of its pages first).
-    ClearedEntries clearing = {entries, count};
+    ClearedEntries clearing = {entries, count, &engine->area, list ? listLength + 1 : 0};
     if (!Call(archive, &request, &reply, ClearEntries, &clearing)) {
         return 0;
     }
-    PrefaultStaging(&engine->area, reply.value);
+    RecordWindow window = {&engine->area, 0};
+    PrefaultStaging(&engine->area, 0, kSpreadStep);
     // The work-ahead stream follows the records' order.
     bool spread = reply.value <= engine->area.staging.size &&
                   SpreadListRecords(engine->area.staging.base, reply.value, entries,
-                                    static_cast<uint32_t>(count), &engine->listed, true);
+                                    static_cast<uint32_t>(count), &engine->listed, true,
+                                    MoveRecordWindow, &window);
     ShrinkStaging(&engine->area);
     if (!spread) {
         engine->listed.Clear();

@@ -57,7 +57,8 @@ void ListRecordWriter::Prefault(size_t needed) {
 }
 
 bool SpreadListRecords(const unsigned char* records, size_t used, ListEntry* entries,
-                       uint32_t count, NameFingerprints* names, bool cleared) {
+                       uint32_t count, NameFingerprints* names, bool cleared,
+                       void (*behind)(size_t consumed, void* context), void* context) {
     if (names) {
         // Each record takes more than a ListRecord and 4 bytes: a bound for
         // the names' count.
@@ -68,8 +69,13 @@ bool SpreadListRecords(const unsigned char* records, size_t used, ListEntry* ent
         std::memset(entries, 0, size_t(count) * sizeof *entries);
     }
     size_t at = 0;
+    size_t told = 0;       // what `behind` was last told
     uint64_t nextSlot = 0; // the lowest slot the next record may have
     while (at < used) {
+        if (behind && at - told >= kSpreadStep) {
+            behind(at, context);
+            told = at;
+        }
         ListRecord record;
         if (used - at < sizeof record) {
             return false;

@@ -61,8 +61,12 @@ class ListRecordWriter {
 // record fills the entry of its slot. The names' order goes into `names`
 // when given. False (nothing more written) at the first record that is cut
 // short, out of slot order, beyond `count` or with a name longer than
-// kMaxMemberName.
+// kMaxMemberName. `behind`, when given, is called with the bytes of records
+// gone through so far each time another kSpreadStep of them has been.
+constexpr size_t kSpreadStep = size_t(64) << 10;
 bool SpreadListRecords(const unsigned char* records, size_t used, ListEntry* entries,
-                       uint32_t count, NameFingerprints* names, bool cleared = false);
+                       uint32_t count, NameFingerprints* names, bool cleared = false,
+                       void (*behind)(size_t consumed, void* context) = nullptr,
+                       void* context = nullptr);
 
 } // namespace sfmpq

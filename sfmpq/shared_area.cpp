@@ -70,12 +70,43 @@ void ShrinkStaging(SharedArea* area) {
     }
 }
 
-void PrefaultStaging(const SharedArea* area, uint64_t bytes) {
-    if (bytes > area->staging.size) {
-        bytes = area->staging.size;
+namespace {
+
+// The part of [offset, offset + bytes) within the staging segment, widened
+// (`outward`) or narrowed to whole pages. False when nothing is left.
+bool StagingPages(const SharedArea* area, uint64_t offset, uint64_t bytes, bool outward,
+                  unsigned char** start, size_t* length) {
+    const uint64_t page = static_cast<uint64_t>(sysconf(_SC_PAGESIZE));
+    uint64_t size = area->staging.size;
+    uint64_t end = offset < size && bytes < size - offset ? offset + bytes : size;
+    uint64_t first = outward ? offset / page * page : (offset + page - 1) / page * page;
+    uint64_t last = outward ? (end + page - 1) / page * page : end / page * page;
+    if (last > size) {
+        last = size;
     }
-    if (bytes != 0) {
-        madvise(area->staging.base, bytes, MADV_POPULATE_READ);
+    if (!area->staging.base || first >= last) {
+        return false;
+    }
+    *start = area->staging.base + first;
+    *length = static_cast<size_t>(last - first);
+    return true;
+}
+
+} // namespace
+
+void PrefaultStaging(const SharedArea* area, uint64_t offset, uint64_t bytes) {
+    unsigned char* start = nullptr;
+    size_t length = 0;
+    if (StagingPages(area, offset, bytes, true, &start, &length)) {
+        madvise(start, length, MADV_POPULATE_READ);
+    }
+}
+
+void ReleaseStaging(const SharedArea* area, uint64_t offset, uint64_t bytes) {
+    unsigned char* start = nullptr;
+    size_t length = 0;
+    if (StagingPages(area, offset, bytes, false, &start, &length)) {
+        madvise(start, length, MADV_DONTNEED);
     }
 }
 
@@ -94,6 +125,12 @@ int AttachSegment(Segment* segment, int id, uint64_t size) {
 void ReleaseArea(SharedArea* area) {
     Detach(&area->channel);
     Detach(&area->staging);
+}
+
+void ReleaseRing(const SharedArea* area) {
+    if (area->channel.base) {
+        madvise(area->ring(), engine::kRingSize, MADV_DONTNEED);
+    }
 }
 
 void SignalEvent(int fd) {

@@ -42,10 +42,21 @@ int GrowStaging(SharedArea* area, uint64_t bytes);
 // when a new one cannot be made.
 void ShrinkStaging(SharedArea* area);
 
-// Maps the first `bytes` of the staging area into this process in one step,
-// for a reader about to go through all of them (a wish: without it each page
-// comes at its fault).
-void PrefaultStaging(const SharedArea* area, uint64_t bytes);
+// Client: maps `bytes` of the staging area from `offset` into this process
+// in one step, for a reader about to go through them (a wish: without it
+// each page comes at its fault).
+void PrefaultStaging(const SharedArea* area, uint64_t offset, uint64_t bytes);
+
+// Client: gives back this process's pages of the staging area that lie
+// wholly within `bytes` from `offset`. Their contents stay in the segment
+// (the engine's, and this side's at its next look); only this process's
+// memory shrinks. A reader of many megabytes keeps the piece it is on.
+void ReleaseStaging(const SharedArea* area, uint64_t offset, uint64_t bytes);
+
+// Client: gives back this process's pages of the work-ahead ring, as
+// ReleaseStaging does, between streams: a listing follows the reading of
+// its name list through the ring, and an extraction maps them again.
+void ReleaseRing(const SharedArea* area);
 
 // Engine: attaches the segment `id` of `size` bytes in place of `segment`'s.
 // 0 or an errno value.
