@@ -12,6 +12,8 @@
 #include <cstdio>
 #include <cstring>
 #include <map>
+#include <random>
+#include <set>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <utility>
@@ -438,6 +440,118 @@ TEST(Reading, MembersReadAheadRoundTheRingSeveralTimesReadBackWhole) {
         EXPECT_EQ(RequestsSent[uint32_t(Op::ReadMember)] - readsBefore, 0u);
     }
     Lib().SFileCloseArchive(handle);
+}
+
+// Archives of random make-up, listed and read through the library and
+// compared with what StormLib wrote into them: from no members to a nearly
+// full table, names of 1 to 259 characters, one name in two locales (formats 1 and 2), every
+// kind of packing, sizes at the edges of sectors, all four formats, with and
+// without a "(listfile)". Each is read in listing order, in chunks of random
+// sizes (the work-ahead stream), then some members again out of order (a
+// restart of the stream, reads on request) with another member open beside.
+TEST(Reading, RandomArchivesListAndReadAsTheirWriterWroteThem) {
+    std::mt19937 random(20261208);
+    auto pick = [&](uint32_t n) { return static_cast<uint32_t>(random() % n); };
+    const struct {
+        uint32_t flags;
+        uint32_t compression;
+    } kinds[] = {{0, 0},     {0x200, 2},   {0x200, 8},     {0x200, 0x10},
+                 {0x100, 8}, {0x30200, 2}, {0x1000200, 2}, {0x1030200, 2}};
+    const char letters[] = "abcdefghijklmnopqrstuvwxyzABC0123456789 _-.!~\\";
+    for (uint32_t round = 0; round < 12; ++round) {
+        Folder folder;
+        const std::string archive = folder / "r.mpq";
+        const uint32_t table = 16u << pick(7);
+        const uint32_t count = round == 0 ? 0 : pick(3) == 0 ? table - 4 : 1 + pick(table - 4);
+        const uint32_t format = round % 4;
+        const bool listFile = pick(4) != 0;
+        SCOPED_TRACE("round " + std::to_string(round) + ": " + std::to_string(count) +
+                     " members, table " + std::to_string(table) + ", format code " +
+                     std::to_string(format) + (listFile ? "" : ", no name list"));
+        std::vector<StormMember> members;
+        std::set<std::string> folded; // names differing in letter case alone are one name
+        std::string list;
+        while (members.size() < count) {
+            size_t length = pick(8) == 0 ? 259 - pick(3) : 1 + pick(40);
+            std::string name;
+            for (size_t i = 0; i < length; ++i) {
+                name += letters[pick(sizeof letters - 1)];
+            }
+            std::string key = name;
+            std::transform(key.begin(), key.end(), key.begin(), ::toupper);
+            if (name.front() == '\\' || name.back() == '\\' || name.front() == ' ' ||
+                name.back() == ' ' || name.find("\\\\") != std::string::npos ||
+                !folded.insert(key).second) {
+                continue;
+            }
+            const uint32_t sizes[] = {0, 1, 4095, 4096, 4097, 8193, pick(70000)};
+            const auto& kind = kinds[pick(sizeof kinds / sizeof kinds[0])];
+            uint32_t seed = static_cast<uint32_t>(members.size()) + round * 1000;
+            members.push_back({name, Content(sizes[pick(7)], seed, pick(2) == 0), 0, kind.flags,
+                               kind.compression});
+            // (StormLib writes a name once into the tables of formats 3 and 4.)
+            if (members.size() < count && format < 2 && pick(8) == 0) {
+                StormMember other = members.back();
+                other.locale = 0x407;
+                other.content = Content(pick(9000), seed + 500, true);
+                members.push_back(other);
+            }
+            list += name + "\n";
+        }
+        WriteWithStorm(archive, members, listFile, table, format);
+        std::map<std::pair<std::string, uint32_t>, const StormMember*> expected;
+        for (const StormMember& m : members) {
+            expected[{m.name, m.locale}] = &m;
+        }
+
+        MpqHandle handle = nullptr;
+        ASSERT_TRUE(Lib().SFileOpenArchive(archive.c_str(), 0, 0, &handle));
+        std::vector<ListEntry> records(Lib().SFileGetFileInfo(handle, kInfoHashTableSize));
+        ASSERT_TRUE(Lib().SFileListFiles(handle, list.c_str(), records.data(), kListIsText));
+        // Reads `m` through the library in chunks of random sizes.
+        auto readBack = [&](const StormMember& m) {
+            Lib().SFileSetLocale(m.locale);
+            MpqHandle member = nullptr;
+            std::string content;
+            if (Lib().SFileOpenFileEx(handle, m.name.c_str(), 0, &member)) {
+                std::vector<char> chunk(70000);
+                uint32_t got = 1;
+                while (got != 0) {
+                    uint32_t ask = pick(8) == 0 ? 70000 : 1 + pick(5000);
+                    got = 0;
+                    Lib().SFileReadFile(member, chunk.data(), ask, &got, nullptr);
+                    content.append(chunk.data(), got);
+                }
+                Lib().SFileCloseFile(member);
+            }
+            Lib().SFileSetLocale(0);
+            return content == m.content;
+        };
+        size_t seen = 0;
+        for (const ListEntry& record : records) {
+            if (!record.exists || record.name[0] == '(') {
+                continue;
+            }
+            auto found = expected.find({record.name, record.locale});
+            ASSERT_NE(found, expected.end()) << record.name << " in locale " << record.locale;
+            const StormMember& m = *found->second;
+            EXPECT_EQ(record.fullSize, m.content.size()) << m.name;
+            EXPECT_EQ(record.flags & 0x30200, m.flags & 0x30200) << m.name;
+            EXPECT_TRUE(readBack(m)) << m.name << " in locale " << m.locale;
+            ++seen;
+        }
+        EXPECT_EQ(seen, members.size());
+        for (int again = 0; again < 6 && !members.empty(); ++again) {
+            const StormMember& beside = members[pick(count)];
+            MpqHandle open = nullptr;
+            Lib().SFileSetLocale(beside.locale);
+            ASSERT_TRUE(Lib().SFileOpenFileEx(handle, beside.name.c_str(), 0, &open));
+            const StormMember& m = members[pick(count)];
+            EXPECT_TRUE(readBack(m)) << m.name << " again, in locale " << m.locale;
+            Lib().SFileCloseFile(open);
+        }
+        Lib().SFileCloseArchive(handle);
+    }
 }
 
 // The engine opens the next member only where its Begin record fits, also
