@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <fcntl.h>
 #include <map>
+#include <random>
 #include <sys/stat.h>
 
 namespace {
@@ -281,6 +282,94 @@ TEST(Update, TheMemberLimitIsWhereANewArchiveStartsAndItsTableGrows) {
     }
     EXPECT_EQ(named.size(), added + 2);
     EXPECT_EQ(ReadWithStorm(archive, "m99"), "data");
+}
+
+// Random sessions of changes, each checked against a model of what the
+// archive must then hold: in each format, starting from an archive StormLib
+// wrote with a small table, every session opens it for update, adds new
+// members and adds again under names it has (with and without the replace
+// flag), deletes members that are there and ones that are not, moves
+// members to another locale (formats 1 and 2), and closes. After each close
+// StormLib itself reads exactly the model's members, and the library lists
+// as many.
+TEST(Update, RandomSessionsOfChangesLeaveWhatAModelSays) {
+    std::mt19937 random(1208);
+    auto pick = [&](uint32_t n) { return static_cast<uint32_t>(random() % n); };
+    Folder folder;
+    std::vector<std::string> names;
+    for (uint32_t i = 0; i < 40; ++i) {
+        names.push_back(i % 13 == 0 ? std::string(259 - i / 13, 'a' + i % 26) + std::to_string(i)
+                                    : "dir\\m" + std::to_string(i) + ".txt");
+        names.back().resize(std::min<size_t>(names.back().size(), 259));
+    }
+    const uint32_t locales[] = {0, 0x407, 0x409};
+    using Key = std::pair<std::string, uint32_t>;
+    for (uint32_t format = 0; format < 4; ++format) {
+        const bool locales3 = format < 2; // StormLib writes a name once in formats 3 and 4
+        const std::string archive = folder / ("f" + std::to_string(format) + ".mpq");
+        std::map<Key, std::string> model = {{{names[1], 0}, "first"}, {{names[2], 0}, ""}};
+        WriteWithStorm(archive, {{names[1], "first"}, {names[2], ""}}, true, 16, format);
+        for (uint32_t session = 0; session < 4; ++session) {
+            SCOPED_TRACE("format code " + std::to_string(format) + ", session " +
+                         std::to_string(session));
+            MpqHandle h = OpenUpdate(archive, 0x04, 16);
+            ASSERT_NE(h, nullptr);
+            for (uint32_t step = 0; step < 30; ++step) {
+                const std::string& name = names[pick(names.size())];
+                const uint32_t locale = locales3 ? locales[pick(3)] : 0;
+                const Key key = {name, locale};
+                const bool present = model.count(key) != 0;
+                const std::string what = name.substr(0, 12) + " in locale " +
+                                         std::to_string(locale) + ", step " + std::to_string(step);
+                Lib().SFileSetLocale(locale);
+                uint32_t action = pick(locales3 ? 4 : 3);
+                if (action <= 1) {
+                    const bool replace = action == 1 || pick(2) == 0;
+                    std::string content = Content(pick(3) == 0 ? pick(20000) : pick(300),
+                                                  format * 1000 + session * 100 + step, true);
+                    WriteFile(folder / "src", content);
+                    const uint32_t flags =
+                        (replace ? 0x1 : 0) | (pick(2) ? 0x200 : 0) | (pick(3) == 0 ? 0x10000 : 0);
+                    const bool added = Lib().MpqAddFileToArchiveEx(
+                        h, (folder / "src").c_str(), name.c_str(), flags, pick(2) ? 2 : 8, 0);
+                    EXPECT_EQ(added, !present || replace) << "add of " << what;
+                    if (added) {
+                        model[key] = content;
+                    }
+                } else if (action == 2) {
+                    // A deletion falls back on the neutral member, as opens do.
+                    const Key doomed = present ? key : Key(name, 0);
+                    EXPECT_EQ(Lib().MpqDeleteFile(h, name.c_str()) != 0, model.count(doomed) != 0)
+                        << "deletion of " << what;
+                    model.erase(doomed);
+                } else {
+                    const uint32_t to = locales[pick(3)];
+                    const bool free = to == locale || model.count({name, to}) == 0;
+                    EXPECT_EQ(Lib().MpqSetFileLocale(h, name.c_str(), locale, to) != 0,
+                              present && free)
+                        << "move of " << what << " to " << to;
+                    if (present && free) {
+                        std::string content = model[key];
+                        model.erase(key);
+                        model[{name, to}] = content;
+                    }
+                }
+                Lib().SFileSetLocale(0);
+            }
+            ASSERT_TRUE(Lib().MpqCloseUpdatedArchive(h, 0));
+            for (const auto& member : model) {
+                EXPECT_TRUE(ReadWithStorm(archive, member.first.first, member.first.second) ==
+                            member.second)
+                    << member.first.first.substr(0, 12) << " in locale " << member.first.second;
+            }
+            size_t listed = 0;
+            for (const ListEntry& e :
+                 List(archive, ReadWithStorm(archive, "(listfile)").c_str(), kListIsText)) {
+                listed += e.name[0] != '(';
+            }
+            EXPECT_EQ(listed, model.size());
+        }
+    }
 }
 
 TEST(Update, AddingFailsCleanlyForBadSourcesNamesAndTypes) {
