@@ -1,7 +1,12 @@
 // Packing real files into real archives through the plug-in, listing them
 // back, extracting and comparing bytes; replacing, deleting and moving; the
 // compression chosen, as the listing's sizes show it.
+#include <algorithm>
+#include <cctype>
+#include <cstdio>
 #include <map>
+#include <random>
+#include <set>
 #include <string>
 #include <sys/stat.h>
 #include <vector>
@@ -207,6 +212,119 @@ TEST_F(RoundTripTest, MoveAListWithFolderEntries) {
     std::map<std::string, ListedMember> members = ListMembers(archive_);
     EXPECT_EQ(members.size(), 2u);
     ExpectExtractsAsPacked(archive_);
+}
+
+// Random rounds through the entry points, checked against a model of the
+// archive: files of random names (folders up to three deep, spaces, dots,
+// no suffix or one that is stored as it is) and sizes are packed under a
+// random sub-path, some again with new content (replaced), some moved; then
+// single members and whole folders ("folder/*.*", in either letter case)
+// are deleted. After each step the listing holds exactly the model's names
+// and sizes, and every member extracts as packed.
+TEST_F(RoundTripTest, RandomRoundsKeepWhatAModelSays) {
+    std::mt19937 random(812);
+    auto pick = [&](uint32_t n) { return static_cast<uint32_t>(random() % n); };
+    const char* suffixes[] = {".txt", ".bin", ".mp3", "", ".dat"};
+    auto word = [&] {
+        std::string text;
+        for (uint32_t i = 0, length = 1 + pick(9); i < length; ++i) {
+            text += "abcdeFGH019 _-."[pick(15)];
+        }
+        return text;
+    };
+    auto folded = [](std::string name) {
+        for (char& c : name) {
+            c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+        }
+        return name;
+    };
+    for (uint32_t round = 0; round < 4; ++round) {
+        SCOPED_TRACE("round " + std::to_string(round));
+        const std::string archive =
+            dir_.File("r" + std::to_string(round) + (round % 2 ? ".w3m" : ".mpq"));
+        const std::string into = round % 2 ? "" : "sub " + word();
+        std::map<std::string, std::string> model; // by member name
+        std::map<std::string, std::string> byKey; // folded member name: member name
+        for (uint32_t pass = 0; pass < 3; ++pass) {
+            std::vector<std::string> sources;
+            for (uint32_t i = 0, count = 1 + pick(12); i < count; ++i) {
+                std::string name = word() + suffixes[pick(5)];
+                if (pass > 0 && !model.empty() && pick(3) == 0) {
+                    auto it = std::next(model.begin(), pick(model.size()));
+                    name = it->first.substr(into.empty() ? 0 : into.size() + 1);
+                }
+                for (uint32_t depth = pick(4); depth > 0 && name.size() < 200; --depth) {
+                    name = word() + "/" + name;
+                }
+                if (name.find("./") != std::string::npos || name.back() == '.' ||
+                    name.back() == ' ' || name.front() == ' ' ||
+                    name.find(" /") != std::string::npos || name.find("/ ") != std::string::npos) {
+                    continue; // names a file system or a host would change
+                }
+                const std::string member = into.empty() ? name : into + "/" + name;
+                auto known = byKey.find(folded(member));
+                if ((known != byKey.end() && known->second != member) ||
+                    std::find(sources.begin(), sources.end(), name) != sources.end()) {
+                    continue; // another file would become the same member
+                }
+                std::string content =
+                    pick(2) ? CompressibleData(pick(40000), round * 100 + pass * 10 + i)
+                            : RandomData(pick(9000), round * 100 + pass * 10 + i);
+                std::remove((source_ + name).c_str());
+                WriteFile(source_ + name, content);
+                sources.push_back(name);
+                model[member] = content;
+                byKey[folded(member)] = member;
+            }
+            const bool move = pick(3) == 0;
+            ASSERT_EQ(Pack(archive, source_, sources, into.empty() ? nullptr : into.c_str(),
+                           move ? kPackMoveFiles : 0),
+                      kResultOk);
+            for (const std::string& name : sources) {
+                EXPECT_EQ(Exists(source_ + name), !move) << name;
+            }
+            if (pick(2)) {
+                std::vector<std::string> doomed;
+                for (uint32_t i = 0, count = pick(4); i < count && !model.empty(); ++i) {
+                    std::string name = std::next(model.begin(), pick(model.size()))->first;
+                    size_t slash = name.rfind('/');
+                    if (slash != std::string::npos && pick(2)) {
+                        // The folder of that member: every member below it goes.
+                        std::string folder = name.substr(0, slash + 1);
+                        doomed.push_back((pick(2) ? folder : folded(folder)) + "*.*");
+                        for (auto it = model.begin(); it != model.end();) {
+                            bool below = folded(it->first).rfind(folded(folder), 0) == 0;
+                            byKey.erase(below ? folded(it->first) : "");
+                            it = below ? model.erase(it) : std::next(it);
+                        }
+                    } else {
+                        doomed.push_back(name);
+                        model.erase(name);
+                        byKey.erase(folded(name));
+                    }
+                }
+                testing::internal::CaptureStderr();
+                EXPECT_EQ(Delete(archive, doomed), kResultOk);
+                std::string messages = testing::internal::GetCapturedStderr();
+                // A name chosen twice is not there the second time.
+                std::set<std::string> once(doomed.begin(), doomed.end());
+                EXPECT_TRUE(messages.empty() || once.size() < doomed.size()) << messages;
+            }
+            std::map<std::string, ListedMember> members = ListMembers(archive);
+            EXPECT_EQ(members.size(), model.size());
+            for (const auto& entry : model) {
+                auto listed = members.find(entry.first);
+                ASSERT_NE(listed, members.end()) << entry.first;
+                EXPECT_EQ(listed->second.unpackSize, entry.second.size()) << entry.first;
+            }
+            std::string out = dir_.File("out" + std::to_string(++extractions_));
+            for (const auto& result : ProcessAll(archive, kOpExtract, out)) {
+                EXPECT_EQ(result.second, kResultOk) << result.first;
+                EXPECT_TRUE(ReadFile(out + "/" + result.first) == model[result.first])
+                    << result.first;
+            }
+        }
+    }
 }
 
 } // namespace
