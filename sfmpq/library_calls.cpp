@@ -246,19 +246,14 @@ void ClearEntries(void* context) {
 }
 
 // A listing's records are read a window at a time: the window's pages are
-// mapped in one step, those behind it given back. The records of a large
+// mapped in one step, all before it given back (pages given back already
+// cost the system a look at an empty page table). The records of a large
 // table are megabytes beside the caller's entries, which would otherwise
 // hold all of them at once in the host's memory.
-struct RecordWindow {
-    const SharedArea* area;
-    uint64_t released; // bytes before this are given back
-};
-
 void MoveRecordWindow(size_t consumed, void* context) {
-    RecordWindow* window = static_cast<RecordWindow*>(context);
-    ReleaseStaging(window->area, window->released, consumed - window->released);
-    window->released = consumed;
-    PrefaultStaging(window->area, consumed, kSpreadStep);
+    const SharedArea* area = static_cast<const SharedArea*>(context);
+    ReleaseStaging(area, 0, consumed);
+    PrefaultStaging(area, consumed, kSpreadStep);
 }
 
 // One listing by the archive's engine, into `entries`.
@@ -301,13 +296,12 @@ int ListOnce(Archive* archive, const char* list, ListEntry* entries, uint32_t li
     if (!Call(archive, &request, &reply, ClearEntries, &clearing)) {
         return 0;
     }
-    RecordWindow window = {&engine->area, 0};
     PrefaultStaging(&engine->area, 0, kSpreadStep);
     // The work-ahead stream follows the records' order.
     bool spread = reply.value <= engine->area.staging.size &&
                   SpreadListRecords(engine->area.staging.base, reply.value, entries,
                                     static_cast<uint32_t>(count), &engine->listed, true,
-                                    MoveRecordWindow, &window);
+                                    MoveRecordWindow, &engine->area);
     ShrinkStaging(&engine->area);
     if (!spread) {
         engine->listed.Clear();
