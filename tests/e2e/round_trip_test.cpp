@@ -6,7 +6,6 @@
 #include <cstdio>
 #include <map>
 #include <random>
-#include <set>
 #include <string>
 #include <sys/stat.h>
 #include <vector>
@@ -293,9 +292,12 @@ TEST_F(RoundTripTest, RandomRoundsKeepWhatAModelSays) {
                         std::string folder = name.substr(0, slash + 1);
                         doomed.push_back((pick(2) ? folder : folded(folder)) + "*.*");
                         for (auto it = model.begin(); it != model.end();) {
-                            bool below = folded(it->first).rfind(folded(folder), 0) == 0;
-                            byKey.erase(below ? folded(it->first) : "");
-                            it = below ? model.erase(it) : std::next(it);
+                            if (folded(it->first).rfind(folded(folder), 0) == 0) {
+                                byKey.erase(folded(it->first));
+                                it = model.erase(it);
+                            } else {
+                                ++it;
+                            }
                         }
                     } else {
                         doomed.push_back(name);
@@ -305,10 +307,7 @@ TEST_F(RoundTripTest, RandomRoundsKeepWhatAModelSays) {
                 }
                 testing::internal::CaptureStderr();
                 EXPECT_EQ(Delete(archive, doomed), kResultOk);
-                std::string messages = testing::internal::GetCapturedStderr();
-                // A name chosen twice is not there the second time.
-                std::set<std::string> once(doomed.begin(), doomed.end());
-                EXPECT_TRUE(messages.empty() || once.size() < doomed.size()) << messages;
+                EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
             }
             std::map<std::string, ListedMember> members = ListMembers(archive);
             EXPECT_EQ(members.size(), model.size());
