@@ -118,6 +118,15 @@ TEST_F(PluginReports, AListingThatFailsPartWayIsAFailureNotTheEnd) {
     }
 }
 
+// An archive that lost a member between the listing the names were chosen
+// on and the extraction's own: the chosen members are told by their names.
+TEST_F(PluginReports, MembersAreChosenByNameWhenTheArchiveChangedMeanwhile) {
+    RunResult extract = RunScripted(scratch, "?gone.txt=1|a.txt=1|b.txt=2",
+                                    {"extract", archive, "-C", scratch / "out", "b.txt"});
+    EXPECT_EQ(extract.status, 0) << extract.err;
+    EXPECT_EQ(FilesBelow(scratch / "out"), (std::vector<std::string>{"b.txt"}));
+}
+
 TEST_F(PluginReports, AFailureThePluginShowsButTheArchiveHidesIsNoSuccess) {
     // The archive already holds a.txt of the same size, so the listing
     // afterwards cannot tell that it was not replaced; the plug-in said so.
