@@ -153,6 +153,13 @@ TEST_F(PluginReports, AFailureThePluginShowsButTheArchiveHidesIsNoSuccess) {
     EXPECT_EQ(kept.status, 1);
     EXPECT_EQ(kept.err,
               "tarnel: a.txt: not deleted: still in the archive after the plug-in's update\n");
+    // An internal member deleted without a word may be written again by the
+    // archive library: the command looks.
+    RunResult internal =
+        RunScripted(scratch, "(listfile)=5|a.txt=1", {"delete", archive, "(listfile)"},
+                    {"TARNEL_SCRIPTED_PACK_MESSAGE="});
+    EXPECT_EQ(internal.status, 1);
+    EXPECT_NE(internal.err.find("(listfile): not deleted"), std::string::npos) << internal.err;
 }
 
 // A file of 4 GiB or more is refused before the plug-in sees it, since a

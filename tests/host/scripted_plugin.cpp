@@ -10,7 +10,7 @@
 // Extracting a member writes SIZE bytes of 'x' to the destination; testing
 // and skipping succeed. The archive file itself is never read. PackFiles
 // and DeleteFiles are not supported, unless TARNEL_SCRIPTED_PACK_MESSAGE is
-// set: then they show that message as the plug-in shows its message boxes
+// set: then they show that message (none when empty) as the plug-in shows its message boxes
 // on Linux and return success, changing nothing. ConfigurePacker returns the number in
 // TARNEL_SCRIPTED_CONFIG (1 for OK, 2 for Cancel), or 0.
 #include <cstdio>
@@ -145,7 +145,9 @@ int ShowPackMessage() {
     if (!message) {
         return kResultNotSupported;
     }
-    std::fprintf(stderr, "Error: %s\n", message);
+    if (*message) {
+        std::fprintf(stderr, "Error: %s\n", message);
+    }
     return kResultOk;
 }
 

@@ -217,6 +217,8 @@ TEST(DesktopMessageBox, ShownFromAnyThreadAndWhateverTheHostDoesWithItsChildren)
     EXPECT_EQ(ShowDetached("reaped by the host", 0x30, &errors, false,
                            [] { std::signal(SIGCHLD, SIG_IGN); }),
               1);
+    TempDir dir;
+    ScopedVariable signals("FAKE_DESKTOP_SIGNALS", dir.File("blocked").c_str());
     EXPECT_EQ(ShowDetached("signals", 0x30, &errors, false,
                            [] {
                                std::signal(SIGPIPE, SIG_IGN);
@@ -228,6 +230,7 @@ TEST(DesktopMessageBox, ShownFromAnyThreadAndWhateverTheHostDoesWithItsChildren)
               1);
     EXPECT_EQ(errors, "");
     EXPECT_EQ(desktop.Calls().size(), 3u);
+    EXPECT_EQ(ReadFileText(dir.File("blocked")), "0000000000000000\n") << "blocks nothing";
 }
 
 // Only absolute folders of PATH are searched for a helper program: a
