@@ -151,6 +151,21 @@ TEST_F(UpdateSweep, AFailingSystemCallLeavesTheOldArchiveOrTheReportedChanges) {
     }
 }
 
+// An archive the system will not let this process write (another user's file,
+// as far as its mode bits go writable) is refused before anything is copied.
+TEST_F(UpdateSweep, AnArchiveTheSystemWillNotLetUsWriteIsNotUpdated) {
+    WriteWithStorm(archive_, {{"a", "a"}});
+    std::string original = ReadFile(archive_);
+    SystemCallFaults faults;
+    faults.Arm();
+    faults.FailEvery("access", EACCES);
+    errno = 0;
+    EXPECT_EQ(client::OpenForUpdate(archive_.c_str(), 0x21, 64), nullptr);
+    EXPECT_EQ(errno, EACCES);
+    EXPECT_TRUE(ReadFile(archive_) == original);
+    EXPECT_EQ(folder_.Files(), (std::vector<std::string>{"a.mpq"}));
+}
+
 // A new archive appears whole under its name, or not at all; also where the
 // file system cannot rename without replacing, and the library links instead.
 TEST_F(UpdateSweep, AFailingSystemCallLeavesNoArchiveOrANewOneWhole) {

@@ -145,6 +145,10 @@ TEST_F(AddDeleteCommand, DeletingAMemberThatIsNotThereFails) {
     result = RunTarnel(scratch, {"delete", archive, "ghost.txt"});
     EXPECT_EQ(result.status, 1);
     EXPECT_NE(result.err.find("ghost.txt: no such member"), std::string::npos) << result.err;
+    // The archive's own name list is written again by every update.
+    result = RunTarnel(scratch, {"delete", archive, "(listfile)"});
+    EXPECT_EQ(result.status, 1);
+    EXPECT_NE(result.err.find("(listfile): not deleted"), std::string::npos) << result.err;
     EXPECT_EQ(RunTarnel(scratch, {"delete", scratch / "none.mpq", "x"}).status, 2);
     EXPECT_FALSE(Exists(scratch / "none.mpq"));
 }

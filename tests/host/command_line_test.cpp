@@ -119,6 +119,7 @@ TEST(CommandLine, HabitsOfOtherArchivers) {
     // With -T, add and delete need no names of their own.
     ASSERT_TRUE(Parse({"add", "a.mpq", "-T", "-"}, line, error)) << error;
     ASSERT_TRUE(Parse({"delete", "a.mpq", "--verbose", "-T", "names"}, line, error)) << error;
+    ASSERT_TRUE(Parse({"delete", "a.mpq", "--internal", "(listfile)"}, line, error)) << error;
     ASSERT_TRUE(Parse({"test", "-q", "a.mpq"}, line, error)) << error;
 
     for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{

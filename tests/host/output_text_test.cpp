@@ -97,6 +97,7 @@ TEST(JsonText, KeepsUtf8AndTurnsOtherBytesIntoCharacters) {
         const char* text;
         const char* json;
     } edges[] = {
+        {"\xc1\xbf", "\"\\u00c1\\u00bf\""}, // the overlong form of the last one-byte one
         {"\xed\x9f\xbf", "\"\xed\x9f\xbf\""},
         {"\xed\xa0\x80", "\"\\u00ed\\u00a0\\u0080\""},
         {"\xf0\x90\x80\x80", "\"\xf0\x90\x80\x80\""},

@@ -6,10 +6,11 @@
 //               it reports its SIZE bytes to the host's progress callback
 //   !CODE       ReadHeader returns CODE here instead of a member
 //   ?CODE       the same, in the first opening of an archive only
+//   ?NAME=SIZE  a member in the first opening only
 // Extracting a member writes SIZE bytes of 'x' to the destination; testing
 // and skipping succeed. The archive file itself is never read. PackFiles
 // and DeleteFiles are not supported, unless TARNEL_SCRIPTED_PACK_MESSAGE is
-// set: then they show that message as the plug-in shows its message boxes
+// set: then they show that message (none when empty) as the plug-in shows its message boxes
 // on Linux and return success, changing nothing. ConfigurePacker returns the number in
 // TARNEL_SCRIPTED_CONFIG (1 for OK, 2 for Cancel), or 0.
 #include <cstdio>
@@ -46,9 +47,15 @@ void ReadScript() {
         std::string item = text.substr(start, end == std::string::npos ? end : end - start);
         Entry entry;
         bool kept = true;
-        if (!item.empty() && (item[0] == '!' || item[0] == '?')) {
+        if (!item.empty() && item[0] == '?') {
+            kept = openings == 1;
+            item[0] = '!';
+            if (item.find('=') != std::string::npos) {
+                item.erase(0, 1);
+            }
+        }
+        if (!item.empty() && item[0] == '!') {
             entry.code = std::atoi(item.c_str() + 1);
-            kept = item[0] == '!' || openings == 1;
         } else {
             size_t equals = item.rfind('=');
             entry.name = item.substr(0, equals);
@@ -79,6 +86,7 @@ TARNEL_EXPORT void* TARNEL_STDCALL OpenArchive(OpenRequest*) {
     ++openings;
     ReadScript();
     next = 0;
+    progress = nullptr; // kept with each archive: the host hands it over after the open
     return &archiveHandle;
 }
 
@@ -137,7 +145,9 @@ int ShowPackMessage() {
     if (!message) {
         return kResultNotSupported;
     }
-    std::fprintf(stderr, "Error: %s\n", message);
+    if (*message) {
+        std::fprintf(stderr, "Error: %s\n", message);
+    }
     return kResultOk;
 }
 

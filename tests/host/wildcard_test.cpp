@@ -75,7 +75,8 @@ TEST(Wildcard, SelectingByPlainNamesChoosesWhatMatchingEachMemberWould) {
     const std::vector<std::string> names = {
         "readme.txt", "Maps\\First.w3m",   "maps\\deep\\second.txt",
         "maps\\deep", "MAPS\\DEEP\\THIRD", "other\\maps\\x",
-        "maps.txt",   "(listfile)",        "folder\\(attributes)"};
+        "maps.txt",   "(listfile)",        "folder\\(attributes)",
+        "Zone\\Z.TXT"};
     std::vector<host::Member> members;
     for (const std::string& name : names) {
         members.push_back({name, 1, 1});
@@ -83,7 +84,7 @@ TEST(Wildcard, SelectingByPlainNamesChoosesWhatMatchingEachMemberWould) {
     for (const char* pattern :
          {"readme.txt", "README.TXT", "maps", "maps/", "maps\\\\", "Maps/Deep", "maps/deep/",
           "maps\\deep\\second.txt", "other", "other/maps", "map", "nothing", "(listfile)", "folder",
-          "/", "maps.txt"}) {
+          "/", "maps.txt", "zone/z.txt", "ZONE"}) {
         int unmatched = 0;
         std::vector<bool> chosen =
             host::SelectMembers(members, {pattern}, "a.mpq", true, unmatched);

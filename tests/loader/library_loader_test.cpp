@@ -155,10 +155,10 @@ class LibraryLoaderTest : public ::testing::Test {
 
     // Opens an archive through the plug-in: the library's calls show which
     // entry points were bound.
-    int OpenAnArchive(void* plugin) {
+    int OpenAnArchive(void* plugin, const char* name = "absent.mpq") {
         auto openArchive = reinterpret_cast<void* (*)(OpenRequest*)>(dlsym(plugin, "OpenArchive"));
         EXPECT_TRUE(openArchive);
-        std::string path = root + "/absent.mpq";
+        std::string path = root + "/" + name;
         OpenRequest request = {path.c_str(), kOpenList, 0};
         EXPECT_EQ(openArchive ? openArchive(&request) : nullptr, nullptr);
         return request.openResult;
@@ -195,6 +195,17 @@ TEST_F(LibraryLoaderTest, TheLibraryBesideThePluginIsLoadedThereBoundAndReleased
                      "SFMpqDestroy", Unloaded(library, elsewhere)}));
     EXPECT_FALSE(IsLoaded(library));
     EXPECT_EQ(CurrentDirectory(), elsewhere);
+}
+
+// An archive that opens but cannot be listed is closed again, by the call
+// for archives.
+TEST_F(LibraryLoaderTest, AnArchiveThatCannotBeListedIsClosedAgain) {
+    CopyFile(PLUGIN_FILE, pluginFolder + "/tarnel.wcx");
+    CopyFile(COMPLETE_LIBRARY, pluginFolder + "/SFMpq.dll");
+    void* plugin = Load(pluginFolder + "/tarnel.wcx");
+    EXPECT_EQ(OpenAnArchive(plugin, "present.mpq"), kResultBadArchive);
+    EXPECT_EQ(ReadLines(log).back(), "SFileCloseArchive");
+    Unload(plugin);
 }
 
 TEST_F(LibraryLoaderTest, WithoutALibraryOneMessageAtLoadAndNothingAtUnload) {

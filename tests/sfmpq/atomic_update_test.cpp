@@ -123,8 +123,10 @@ TEST(AtomicUpdate, AFullDiskLeavesTheArchiveWholeAndNoTemporaryFile) {
                 Lib().MpqAddFileToArchiveEx(h, (folder / "new").c_str(), "new", 0x10201, 2, 9);
             Lib().MpqDeleteFile(h, "c");
             bool closed = Lib().MpqCloseUpdatedArchive(h, 0);
-            return (addedOk ? 4 : 0) | (closed ? 8 : 0);
+            bool toldWhy = closed || errno == EFBIG || errno == ENOSPC;
+            return (addedOk ? 4 : 0) | (closed ? 8 : 0) | (toldWhy ? 0 : 16);
         });
+        EXPECT_EQ(code & 16, 0) << "a failed close says the disk is full, " << extra;
         ASSERT_NE(code, 3) << extra;
         auto members = Members(archive);
         EXPECT_EQ(members["a"], Originals()[0].second) << extra;
@@ -217,6 +219,16 @@ TEST(AtomicUpdate, AnUpdateThatChangesNothingLeavesTheFileItself) {
     ASSERT_EQ(stat(archive.c_str(), &after), 0);
     EXPECT_EQ(after.st_ino, before.st_ino);
     EXPECT_EQ(folder.Files(), (std::vector<std::string>{"a.mpq"}));
+}
+
+// The temporary file beside an archive is named after it, cut so that an
+// archive named near the file system's limit of 255 bytes still has one.
+TEST(AtomicUpdate, AnArchiveOfTheLongestNameIsCreatedAndUpdated) {
+    Folder folder;
+    std::string archive = folder / (std::string(240, 'n') + ".mpq"); // AddFiles adds ".source"
+    ASSERT_TRUE(AddFiles(archive, {{"a", "a"}}));
+    ASSERT_TRUE(AddFiles(archive, {{"b", "b"}}));
+    EXPECT_EQ(ExtractFrom(archive, "a") + ExtractFrom(archive, "b"), "ab");
 }
 
 TEST(AtomicUpdate, OneUpdaterAtATimeAndAbandonedUpdatesChangeNothing) {

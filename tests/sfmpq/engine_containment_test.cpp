@@ -15,7 +15,9 @@
 #include <sched.h>
 #include <string>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <thread>
+#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -212,6 +214,94 @@ TEST(EngineContainment, ProgressGivesAnEngineItsDeadlineAfresh) {
     EXPECT_TRUE(Lib().MpqCloseUpdatedArchive(update, 0));
     EXPECT_TRUE(ExtractFrom(folder / "a.mpq", "large") == large);
     unsetenv("SFMPQ_ENGINE_DEADLINE_MS");
+}
+
+// Under a deadline shorter than a second, a wait for a reply lasts that
+// deadline too: an engine that hangs inside a request (here opening the first
+// member, by which its work-ahead starts) is ended at once, not when something
+// else ends it. (Each test runs in a process of its own, so its first engine
+// reads this deadline.)
+TEST(EngineContainment, AnEngineHungInARequestIsEndedAtADeadlineUnderASecond) {
+    setenv("SFMPQ_ENGINE_DEADLINE_MS", "300", 1);
+    setenv("SFMPQ_ENGINE_STALL_ON", "stuck.txt", 1);
+    Folder folder;
+    WriteWithStorm(folder / "a.mpq", {{"stuck.txt", "never read"}});
+    MpqHandle archive = nullptr;
+    ASSERT_TRUE(Lib().SFileOpenArchive((folder / "a.mpq").c_str(), 0, 0, &archive));
+    // Should the call not return, its engine is ended after five seconds.
+    std::atomic<bool> returned{false};
+    std::thread watchdog([&] {
+        for (int i = 0; i < 50 && !returned; ++i) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        }
+        for (pid_t engine : returned ? std::vector<pid_t>() : Engines()) {
+            kill(engine, SIGKILL);
+        }
+    });
+    auto start = std::chrono::steady_clock::now();
+    MpqHandle member = nullptr;
+    errno = 0;
+    EXPECT_FALSE(Lib().SFileOpenFileEx(archive, "stuck.txt", 0, &member));
+    EXPECT_EQ(errno, EIO);
+    returned = true;
+    watchdog.join();
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(3));
+    EXPECT_TRUE(Lib().SFileCloseArchive(archive));
+    unsetenv("SFMPQ_ENGINE_STALL_ON");
+    unsetenv("SFMPQ_ENGINE_DEADLINE_MS");
+}
+
+// Whether process `pid` still runs (a zombie has ended).
+bool Running(pid_t pid) {
+    std::FILE* stat = std::fopen(("/proc/" + std::to_string(pid) + "/stat").c_str(), "r");
+    char state = 'X';
+    if (stat) {
+        if (std::fscanf(stat, "%*d (%*[^)]) %c", &state) != 1) {
+            state = 'X';
+        }
+        std::fclose(stat);
+    }
+    return state != 'Z' && state != 'X';
+}
+
+// An engine stuck inside the library ends by itself once its host is gone,
+// which can no longer end it.
+TEST(EngineContainment, AnEngineStuckInTheLibraryEndsWhenItsHostIsGone) {
+    setenv("SFMPQ_ENGINE_STALL_ON", "stuck.txt", 1);
+    Folder folder;
+    WriteWithStorm(folder / "a.mpq", {{"stuck.txt", "never read"}});
+    int channel[2];
+    ASSERT_EQ(pipe(channel), 0);
+    pid_t host = fork();
+    if (host == 0) {
+        MpqHandle archive = nullptr;
+        Lib().SFileOpenArchive((folder / "a.mpq").c_str(), 0, 0, &archive);
+        std::vector<pid_t> engines = Engines();
+        pid_t engine = engines.size() == 1 ? engines[0] : 0;
+        if (write(channel[1], &engine, sizeof engine) == sizeof engine) {
+            MpqHandle member = nullptr;
+            Lib().SFileOpenFileEx(archive, "stuck.txt", 0, &member); // stands still
+        }
+        _exit(0);
+    }
+    close(channel[1]);
+    pid_t engine = 0;
+    ASSERT_EQ(read(channel[0], &engine, sizeof engine), ssize_t(sizeof engine));
+    close(channel[0]);
+    ASSERT_GT(engine, 0);
+    std::this_thread::sleep_for(std::chrono::milliseconds(300)); // stuck by now
+    kill(host, SIGKILL);
+    waitpid(host, nullptr, 0);
+    bool ended = false;
+    for (int i = 0; i < 30 && !ended; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        ended = !Running(engine);
+    }
+    if (!ended) {
+        kill(engine, SIGKILL);
+    }
+    EXPECT_TRUE(ended);
+    unsetenv("SFMPQ_ENGINE_STALL_ON");
 }
 
 TEST(EngineContainment, TheEngineCannotOpenASocketRunAProgramOrWriteAFile) {

@@ -11,6 +11,7 @@
 #include <map>
 #include <set>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -42,6 +43,27 @@ uint64_t AttachedSharedMemory() {
         std::fclose(maps);
     }
     return total;
+}
+
+// Segments of System V shared memory this process made that are not marked
+// for removal, so that they would outlive it.
+int SegmentsLeftBehind() {
+    int count = 0;
+    std::FILE* table = std::fopen("/proc/sysvipc/shm", "r");
+    char line[512];
+    while (table && std::fgets(line, sizeof line, table)) {
+        long key = 0, id = 0, creator = 0;
+        unsigned mode = 0;
+        unsigned long long size = 0;
+        if (std::sscanf(line, "%ld %ld %o %llu %ld", &key, &id, &mode, &size, &creator) == 5 &&
+            creator == getpid() && (mode & 01000) == 0) {
+            ++count;
+        }
+    }
+    if (table) {
+        std::fclose(table);
+    }
+    return count;
 }
 
 std::vector<StormMember> ThreeMembers() {
@@ -82,6 +104,7 @@ TEST(Listing, NamesSizesAndSlotsFromTheInternalList) {
     const uint64_t before = AttachedSharedMemory();
     ASSERT_TRUE(Lib().SFileListFiles(handle, list.c_str(), records.data(), kListIsText));
     EXPECT_EQ(AttachedSharedMemory(), before);
+    EXPECT_EQ(SegmentsLeftBehind(), 0);
     Lib().SFileCloseArchive(handle);
 
     auto named = ByName(List(archive, list.c_str(), kListIsText));
@@ -103,7 +126,8 @@ TEST(Listing, NameListTextIsSplitAtLineEndsAndSemicolons) {
     WriteWithStorm(archive, members, false);
     const std::string list = "war3map.j\r\nUnits/footman.mdx;empty.txt\r\n\r\nnot.there;" +
                              std::string(260, 'x') + "\n" + std::string(5000, 'y') + "\n" +
-                             "Long/" + std::string(254, 'n');
+                             "Long/" + std::string(254, 'n') +
+                             std::string(3 << 20, ';'); // far more than the records need
     auto named = ByName(List(archive, list.c_str(), kListIsText));
     EXPECT_TRUE(named.count("war3map.j"));
     EXPECT_TRUE(named.count("Units\\footman.mdx")) << "'/' is listed as '\\'";

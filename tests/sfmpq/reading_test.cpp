@@ -122,6 +122,10 @@ TEST(Reading, FailedOpensSayWhy) {
     EXPECT_FALSE(Lib().SFileOpenFileEx(handle, "not there", 0, &member));
     EXPECT_EQ(member, nullptr);
     EXPECT_FALSE(Lib().SFileOpenFileEx(handle, "Unknown\\0123456789ABCDEF.xxx", 0, &member));
+    errno = 0; // a slot far beyond the table
+    EXPECT_FALSE(
+        Lib().SFileOpenFileEx(handle, "Unknown\\0123456789ABCDEF~4000000000.x", 0, &member));
+    EXPECT_EQ(errno, ENOENT);
     Lib().SFileCloseArchive(handle);
 }
 

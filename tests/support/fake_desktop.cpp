@@ -16,6 +16,11 @@ const char kStandIn[] = R"(#!/bin/sh
   printf '\036%s\n' "${0##*/}"
   for argument in "$@"; do printf '%s\n' "$argument"; done
 } >>"$FAKE_DESKTOP_LOG"
+if [ -n "${FAKE_DESKTOP_SIGNALS+set}" ]; then
+  while read -r key value; do
+    [ "$key" = SigBlk: ] && printf '%s\n' "$value" >>"$FAKE_DESKTOP_SIGNALS"
+  done </proc/$$/status
+fi
 case ${0##*/} in
   zenity) status=${FAKE_ZENITY_STATUS:-${FAKE_DESKTOP_STATUS:-0}} ;;
   *) status=${FAKE_DESKTOP_STATUS:-0} ;;

@@ -109,14 +109,16 @@ TEST(DesktopMessageBox, TextIsValidUtf8WithControlCharactersAndOtherBytesShownAs
     FakeDesktop desktop;
     std::string errors;
     // The surrogates from first to last, between the characters around them;
-    // an overlong two-byte sequence is no character either.
+    // an overlong two-byte sequence is no character either, nor one beyond
+    // U+10FFFF.
     ShowDetached("a\x1B[31m <b>\xC3\xA9</b> \xFF\xC3(\xE2\x82 \xED\x9F\xBF\xED\xA0\x80"
-                 "\xED\xBF\xBF\xEE\x80\x80 \xF0\x9F\x98\x80 \xC1\xBF\n",
+                 "\xED\xBF\xBF\xEE\x80\x80 \xF0\x9F\x98\x80 \xF4\x90\x80\x80 \xC1\xBF\x7F\n",
                  kMessageBoxIconWarning, &errors);
     ASSERT_EQ(desktop.Calls().size(), 1u);
     EXPECT_EQ(desktop.Calls()[0].back(),
               "--text=a\\x1B[31m <b>\xC3\xA9</b> \\xFF\\xC3(\\xE2\\x82 \xED\x9F\xBF"
-              "\\xED\\xA0\\x80\\xED\\xBF\\xBF\xEE\x80\x80 \xF0\x9F\x98\x80 \\xC1\\xBF\\x0A");
+              "\\xED\\xA0\\x80\\xED\\xBF\\xBF\xEE\x80\x80 \xF0\x9F\x98\x80 \\xF4\\x90\\x80\\x80 "
+              "\\xC1\\xBF\\x7F\\x0A");
     // Longer than any message of the plug-in: cut, never overrun.
     std::string huge(20000, '\x01');
     ShowDetached(huge.c_str(), kMessageBoxIconWarning, &errors);
@@ -215,6 +217,8 @@ TEST(DesktopMessageBox, ShownFromAnyThreadAndWhateverTheHostDoesWithItsChildren)
     EXPECT_EQ(ShowDetached("reaped by the host", 0x30, &errors, false,
                            [] { std::signal(SIGCHLD, SIG_IGN); }),
               1);
+    TempDir dir;
+    ScopedVariable signals("FAKE_DESKTOP_SIGNALS", dir.File("blocked").c_str());
     EXPECT_EQ(ShowDetached("signals", 0x30, &errors, false,
                            [] {
                                std::signal(SIGPIPE, SIG_IGN);
@@ -226,6 +230,7 @@ TEST(DesktopMessageBox, ShownFromAnyThreadAndWhateverTheHostDoesWithItsChildren)
               1);
     EXPECT_EQ(errors, "");
     EXPECT_EQ(desktop.Calls().size(), 3u);
+    EXPECT_EQ(ReadFileText(dir.File("blocked")), "0000000000000000\n") << "blocks nothing";
 }
 
 // Only absolute folders of PATH are searched for a helper program: a

@@ -106,6 +106,33 @@ TEST_F(OptionsTextFormTest, AnAnswerThatFitsNoChoiceIsAskedAgain) {
     EXPECT_NE(shown.find("Please answer OK or Cancel.\nOK or Cancel [OK]: "), std::string::npos);
 }
 
+// Of the choices an answer begins, the first shown is picked.
+intptr_t TARNEL_STDCALL SizeProcedure(PlatformWindow dialog, uint32_t message, uintptr_t command,
+                                      intptr_t) {
+    if (message == kDialogMessageCommand) {
+        int picked = 0;
+        for (int id = 1; id <= 3; ++id) {
+            picked = PlatformIsDialogButtonChecked(dialog, id) == 1 ? id : picked;
+        }
+        PlatformEndDialog(dialog, command == kDialogOk ? picked : -1);
+    }
+    return 1;
+}
+
+TEST_F(OptionsTextFormTest, AnAnswerThatBeginsSeveralChoicesPicksTheFirst) {
+    const PlatformDialogItem items[] = {{kDialogItemGroup, -1, "Size"},
+                                        {kDialogItemRadioButton, 1, "Small"},
+                                        {kDialogItemRadioButton, 2, "Smaller"},
+                                        {kDialogItemRadioButton, 3, "Large"}};
+    const PlatformDialogTemplate sizes = {1, "Sizes", items, 4};
+    std::string input = "sma\nOK\n";
+    FILE* in = fmemopen(&input[0], input.size(), "r");
+    FILE* out = std::fopen("/dev/null", "w");
+    EXPECT_EQ(PosixRunTextForm(&sizes, SizeProcedure, 0, in, out), 1);
+    std::fclose(in);
+    std::fclose(out);
+}
+
 TEST_F(OptionsTextFormTest, AVeryLongAnswerIsCutNotOverrun) {
     std::string digits = "12" + std::string(5000, '3');
     EXPECT_EQ(Run("\n\n" + digits + "\n\n"), 1);
