@@ -11,7 +11,7 @@ namespace {
 size_t Utf8SequenceLength(const std::string& text, size_t i) {
     unsigned char lead = static_cast<unsigned char>(text[i]);
     size_t length = lead >= 0xF0 && lead <= 0xF4   ? 4
-                    : lead >= 0xE0                 ? 3
+                    : lead >= 0xE0 && lead <= 0xEF ? 3
                     : lead >= 0xC2 && lead <= 0xDF ? 2
                                                    : 0;
     if (length == 0 || i + length > text.size()) {

@@ -104,6 +104,10 @@ TEST(JsonText, KeepsUtf8AndTurnsOtherBytesIntoCharacters) {
         {"\xf0\x8f\xbf\xbf", "\"\\u00f0\\u008f\\u00bf\\u00bf\""},
         {"\xf4\x8f\xbf\xbf", "\"\xf4\x8f\xbf\xbf\""},
         {"\xf4\x90\x80\x80", "\"\\u00f4\\u0090\\u0080\\u0080\""},
+        // Bytes that begin no sequence at all, before continuation bytes.
+        {"\xf5\x80\x80", "\"\\u00f5\\u0080\\u0080\""},
+        {"\xf8\x88\x80", "\"\\u00f8\\u0088\\u0080\""},
+        {"\xff\xbf\xbf", "\"\\u00ff\\u00bf\\u00bf\""},
     };
     for (const auto& edge : edges) {
         EXPECT_EQ(JsonString(edge.text), edge.json);
