@@ -31,6 +31,16 @@ TempDir::TempDir() {
     path_ = buffer.data();
 }
 
+// Present only when the test is built with --coverage.
+extern "C" void __gcov_dump(void) __attribute__((weak));
+
+void EndChild(int status) {
+    if (__gcov_dump) {
+        __gcov_dump();
+    }
+    _exit(status);
+}
+
 namespace {
 
 int RemoveOne(const char* path, const struct stat*, int, struct FTW*) {
