@@ -4,6 +4,7 @@
 // kdialog.
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <fcntl.h>
 #include <string>
 #include <sys/stat.h>
@@ -48,6 +49,9 @@ TEST(MessageBox, IsOneLineOnStandardErrorAnsweredAsOk) {
     EXPECT_EQ(StandardErrorOf("Cannot delete foo.txt", "Error", 0x30, &answer),
               "Error: Cannot delete foo.txt\n");
     EXPECT_EQ(answer, 1);
+    answer = 0;
+    EXPECT_EQ(StandardErrorOf(nullptr, nullptr, 0x30, &answer), ": \n");
+    EXPECT_EQ(answer, 1);
 }
 
 TEST(MessageBox, ShowsControlCharactersInsteadOfSendingThem) {
@@ -90,14 +94,16 @@ TEST(DesktopMessageBox, WithoutATerminalTheDesktopShowsTheBoxWithItsIcon) {
     } kinds[] = {{kMessageBoxIconWarning, "--warning"},
                  {kMessageBoxIconError, "--error"},
                  {0x40, "--info"},
-                 {0, "--info"}};
+                 {0, "--info"},
+                 {kMessageBoxIconWarning | 0x1, "--warning"},
+                 {kMessageBoxIconError | 0x4, "--error"}};
     for (const auto& kind : kinds) {
         SCOPED_TRACE(kind.kind);
         EXPECT_EQ(ShowDetached("Cannot delete docs\\a.txt", kind.type, &errors), 1);
         EXPECT_EQ(errors, "");
     }
     std::vector<Call> calls = desktop.Calls();
-    ASSERT_EQ(calls.size(), 4u);
+    ASSERT_EQ(calls.size(), sizeof kinds / sizeof kinds[0]);
     for (size_t i = 0; i < calls.size(); ++i) {
         // Backslashes and markup stay as they are: no markup, no escapes.
         EXPECT_EQ(calls[i], (Call{"zenity", kinds[i].kind, "--no-markup", "--title=Error",
@@ -127,6 +133,25 @@ TEST(DesktopMessageBox, TextIsValidUtf8WithControlCharactersAndOtherBytesShownAs
     EXPECT_GE(shown.size(), 4000u);
     EXPECT_LE(shown.size(), 4200u);
     EXPECT_EQ(shown.compare(shown.size() - 4, 4, "\\x01"), 0);
+    // The first and last character of each length pass; a shorter form of
+    // one (overlong) and a five-byte lead do not. The caption is converted
+    // the same way.
+    const std::string edges = "\xC2\x80\xDF\xBF\xE0\xA0\x80\xEF\xBF\xBF\xF0\x90\x80\x80"
+                              "\xF4\x8F\xBF\xBF";
+    EXPECT_EQ(RunWithoutTerminal(
+                  [&] {
+                      PlatformSetMessageBoxRecorder(nullptr);
+                      return PlatformMessageBox(
+                          (edges + "\xE0\x9F\xBF\xF0\x8F\xBF\xBF\xFB\xBF\xBF\xBF").c_str(),
+                          "a\x1B\xC3", kMessageBoxIconWarning);
+                  },
+                  false, &errors),
+              1);
+    ASSERT_EQ(desktop.Calls().size(), 3u);
+    EXPECT_EQ(desktop.Calls()[2][3], "--title=a\\x1B\\xC3");
+    EXPECT_EQ(desktop.Calls()[2][4], "--text=" + edges +
+                                         "\\xE0\\x9F\\xBF\\xF0\\x8F\\xBF\\xBF"
+                                         "\\xFB\\xBF\\xBF\\xBF");
 }
 
 TEST(DesktopMessageBox, KdialogShowsTheBoxWhenThereIsNoZenity) {
@@ -134,13 +159,24 @@ TEST(DesktopMessageBox, KdialogShowsTheBoxWhenThereIsNoZenity) {
     std::string errors;
     EXPECT_EQ(ShowDetached("<a href=x>&amp;</a>", kMessageBoxIconWarning, &errors), 1);
     EXPECT_EQ(ShowDetached("Cannot find SFMpq.dll!", kMessageBoxIconError, &errors), 1);
+    EXPECT_EQ(ShowDetached("Done", 0x40, &errors), 1);
     EXPECT_EQ(errors, "");
     // Rich text with every markup character written as an entity: it shows
     // exactly as given.
-    EXPECT_THAT(desktop.Calls(), ElementsAre(Call{"kdialog", "--title", "Error", "--sorry",
-                                                  "<qt>&lt;a href=x&gt;&amp;amp;&lt;/a&gt;</qt>"},
-                                             Call{"kdialog", "--title", "Error", "--error",
-                                                  "<qt>Cannot find SFMpq.dll!</qt>"}));
+    EXPECT_THAT(desktop.Calls(),
+                ElementsAre(Call{"kdialog", "--title", "Error", "--sorry",
+                                 "<qt>&lt;a href=x&gt;&amp;amp;&lt;/a&gt;</qt>"},
+                            Call{"kdialog", "--title", "Error", "--error",
+                                 "<qt>Cannot find SFMpq.dll!</qt>"},
+                            Call{"kdialog", "--title", "Error", "--msgbox", "<qt>Done</qt>"}));
+    // Entities that would not fit are left out whole; the end tag stays.
+    EXPECT_EQ(ShowDetached(std::string(2000, '<').c_str(), 0x40, &errors), 1);
+    ASSERT_EQ(desktop.Calls().size(), 4u);
+    const std::string rich = desktop.Calls()[3].back();
+    EXPECT_GT(rich.size(), 4000u);
+    EXPECT_LT(rich.size(), 4300u);
+    EXPECT_EQ(rich.substr(0, 8), "<qt>&lt;");
+    EXPECT_EQ(rich.substr(rich.size() - 9), "&lt;</qt>");
 }
 
 TEST(DesktopMessageBox, StandardErrorTakesTheBoxWheneverTheDesktopCannot) {
@@ -158,6 +194,31 @@ TEST(DesktopMessageBox, StandardErrorTakesTheBoxWheneverTheDesktopCannot) {
         FakeDesktop desktop;
         ScopedVariable display("DISPLAY", "");
         EXPECT_EQ(ShowDetached("Cannot delete a.txt", 0x30, &errors), 1);
+        EXPECT_EQ(errors, line);
+        EXPECT_THAT(desktop.Calls(), IsEmpty());
+    }
+    {
+        SCOPED_TRACE("an empty WAYLAND_DISPLAY and no DISPLAY");
+        FakeDesktop desktop;
+        ScopedVariable display("DISPLAY", nullptr);
+        ScopedVariable wayland("WAYLAND_DISPLAY", "");
+        EXPECT_EQ(ShowDetached("Cannot delete a.txt", 0x30, &errors), 1);
+        EXPECT_EQ(errors, line);
+        EXPECT_THAT(desktop.Calls(), IsEmpty());
+    }
+    {
+        SCOPED_TRACE("a controlling terminal, standard error elsewhere");
+        FakeDesktop desktop;
+        EXPECT_EQ(ShowDetached("Cannot delete a.txt", 0x30, &errors, false,
+                               [] {
+                                   // The session's first terminal becomes its
+                                   // controlling one.
+                                   int master = posix_openpt(O_RDWR | O_NOCTTY);
+                                   grantpt(master);
+                                   unlockpt(master);
+                                   open(ptsname(master), O_RDWR);
+                               }),
+                  1);
         EXPECT_EQ(errors, line);
         EXPECT_THAT(desktop.Calls(), IsEmpty());
     }
