@@ -116,7 +116,7 @@ TEST(DiskPath, TheFileLayerAnswersFromTheSystemAndFailsSafe) {
     ASSERT_NE(mkdtemp(pattern), nullptr);
     const std::string root = pattern;
     ASSERT_EQ(std::system(("cd '" + root + "' && mkdir d && printf abc >f && chmod 444 f && " +
-                           "ln -s f link && ln -s nowhere dangling")
+                           "printf x >w && chmod 002 w && ln -s f link && ln -s nowhere dangling")
                               .c_str()),
               0);
     uint64_t size = 0;
@@ -135,10 +135,11 @@ TEST(DiskPath, TheFileLayerAnswersFromTheSystemAndFailsSafe) {
     std::vector<std::string> names;
     EXPECT_TRUE(host::ListFolder(root, names));
     std::sort(names.begin(), names.end());
-    EXPECT_EQ(names, (std::vector<std::string>{"d", "dangling", "f", "link"}));
+    EXPECT_EQ(names, (std::vector<std::string>{"d", "dangling", "f", "link", "w"}));
     // Nobody may write the file: refused even to root. The folder may be.
     EXPECT_EQ(host::WriteDenied(root + "/f"), std::strerror(EACCES));
     EXPECT_EQ(host::WriteDenied(root + "/d"), "");
+    EXPECT_EQ(host::WriteDenied(root + "/w"), ""); // others may write it
     EXPECT_EQ(host::WriteDenied(root + "/nowhere"), std::strerror(ENOENT));
     EXPECT_TRUE(host::IsAbsolutePath("/a"));
     EXPECT_FALSE(host::IsAbsolutePath("a/b"));

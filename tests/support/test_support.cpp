@@ -31,12 +31,13 @@ TempDir::TempDir() {
     path_ = buffer.data();
 }
 
-// Present only when the test is built with --coverage.
-extern "C" void __gcov_dump(void) __attribute__((weak));
+// Present only when the test is built with --coverage: what a normal exit
+// runs to write the counters.
+extern "C" void __gcov_exit(void) __attribute__((weak));
 
 void EndChild(int status) {
-    if (__gcov_dump) {
-        __gcov_dump();
+    if (__gcov_exit) {
+        __gcov_exit();
     }
     _exit(status);
 }

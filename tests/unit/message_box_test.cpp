@@ -8,6 +8,7 @@
 #include <fcntl.h>
 #include <string>
 #include <sys/stat.h>
+#include <sys/time.h>
 #include <thread>
 #include <unistd.h>
 #include <utility>
@@ -73,12 +74,12 @@ TEST(MessageBox, ShowsControlCharactersInsteadOfSendingThem) {
 // and what it wrote to standard error.
 int ShowDetached(
     const char* text, uint32_t type, std::string* errors, bool terminal = false,
-    const std::function<void()>& before = [] {}) {
+    const std::function<void()>& before = [] {}, const char* caption = "Error") {
     return RunWithoutTerminal(
         [&] {
             PlatformSetMessageBoxRecorder(nullptr);
             before();
-            return PlatformMessageBox(text, "Error", type);
+            return PlatformMessageBox(text, caption, type);
         },
         terminal, errors);
 }
@@ -138,14 +139,8 @@ TEST(DesktopMessageBox, TextIsValidUtf8WithControlCharactersAndOtherBytesShownAs
     // the same way.
     const std::string edges = "\xC2\x80\xDF\xBF\xE0\xA0\x80\xEF\xBF\xBF\xF0\x90\x80\x80"
                               "\xF4\x8F\xBF\xBF";
-    EXPECT_EQ(RunWithoutTerminal(
-                  [&] {
-                      PlatformSetMessageBoxRecorder(nullptr);
-                      return PlatformMessageBox(
-                          (edges + "\xE0\x9F\xBF\xF0\x8F\xBF\xBF\xFB\xBF\xBF\xBF").c_str(),
-                          "a\x1B\xC3", kMessageBoxIconWarning);
-                  },
-                  false, &errors),
+    EXPECT_EQ(ShowDetached((edges + "\xE0\x9F\xBF\xF0\x8F\xBF\xBF\xFB\xBF\xBF\xBF").c_str(),
+                           kMessageBoxIconWarning, &errors, false, [] {}, "a\x1B\xC3"),
               1);
     ASSERT_EQ(desktop.Calls().size(), 3u);
     EXPECT_EQ(desktop.Calls()[2][3], "--title=a\\x1B\\xC3");
@@ -159,7 +154,9 @@ TEST(DesktopMessageBox, KdialogShowsTheBoxWhenThereIsNoZenity) {
     std::string errors;
     EXPECT_EQ(ShowDetached("<a href=x>&amp;</a>", kMessageBoxIconWarning, &errors), 1);
     EXPECT_EQ(ShowDetached("Cannot find SFMpq.dll!", kMessageBoxIconError, &errors), 1);
-    EXPECT_EQ(ShowDetached("Done", 0x40, &errors), 1);
+    EXPECT_EQ(ShowDetached(
+                  "Done", 0x40, &errors, false, [] {}, "a\x1B"),
+              1);
     EXPECT_EQ(errors, "");
     // Rich text with every markup character written as an entity: it shows
     // exactly as given.
@@ -168,7 +165,7 @@ TEST(DesktopMessageBox, KdialogShowsTheBoxWhenThereIsNoZenity) {
                                  "<qt>&lt;a href=x&gt;&amp;amp;&lt;/a&gt;</qt>"},
                             Call{"kdialog", "--title", "Error", "--error",
                                  "<qt>Cannot find SFMpq.dll!</qt>"},
-                            Call{"kdialog", "--title", "Error", "--msgbox", "<qt>Done</qt>"}));
+                            Call{"kdialog", "--title", "a\\x1B", "--msgbox", "<qt>Done</qt>"}));
     // Entities that would not fit are left out whole; the end tag stays.
     EXPECT_EQ(ShowDetached(std::string(2000, '<').c_str(), 0x40, &errors), 1);
     ASSERT_EQ(desktop.Calls().size(), 4u);
@@ -352,4 +349,22 @@ TEST(DesktopMessageBox, HelperProgramsInheritNoOtherDescriptorOfTheHost) {
     RunProgram(argv, output, sizeof output);
     EXPECT_STREQ(output, "");
     close(kept);
+}
+
+// A signal the host handles without SA_RESTART interrupts the reading of a
+// helper program's output and the wait for its end; both go on.
+TEST(DesktopMessageBox, HelperProgramsAreReadAndWaitedForThroughSignals) {
+    struct sigaction action = {};
+    action.sa_handler = [](int) {};
+    ASSERT_EQ(sigaction(SIGALRM, &action, nullptr), 0);
+    struct itimerval every = {{0, 5000}, {0, 5000}};
+    setitimer(ITIMER_REAL, &every, nullptr);
+    const char* argv[] = {"/bin/sh", "-c", "sleep 0.1; echo done; exec >&-; sleep 0.1", nullptr};
+    char output[64];
+    int status = RunProgram(argv, output, sizeof output);
+    struct itimerval off = {};
+    setitimer(ITIMER_REAL, &off, nullptr);
+    std::signal(SIGALRM, SIG_DFL);
+    EXPECT_EQ(status, 0);
+    EXPECT_STREQ(output, "done\n");
 }

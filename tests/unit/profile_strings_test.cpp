@@ -39,6 +39,7 @@ TEST_F(ProfileStringsTest, TheDefaultStandsInForAMissingFileSectionOrKey) {
     EXPECT_EQ(Get("Missing", "K"), "DEF");
     EXPECT_EQ(Get("S", "K"), "DEF");
     EXPECT_EQ(Get("S", "K", ""), "");
+    EXPECT_EQ(Get("S", "K", " \tDEF \t"), "DEF"); // without its blanks, as a value
 }
 
 TEST_F(ProfileStringsTest, AnEmptyValueIsTheEmptyTextNotTheDefault) {
