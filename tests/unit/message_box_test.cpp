@@ -307,6 +307,14 @@ TEST(DesktopMessageBox, HelperProgramsAreLookedForOnlyInAbsoluteFoldersOfPath) {
         EXPECT_FALSE(FindProgramOnPath("zenity", found, sizeof found)) << path;
     }
     {
+        // Nor a name with a folder in it, nor no name; nor without PATH.
+        ScopedVariable variable("PATH", dir.path().c_str());
+        EXPECT_FALSE(FindProgramOnPath("bin/zenity", found, sizeof found));
+        EXPECT_FALSE(FindProgramOnPath("", found, sizeof found));
+        ScopedVariable unset("PATH", nullptr);
+        EXPECT_FALSE(FindProgramOnPath("zenity", found, sizeof found));
+    }
+    {
         ScopedVariable variable("PATH", ("bin:" + dir.File("bin")).c_str());
         EXPECT_TRUE(FindProgramOnPath("zenity", found, sizeof found));
         EXPECT_EQ(std::string(found), dir.File("bin/zenity"));
@@ -367,4 +375,27 @@ TEST(DesktopMessageBox, HelperProgramsAreReadAndWaitedForThroughSignals) {
     std::signal(SIGALRM, SIG_DFL);
     EXPECT_EQ(status, 0);
     EXPECT_STREQ(output, "done\n");
+}
+
+// What a helper program writes reaches the host's standard output and error
+// never: its output is read or dropped, its errors are dropped.
+TEST(DesktopMessageBox, HelperProgramsWriteNothingOnTheHostsOutputs) {
+    std::string errors;
+    EXPECT_EQ(RunWithoutTerminal(
+                  [] {
+                      dup2(STDERR_FILENO, STDOUT_FILENO);
+                      const char* argv[] = {"/bin/sh", "-c", "echo out; echo err >&2", nullptr};
+                      char output[8] = "keep";
+                      int first = RunProgram(argv, nullptr, 0);
+                      int second = RunProgram(argv, output, 0);
+                      bool kept = std::string(output) == "keep";
+                      int third = RunProgram(argv, output, 3);
+                      return first == 0 && second == 0 && kept && third == 0 &&
+                                     std::string(output) == "ou"
+                                 ? 0
+                                 : 1;
+                  },
+                  false, &errors),
+              0);
+    EXPECT_EQ(errors, "");
 }
