@@ -278,3 +278,35 @@ TEST_F(AddDeleteCommand, WhatAFolderHoldsThatCannotBeAMemberIsReportedAndTheRest
     EXPECT_EQ(Members(),
               (std::vector<std::string>{"maps/deep/second.txt", "maps/first.txt", "other.txt"}));
 }
+
+TEST_F(AddDeleteCommand, WhatKeepsAnAddFromStartingIsSaidAndMakesNoArchive) {
+    ASSERT_EQ(mkdir((scratch / "empty").c_str(), 0755), 0);
+    const std::string tooLong = scratch / std::string(260, 'a');
+    const struct {
+        std::vector<std::string> args;
+        int status;
+        std::string err;
+    } cases[] = {
+        {{"add", archive, "-C", scratch / "nowhere", "x"},
+         2,
+         "tarnel: " + scratch / "nowhere" + ": no such folder\n"},
+        {{"add", archive, "-T", scratch / "none.txt"},
+         2,
+         "tarnel: cannot read names from " + scratch / "none.txt" +
+             ": No such file or directory\n"},
+        {{"add", tooLong, "readme.txt"},
+         2,
+         "tarnel: archive " + tooLong + ": longer than 259 characters\n"},
+        {{"--settings", tooLong, "add", archive, "readme.txt"},
+         2,
+         "tarnel: settings file " + tooLong + ": longer than 259 characters\n"},
+        {{"add", archive, "-C", scratch / "empty", "."}, 1, "tarnel: nothing to add\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.err);
+        RunResult result = RunTarnel(scratch, c.args, scratch / "src");
+        EXPECT_EQ(result.status, c.status);
+        EXPECT_EQ(result.err, c.err);
+        EXPECT_FALSE(Exists(archive));
+    }
+}
