@@ -244,3 +244,71 @@ TEST_F(AddDeleteCommand, NamesThatDifferOnlyInCaseAreRefusedNotLost) {
     EXPECT_EQ(result.status, 0) << result.err;
     EXPECT_EQ(result.err, "");
 }
+
+TEST_F(AddDeleteCommand, WhatAFolderHoldsThatCannotBeAMemberIsReportedAndTheRestAdded) {
+    // A name the archive would split at its backslash into ".." is refused
+    // like the user's own paths; a folder named again through a link to it
+    // is entered once; a pipe is no file. Each fails the command alone.
+    WriteFile(scratch / "src/maps/..\\up.txt", "up");
+    ASSERT_EQ(symlink("maps", (scratch / "src/maps-again").c_str()), 0);
+    RunResult result =
+        RunTarnel(scratch, {"add", archive, "-C", scratch / "src", "maps", "maps-again"});
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.err, "tarnel: " + scratch / "src/maps/..\\up.txt" +
+                              ": refused, contains a \"..\" component\n");
+    EXPECT_EQ(Members(), (std::vector<std::string>{"maps/deep/second.txt", "maps/first.txt"}));
+    ASSERT_EQ(unlink((scratch / "src/maps/..\\up.txt").c_str()), 0);
+    ASSERT_EQ(mkfifo((scratch / "src/maps/pipe").c_str(), 0666), 0);
+    result = RunTarnel(scratch, {"add", archive, "-C", scratch / "src", "maps"});
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.err,
+              "tarnel: " + scratch / "src/maps/pipe" + ": not a regular file; skipped\n");
+    ASSERT_EQ(unlink((scratch / "src/maps/pipe").c_str()), 0);
+
+    // A folder that may not be read fails; the rest is added.
+    OpenToEveryone(scratch);
+    ASSERT_EQ(chmod((scratch / "src/maps/deep").c_str(), 0333), 0);
+    RunOptions unprivileged;
+    unprivileged.unprivileged = true;
+    result = RunTarnelWith(scratch, {"add", archive, "-C", scratch / "src", "maps", "other.txt"},
+                           unprivileged);
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.err, "tarnel: " + scratch / "src/maps/deep" +
+                              ": cannot read the folder: Permission denied\n");
+    EXPECT_EQ(Members(),
+              (std::vector<std::string>{"maps/deep/second.txt", "maps/first.txt", "other.txt"}));
+}
+
+TEST_F(AddDeleteCommand, WhatKeepsAnAddFromStartingIsSaidAndMakesNoArchive) {
+    ASSERT_EQ(mkdir((scratch / "empty").c_str(), 0755), 0);
+    // One character more than the plug-in takes.
+    std::string tooLong = scratch / "";
+    tooLong += std::string(260 - tooLong.size(), 'a');
+    const struct {
+        std::vector<std::string> args;
+        int status;
+        std::string err;
+    } cases[] = {
+        {{"add", archive, "-C", scratch / "nowhere", "x"},
+         2,
+         "tarnel: " + scratch / "nowhere" + ": no such folder\n"},
+        {{"add", archive, "-T", scratch / "none.txt"},
+         2,
+         "tarnel: cannot read names from " + scratch / "none.txt" +
+             ": No such file or directory\n"},
+        {{"add", tooLong, "readme.txt"},
+         2,
+         "tarnel: archive " + tooLong + ": longer than 259 characters\n"},
+        {{"--settings", tooLong, "add", archive, "readme.txt"},
+         2,
+         "tarnel: settings file " + tooLong + ": longer than 259 characters\n"},
+        {{"add", archive, "-C", scratch / "empty", "."}, 1, "tarnel: nothing to add\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.err);
+        RunResult result = RunTarnel(scratch, c.args, scratch / "src");
+        EXPECT_EQ(result.status, c.status);
+        EXPECT_EQ(result.err, c.err);
+        EXPECT_FALSE(Exists(archive));
+    }
+}

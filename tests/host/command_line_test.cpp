@@ -152,4 +152,11 @@ TEST(NameList, OneNameALineTakenAsItIs) {
     EXPECT_EQ(error, "f: line 2 holds a NUL byte");
     EXPECT_FALSE(host::ReadNameList("/nonexistent/names.txt", names, error));
     EXPECT_NE(error.find("No such file"), std::string::npos) << error;
+    // A folder opens, but cannot be read; a file is read to its end.
+    EXPECT_FALSE(host::ReadNameList("/", names, error));
+    EXPECT_EQ(error, "cannot read names from /: Is a directory");
+    names.clear();
+    EXPECT_TRUE(host::ReadNameList(TARNEL_MANUAL_PAGE, names, error));
+    EXPECT_GT(names.size(), 50u);
+    EXPECT_EQ(names[0].rfind(".TH TARNEL 1", 0), 0u) << names[0];
 }

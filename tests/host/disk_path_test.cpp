@@ -1,5 +1,6 @@
 // Taking apart paths on disk: the folder of a path, and which characters
 // separate folders on this system.
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -106,3 +107,68 @@ TEST(DiskPath, SystemErrorsAreToldByKind) {
         EXPECT_EQ(error.text, c.code ? std::strerror(c.code) : "") << c.code;
     }
 }
+
+#if !defined(_WIN32)
+// The file layer's questions about paths, answered from what the system
+// says, and when a call of it fails.
+TEST(DiskPath, TheFileLayerAnswersFromTheSystemAndFailsSafe) {
+    char pattern[] = "/tmp/tarnel-paths-XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    const std::string root = pattern;
+    ASSERT_EQ(std::system(("cd '" + root + "' && mkdir d && printf abc >f && chmod 444 f && " +
+                           "printf x >w && chmod 002 w && ln -s f link && ln -s nowhere dangling")
+                              .c_str()),
+              0);
+    uint64_t size = 0;
+    EXPECT_EQ(host::StatPath(root + "/f", &size), host::PathKind::File);
+    EXPECT_EQ(size, 3u);
+    EXPECT_EQ(host::StatPath(root + "/d"), host::PathKind::Folder);
+    EXPECT_EQ(host::StatPath("/dev/null"), host::PathKind::Other);
+    EXPECT_EQ(host::StatPath(root + "/dangling"), host::PathKind::Missing);
+    EXPECT_TRUE(host::IsLink(root + "/dangling"));
+    EXPECT_FALSE(host::IsLink(root + "/f"));
+    EXPECT_EQ(host::PathIdentity(root + "/link"), host::PathIdentity(root + "/f"));
+    EXPECT_NE(host::PathIdentity(root + "/d"), host::PathIdentity(root + "/f"));
+    EXPECT_EQ(host::PathIdentity(root + "/dangling"), "");
+    EXPECT_EQ(host::ResolvedPath(root + "/link"), host::ResolvedPath(root) + "/f");
+    EXPECT_EQ(host::ResolvedPath(root + "/dangling"), root + "/dangling");
+    std::vector<std::string> names;
+    EXPECT_TRUE(host::ListFolder(root, names));
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(names, (std::vector<std::string>{"d", "dangling", "f", "link", "w"}));
+    // Nobody may write the file: refused even to root. The folder may be.
+    EXPECT_EQ(host::WriteDenied(root + "/f"), std::strerror(EACCES));
+    EXPECT_EQ(host::WriteDenied(root + "/d"), "");
+    EXPECT_EQ(host::WriteDenied(root + "/w"), ""); // others may write it
+    EXPECT_EQ(host::WriteDenied(root + "/nowhere"), std::strerror(ENOENT));
+    EXPECT_TRUE(host::IsAbsolutePath("/a"));
+    EXPECT_FALSE(host::IsAbsolutePath("a/b"));
+    EXPECT_FALSE(host::IsAbsolutePath(""));
+    EXPECT_NE(host::ExecutablePath().find("tarnel_host_unit_tests"), std::string::npos);
+    EXPECT_EQ(host::CurrentFolder(), host::ResolvedPath("."));
+    // A bare name is looked for in the current folder, not on the library
+    // path.
+    std::string error;
+    EXPECT_EQ(host::LoadModule("no-such-plugin.wcx", error), nullptr);
+    EXPECT_EQ(error.rfind("./no-such-plugin.wcx: ", 0), 0u) << error;
+
+    SystemCallFaults calls;
+    for (const char* call : {"readlink", "getcwd", "realpath", "opendir", "stat", "faccessat"}) {
+        SCOPED_TRACE(call);
+        calls.Arm();
+        calls.FailEvery(call, EIO);
+        names.clear();
+        EXPECT_EQ(host::ExecutablePath() == "", std::string(call) == "readlink");
+        EXPECT_EQ(host::CurrentFolder() == "", std::string(call) == "getcwd");
+        EXPECT_EQ(host::ResolvedPath(root + "/link") == root + "/link",
+                  std::string(call) == "realpath");
+        EXPECT_EQ(host::ListFolder(root, names), std::string(call) != "opendir");
+        EXPECT_EQ(host::PathIdentity(root + "/f") == "", std::string(call) == "stat");
+        EXPECT_EQ(host::WriteDenied(root + "/d"),
+                  std::string(call) == "stat" || std::string(call) == "faccessat"
+                      ? std::strerror(EIO)
+                      : "");
+    }
+    ASSERT_EQ(std::system(("rm -rf '" + root + "'").c_str()), 0);
+}
+#endif

@@ -126,7 +126,7 @@ TEST_F(Habits, QuietLeavesOnlyErrors) {
     // but not with -q: the scripted plug-in's member takes 300 ms.
     RunOptions terminal;
     terminal.errorOnTerminal = true;
-    terminal.environment = {"TARNEL_SCRIPTED_MEMBERS=slow.txt=1000@300"};
+    terminal.environment = {"TARNEL_SCRIPTED_MEMBERS=maps\\slow.txt=1000@300"};
     for (bool quiet : {false, true}) {
         std::vector<std::string> args = {"--plugin", TARNEL_SCRIPTED_PLUGIN, "extract", archive,
                                          "-C",       scratch / "bar"};
@@ -136,6 +136,11 @@ TEST_F(Habits, QuietLeavesOnlyErrors) {
         RunResult slow = RunTarnelWith(scratch, args, terminal);
         EXPECT_EQ(slow.status, 0) << slow.err;
         EXPECT_EQ(slow.err.find("B of 1000 B") != std::string::npos, !quiet) << slow.err;
+        EXPECT_EQ(slow.err.find(" maps/slow.txt") != std::string::npos, !quiet) << slow.err;
+        // A terminal that does not tell its width counts as 80 columns; the
+        // bar leaves the last one free and is cleared as wide.
+        EXPECT_EQ(slow.err.find("\r" + std::string(79, ' ') + "\r") != std::string::npos, !quiet)
+            << slow.err;
     }
 }
 

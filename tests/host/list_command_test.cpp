@@ -167,4 +167,13 @@ TEST_F(ListCommand, APluginThatCannotBeLoadedExitsWithTwo) {
     RunResult result = RunTarnel(scratch, {"--plugin", scratch / "fake.wcx", "list", archive});
     EXPECT_EQ(result.status, 2);
     EXPECT_NE(result.err.find("cannot load the plug-in"), std::string::npos) << result.err;
+    // A module, but not a plug-in: every entry point it lacks is named.
+    std::string binary = TARNEL_BINARY;
+    std::string library = binary.substr(0, binary.rfind('/')) + "/SFMpq.dll";
+    result = RunTarnel(scratch, {"--plugin", library, "list", archive});
+    EXPECT_EQ(result.status, 2);
+    EXPECT_EQ(result.err, "tarnel: the plug-in " + library +
+                              " lacks the entry points OpenArchive, ReadHeader, ProcessFile, "
+                              "CloseArchive, GetPackerCaps, SetProcessDataProc, SetChangeVolProc, "
+                              "PackFiles, DeleteFiles, PackSetDefaultParams, ConfigurePacker\n");
 }

@@ -147,6 +147,28 @@ TEST_F(PluginReports, AFailureThePluginShowsButTheArchiveHidesIsNoSuccess) {
                                    ": the plug-in did not add it\n")
             << script;
     }
+    // A hash table of two slots holding two members is full; holding one,
+    // it is not.
+    WriteFile(archive, std::string("MPQ\x1A\x20", 5) + std::string(19, '\0') +
+                           std::string("\x02\0\0\0", 4) + std::string(4, '\0'));
+    for (const char* script : {"b.txt=1|c.txt=1", "b.txt=1"}) {
+        RunResult missing =
+            RunScripted(scratch, script, {"add", archive, "-C", scratch / "src", "a.txt"},
+                        {"TARNEL_SCRIPTED_PACK_MESSAGE="});
+        EXPECT_EQ(missing.status, 1) << script;
+        EXPECT_EQ(missing.err,
+                  "tarnel: " + scratch / "src/a.txt" + ": not added to " + archive + ": " +
+                      (std::string(script).find('|') != std::string::npos
+                           ? "the archive is full: its table holds 2 members (the MaxFiles "
+                             "setting in " +
+                                 scratch / "tarnel.ini" + " sets the room of new archives)\n"
+                           : "the plug-in did not add it\n"))
+            << script;
+    }
+    // An update the plug-in refuses fails the command as unusable.
+    RunResult refused = RunScripted(scratch, "a.txt=1", {"delete", archive, "a.txt"});
+    EXPECT_EQ(refused.status, 2);
+    EXPECT_EQ(refused.err, "tarnel: " + archive + ": operation not supported\n");
     // A member the plug-in did not delete is said once, by the command.
     RunResult kept = RunScripted(scratch, "a.txt=1|b.txt=2", {"delete", archive, "a.txt"},
                                  {"TARNEL_SCRIPTED_PACK_MESSAGE=Cannot delete a.txt"});

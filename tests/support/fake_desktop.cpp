@@ -133,7 +133,7 @@ int RunWithoutTerminal(const std::function<int()>& body, bool terminal, std::str
         close(fd);
         int result = body();
         std::fflush(stderr);
-        _exit(result);
+        EndChild(result);
     }
     int status = 0;
     waitpid(pid, &status, 0);

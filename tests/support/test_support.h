@@ -33,6 +33,11 @@ bool FileExists(const std::string& path);
 // The names in `folder`, sorted, without "." and "..".
 std::vector<std::string> FilesIn(const std::string& folder);
 
+// Ends a forked child of a test with `status`, as _exit does; in a build
+// with --coverage the child first writes its counters, so that what only a
+// child runs counts as run.
+[[noreturn]] void EndChild(int status);
+
 // One message box as the plug-in showed it.
 struct ShownMessage {
     std::string text;

@@ -15,6 +15,7 @@
 
 #include "archive_library/archive_library.h"
 #include "archive_library/library_loader.h"
+#include "platform/platform.h"
 #include "platform/system_calls.h"
 #include "support/test_support.h"
 
@@ -106,3 +107,36 @@ TEST_F(LibraryLoaderTest, TheProgramsFolderIsMadeCurrentOnlyWhenItAndTheCurrentO
 }
 
 } // namespace
+
+// The platform's module and error calls given nothing to work on, or too
+// little room: they refuse, and write nothing they were not given.
+TEST_F(LibraryLoaderTest, PlatformCallsRefuseMissingModulesAndBuffers) {
+    char name[16] = "keep";
+    programFile = "";
+    EXPECT_EQ(PlatformGetModuleFileName(nullptr, name, sizeof name), 0u);
+    EXPECT_STREQ(name, "");
+    std::strcpy(name, "keep");
+    programFile = "/opt/x/host";
+    EXPECT_EQ(PlatformGetModuleFileName(nullptr, name, 0), 0u);
+    EXPECT_STREQ(name, "keep");
+    EXPECT_EQ(PlatformGetModuleFileName(nullptr, name, sizeof name), 11u);
+    EXPECT_STREQ(name, "/opt/x/host");
+    EXPECT_NE(PlatformGetModuleHandle(nullptr), nullptr); // the program itself
+    EXPECT_EQ(PlatformGetModuleHandle("no-such-module.so"), nullptr);
+    EXPECT_EQ(PlatformLoadLibrary(nullptr), nullptr);
+    EXPECT_EQ(PlatformLoadLibrary(""), nullptr);
+    EXPECT_EQ(PlatformGetProcAddress(nullptr, "main"), nullptr);
+    EXPECT_EQ(PlatformFreeLibrary(nullptr), 0);
+    EXPECT_EQ(PlatformSetCurrentDirectory(nullptr), 0);
+    EXPECT_EQ(PlatformCloseFile(nullptr), 0);
+
+    std::strcpy(name, "keep");
+    EXPECT_FALSE(PlatformErrorText(EACCES, name, 0));
+    EXPECT_STREQ(name, "keep");
+    EXPECT_FALSE(PlatformErrorText(0, name, sizeof name));
+    EXPECT_STREQ(name, "");
+    EXPECT_TRUE(PlatformErrorText(EACCES, name, 5));
+    EXPECT_STREQ(name, "Perm");
+    EXPECT_TRUE(PlatformErrorText(ENOSPC, name, sizeof name));
+    EXPECT_STREQ(name, "No space left o");
+}

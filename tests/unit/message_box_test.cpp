@@ -4,9 +4,11 @@
 // kdialog.
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <fcntl.h>
 #include <string>
 #include <sys/stat.h>
+#include <sys/time.h>
 #include <thread>
 #include <unistd.h>
 #include <utility>
@@ -48,6 +50,9 @@ TEST(MessageBox, IsOneLineOnStandardErrorAnsweredAsOk) {
     EXPECT_EQ(StandardErrorOf("Cannot delete foo.txt", "Error", 0x30, &answer),
               "Error: Cannot delete foo.txt\n");
     EXPECT_EQ(answer, 1);
+    answer = 0;
+    EXPECT_EQ(StandardErrorOf(nullptr, nullptr, 0x30, &answer), ": \n");
+    EXPECT_EQ(answer, 1);
 }
 
 TEST(MessageBox, ShowsControlCharactersInsteadOfSendingThem) {
@@ -69,12 +74,12 @@ TEST(MessageBox, ShowsControlCharactersInsteadOfSendingThem) {
 // and what it wrote to standard error.
 int ShowDetached(
     const char* text, uint32_t type, std::string* errors, bool terminal = false,
-    const std::function<void()>& before = [] {}) {
+    const std::function<void()>& before = [] {}, const char* caption = "Error") {
     return RunWithoutTerminal(
         [&] {
             PlatformSetMessageBoxRecorder(nullptr);
             before();
-            return PlatformMessageBox(text, "Error", type);
+            return PlatformMessageBox(text, caption, type);
         },
         terminal, errors);
 }
@@ -90,14 +95,16 @@ TEST(DesktopMessageBox, WithoutATerminalTheDesktopShowsTheBoxWithItsIcon) {
     } kinds[] = {{kMessageBoxIconWarning, "--warning"},
                  {kMessageBoxIconError, "--error"},
                  {0x40, "--info"},
-                 {0, "--info"}};
+                 {0, "--info"},
+                 {kMessageBoxIconWarning | 0x1, "--warning"},
+                 {kMessageBoxIconError | 0x4, "--error"}};
     for (const auto& kind : kinds) {
         SCOPED_TRACE(kind.kind);
         EXPECT_EQ(ShowDetached("Cannot delete docs\\a.txt", kind.type, &errors), 1);
         EXPECT_EQ(errors, "");
     }
     std::vector<Call> calls = desktop.Calls();
-    ASSERT_EQ(calls.size(), 4u);
+    ASSERT_EQ(calls.size(), sizeof kinds / sizeof kinds[0]);
     for (size_t i = 0; i < calls.size(); ++i) {
         // Backslashes and markup stay as they are: no markup, no escapes.
         EXPECT_EQ(calls[i], (Call{"zenity", kinds[i].kind, "--no-markup", "--title=Error",
@@ -127,6 +134,19 @@ TEST(DesktopMessageBox, TextIsValidUtf8WithControlCharactersAndOtherBytesShownAs
     EXPECT_GE(shown.size(), 4000u);
     EXPECT_LE(shown.size(), 4200u);
     EXPECT_EQ(shown.compare(shown.size() - 4, 4, "\\x01"), 0);
+    // The first and last character of each length pass; a shorter form of
+    // one (overlong) and a five-byte lead do not. The caption is converted
+    // the same way.
+    const std::string edges = "\xC2\x80\xDF\xBF\xE0\xA0\x80\xEF\xBF\xBF\xF0\x90\x80\x80"
+                              "\xF4\x8F\xBF\xBF";
+    EXPECT_EQ(ShowDetached((edges + "\xE0\x9F\xBF\xF0\x8F\xBF\xBF\xFB\xBF\xBF\xBF").c_str(),
+                           kMessageBoxIconWarning, &errors, false, [] {}, "a\x1B\xC3"),
+              1);
+    ASSERT_EQ(desktop.Calls().size(), 3u);
+    EXPECT_EQ(desktop.Calls()[2][3], "--title=a\\x1B\\xC3");
+    EXPECT_EQ(desktop.Calls()[2][4], "--text=" + edges +
+                                         "\\xE0\\x9F\\xBF\\xF0\\x8F\\xBF\\xBF"
+                                         "\\xFB\\xBF\\xBF\\xBF");
 }
 
 TEST(DesktopMessageBox, KdialogShowsTheBoxWhenThereIsNoZenity) {
@@ -134,13 +154,26 @@ TEST(DesktopMessageBox, KdialogShowsTheBoxWhenThereIsNoZenity) {
     std::string errors;
     EXPECT_EQ(ShowDetached("<a href=x>&amp;</a>", kMessageBoxIconWarning, &errors), 1);
     EXPECT_EQ(ShowDetached("Cannot find SFMpq.dll!", kMessageBoxIconError, &errors), 1);
+    EXPECT_EQ(ShowDetached(
+                  "Done", 0x40, &errors, false, [] {}, "a\x1B"),
+              1);
     EXPECT_EQ(errors, "");
     // Rich text with every markup character written as an entity: it shows
     // exactly as given.
-    EXPECT_THAT(desktop.Calls(), ElementsAre(Call{"kdialog", "--title", "Error", "--sorry",
-                                                  "<qt>&lt;a href=x&gt;&amp;amp;&lt;/a&gt;</qt>"},
-                                             Call{"kdialog", "--title", "Error", "--error",
-                                                  "<qt>Cannot find SFMpq.dll!</qt>"}));
+    EXPECT_THAT(desktop.Calls(),
+                ElementsAre(Call{"kdialog", "--title", "Error", "--sorry",
+                                 "<qt>&lt;a href=x&gt;&amp;amp;&lt;/a&gt;</qt>"},
+                            Call{"kdialog", "--title", "Error", "--error",
+                                 "<qt>Cannot find SFMpq.dll!</qt>"},
+                            Call{"kdialog", "--title", "a\\x1B", "--msgbox", "<qt>Done</qt>"}));
+    // Entities that would not fit are left out whole; the end tag stays.
+    EXPECT_EQ(ShowDetached(std::string(2000, '<').c_str(), 0x40, &errors), 1);
+    ASSERT_EQ(desktop.Calls().size(), 4u);
+    const std::string rich = desktop.Calls()[3].back();
+    EXPECT_GT(rich.size(), 4000u);
+    EXPECT_LT(rich.size(), 4300u);
+    EXPECT_EQ(rich.substr(0, 8), "<qt>&lt;");
+    EXPECT_EQ(rich.substr(rich.size() - 9), "&lt;</qt>");
 }
 
 TEST(DesktopMessageBox, StandardErrorTakesTheBoxWheneverTheDesktopCannot) {
@@ -158,6 +191,31 @@ TEST(DesktopMessageBox, StandardErrorTakesTheBoxWheneverTheDesktopCannot) {
         FakeDesktop desktop;
         ScopedVariable display("DISPLAY", "");
         EXPECT_EQ(ShowDetached("Cannot delete a.txt", 0x30, &errors), 1);
+        EXPECT_EQ(errors, line);
+        EXPECT_THAT(desktop.Calls(), IsEmpty());
+    }
+    {
+        SCOPED_TRACE("an empty WAYLAND_DISPLAY and no DISPLAY");
+        FakeDesktop desktop;
+        ScopedVariable display("DISPLAY", nullptr);
+        ScopedVariable wayland("WAYLAND_DISPLAY", "");
+        EXPECT_EQ(ShowDetached("Cannot delete a.txt", 0x30, &errors), 1);
+        EXPECT_EQ(errors, line);
+        EXPECT_THAT(desktop.Calls(), IsEmpty());
+    }
+    {
+        SCOPED_TRACE("a controlling terminal, standard error elsewhere");
+        FakeDesktop desktop;
+        EXPECT_EQ(ShowDetached("Cannot delete a.txt", 0x30, &errors, false,
+                               [] {
+                                   // The session's first terminal becomes its
+                                   // controlling one.
+                                   int master = posix_openpt(O_RDWR | O_NOCTTY);
+                                   grantpt(master);
+                                   unlockpt(master);
+                                   open(ptsname(master), O_RDWR);
+                               }),
+                  1);
         EXPECT_EQ(errors, line);
         EXPECT_THAT(desktop.Calls(), IsEmpty());
     }
@@ -249,6 +307,14 @@ TEST(DesktopMessageBox, HelperProgramsAreLookedForOnlyInAbsoluteFoldersOfPath) {
         EXPECT_FALSE(FindProgramOnPath("zenity", found, sizeof found)) << path;
     }
     {
+        // Nor a name with a folder in it, nor no name; nor without PATH.
+        ScopedVariable variable("PATH", dir.path().c_str());
+        EXPECT_FALSE(FindProgramOnPath("bin/zenity", found, sizeof found));
+        EXPECT_FALSE(FindProgramOnPath("", found, sizeof found));
+        ScopedVariable unset("PATH", nullptr);
+        EXPECT_FALSE(FindProgramOnPath("zenity", found, sizeof found));
+    }
+    {
         ScopedVariable variable("PATH", ("bin:" + dir.File("bin")).c_str());
         EXPECT_TRUE(FindProgramOnPath("zenity", found, sizeof found));
         EXPECT_EQ(std::string(found), dir.File("bin/zenity"));
@@ -291,4 +357,45 @@ TEST(DesktopMessageBox, HelperProgramsInheritNoOtherDescriptorOfTheHost) {
     RunProgram(argv, output, sizeof output);
     EXPECT_STREQ(output, "");
     close(kept);
+}
+
+// A signal the host handles without SA_RESTART interrupts the reading of a
+// helper program's output and the wait for its end; both go on.
+TEST(DesktopMessageBox, HelperProgramsAreReadAndWaitedForThroughSignals) {
+    struct sigaction action = {};
+    action.sa_handler = [](int) {};
+    ASSERT_EQ(sigaction(SIGALRM, &action, nullptr), 0);
+    struct itimerval every = {{0, 5000}, {0, 5000}};
+    setitimer(ITIMER_REAL, &every, nullptr);
+    const char* argv[] = {"/bin/sh", "-c", "sleep 0.1; echo done; exec >&-; sleep 0.1", nullptr};
+    char output[64];
+    int status = RunProgram(argv, output, sizeof output);
+    struct itimerval off = {};
+    setitimer(ITIMER_REAL, &off, nullptr);
+    std::signal(SIGALRM, SIG_DFL);
+    EXPECT_EQ(status, 0);
+    EXPECT_STREQ(output, "done\n");
+}
+
+// What a helper program writes reaches the host's standard output and error
+// never: its output is read or dropped, its errors are dropped.
+TEST(DesktopMessageBox, HelperProgramsWriteNothingOnTheHostsOutputs) {
+    std::string errors;
+    EXPECT_EQ(RunWithoutTerminal(
+                  [] {
+                      dup2(STDERR_FILENO, STDOUT_FILENO);
+                      const char* argv[] = {"/bin/sh", "-c", "echo out; echo err >&2", nullptr};
+                      char output[8] = "keep";
+                      int first = RunProgram(argv, nullptr, 0);
+                      int second = RunProgram(argv, output, 0);
+                      bool kept = std::string(output) == "keep";
+                      int third = RunProgram(argv, output, 3);
+                      return first == 0 && second == 0 && kept && third == 0 &&
+                                     std::string(output) == "ou"
+                                 ? 0
+                                 : 1;
+                  },
+                  false, &errors),
+              0);
+    EXPECT_EQ(errors, "");
 }

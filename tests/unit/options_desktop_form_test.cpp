@@ -10,6 +10,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include "platform/desktop_posix.h"
 #include "platform/platform.h"
 #include "plugin/host_interface.h"
 #include "settings/plugin_settings.h"
@@ -181,3 +182,27 @@ TEST_F(OptionsDesktopFormTest, AHostWithoutAWindowOrATerminalGetsTheFormToo) {
 }
 
 } // namespace
+
+namespace {
+
+intptr_t TARNEL_STDCALL NeverCloses(PlatformWindow, uint32_t, uintptr_t, intptr_t) {
+    return 1;
+}
+
+} // namespace
+
+// A procedure that will not close after Cancel ends the form, which then
+// has no result; a form with more fields than zenity is given arguments for
+// is cut, not overrun.
+TEST(PosixDesktopForm, EndsWhenTheProcedureWillNotCloseAndCutsTooManyFields) {
+    FakeDesktop desktop;
+    desktop.Answer(1);
+    std::vector<PlatformDialogItem> items(40, PlatformDialogItem{kDialogItemEdit, 7, "Name"});
+    const PlatformDialogTemplate form = {1, "Form", items.data(), 40};
+    EXPECT_EQ(PosixRunDesktopForm(&form, NeverCloses, 0), -1);
+    ASSERT_EQ(desktop.Calls().size(), 1u);
+    const Call call = desktop.Calls()[0];
+    EXPECT_EQ(call.size(), 2 * kPosixDialogControlCapacity + 8u);
+    EXPECT_EQ(call[1], "--forms");
+    EXPECT_EQ(call.back(), "--add-entry=Name []");
+}

@@ -141,6 +141,50 @@ TEST_F(OptionsTextFormTest, AVeryLongAnswerIsCutNotOverrun) {
     EXPECT_EQ(PluginSettings.MaxFiles, ParseDecimal(digits.substr(0, 254).c_str()));
 }
 
+intptr_t TARNEL_STDCALL NeverCloses(PlatformWindow, uint32_t, uintptr_t, intptr_t) {
+    return 1;
+}
+
+// What a procedure asks of controls the dialog does not have, or of no
+// dialog, is refused and changes nothing.
+TEST(PosixDialogCalls, RefuseControlsAndDialogsThatAreNotThere) {
+    const PlatformDialogItem items[] = {{kDialogItemGroup, -1, "Size"},
+                                        {kDialogItemRadioButton, 1, "Small"},
+                                        {kDialogItemEdit, 2, "Name"}};
+    const PlatformDialogTemplate form = {1, "Form", items, 3};
+    PosixDialog state;
+    PosixDialogFromTemplate(&form, &state);
+    EXPECT_EQ(PlatformSetDialogItemText(&state, 9, "x"), 0);
+    EXPECT_EQ(PlatformSetDialogItemText(&state, 2, nullptr), 0);
+    EXPECT_EQ(PlatformSetDialogItemText(nullptr, 2, "x"), 0);
+    EXPECT_EQ(PlatformSetDialogItemText(&state, 2, "abc"), 1);
+    char text[8] = "keep";
+    EXPECT_EQ(PlatformGetDialogItemText(&state, 2, text, 0), 0u);
+    EXPECT_STREQ(text, "keep");
+    EXPECT_EQ(PlatformGetDialogItemText(&state, 2, text, 3), 2u);
+    EXPECT_STREQ(text, "ab");
+    EXPECT_EQ(PlatformGetDialogItemText(&state, 9, text, sizeof text), 0u);
+    EXPECT_STREQ(text, "");
+    PlatformCheckDialogButton(&state, 2); // an edit is no button
+    PlatformCheckDialogButton(&state, 1);
+    EXPECT_EQ(PlatformIsDialogButtonChecked(&state, 2), 0u);
+    EXPECT_EQ(PlatformIsDialogButtonChecked(&state, 1), 1u);
+    EXPECT_EQ(PlatformIsDialogButtonChecked(&state, 9), 0u);
+    EXPECT_EQ(PlatformEndDialog(nullptr, 5), 0);
+    EXPECT_FALSE(state.ended);
+    EXPECT_EQ(PlatformEndDialog(&state, 5), 1);
+    EXPECT_TRUE(state.ended);
+    EXPECT_EQ(state.result, 5);
+    EXPECT_EQ(PlatformDialogBox(nullptr, nullptr, nullptr, NeverCloses, 0), -1);
+    EXPECT_EQ(PlatformDialogBox(nullptr, &form, nullptr, nullptr, 0), -1);
+    // A procedure that will not close once input is over ends the form.
+    FILE* in = std::fopen("/dev/null", "r");
+    FILE* out = std::fopen("/dev/null", "w");
+    EXPECT_EQ(PosixRunTextForm(&form, NeverCloses, 0, in, out), -1);
+    std::fclose(in);
+    std::fclose(out);
+}
+
 // Runs ConfigurePacker in a child process whose standard input and output
 // are `terminal` (a pseudo-terminal) or /dev/null; returns its result.
 int ConfigureInChild(bool terminal, const std::string& answers, std::string* output) {
@@ -152,7 +196,7 @@ int ConfigureInChild(bool terminal, const std::string& answers, std::string* out
             dup2(null, STDIN_FILENO);
             dup2(null, STDOUT_FILENO);
         }
-        _exit(ConfigurePacker(nullptr, nullptr) & 0xFF);
+        EndChild(ConfigurePacker(nullptr, nullptr) & 0xFF);
     }
     if (child < 0) {
         ADD_FAILURE() << "cannot start a child";

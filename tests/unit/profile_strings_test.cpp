@@ -1,5 +1,6 @@
 // Profile strings on POSIX behave like the Windows profile functions the
 // settings store and the options dialog rely on.
+#include <cerrno>
 #include <string>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -39,6 +40,23 @@ TEST_F(ProfileStringsTest, TheDefaultStandsInForAMissingFileSectionOrKey) {
     EXPECT_EQ(Get("Missing", "K"), "DEF");
     EXPECT_EQ(Get("S", "K"), "DEF");
     EXPECT_EQ(Get("S", "K", ""), "");
+    EXPECT_EQ(Get("S", "K", " \tDEF \t"), "DEF"); // without its blanks, as a value
+    // A header without its bracket and a line without '=' are neither
+    // section nor key.
+    WriteFileText(ini, "[S]\n[Other\nK\nK=1\n");
+    EXPECT_EQ(Get("S", "K"), "1");
+    // Nothing to read into, or nothing to write.
+    char buffer[4] = "abc";
+    EXPECT_EQ(PlatformGetProfileString("S", "K", "DEF", buffer, 0, ini.c_str()), 0u);
+    EXPECT_STREQ(buffer, "abc");
+    for (int missing = 0; missing < 4; ++missing) {
+        const char* parts[4] = {"S", "K", "2", ini.c_str()};
+        parts[missing] = nullptr;
+        errno = 0;
+        EXPECT_EQ(PlatformWriteProfileString(parts[0], parts[1], parts[2], parts[3]), 0);
+        EXPECT_EQ(errno, EINVAL);
+    }
+    EXPECT_EQ(ReadFileText(ini), "[S]\n[Other\nK\nK=1\n");
 }
 
 TEST_F(ProfileStringsTest, AnEmptyValueIsTheEmptyTextNotTheDefault) {
