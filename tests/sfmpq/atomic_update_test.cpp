@@ -386,6 +386,15 @@ TEST(AtomicUpdate, AnUpdatedArchiveKeepsItsPermissions) {
         ASSERT_EQ(stat(archive.c_str(), &info), 0);
         EXPECT_EQ(info.st_mode & 07777, mode) << std::oct << mode;
     }
+    // And its owner, where this process may hand a file to another.
+    if (geteuid() == 0) {
+        ASSERT_EQ(chown(archive.c_str(), 1234, 4321), 0);
+        ASSERT_TRUE(AddFiles(archive, {{"owned", "b"}}));
+        struct stat info;
+        ASSERT_EQ(stat(archive.c_str(), &info), 0);
+        EXPECT_EQ(info.st_uid, 1234u);
+        EXPECT_EQ(info.st_gid, 4321u);
+    }
 }
 
 std::string ReplacedPath;
