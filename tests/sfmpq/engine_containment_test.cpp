@@ -214,6 +214,13 @@ TEST(EngineContainment, AnEngineEndingAtAnyStepOfAnUpdateLeavesTheArchiveAsItWas
                 Lib().MpqAddFileToArchiveEx(h, (folder / "new").c_str(), "new", 0x10201, 2, 9);
                 Lib().MpqAddFileToArchiveEx(h, (folder / "new").c_str(), "a", 0x10201, 2, 9);
                 Lib().MpqDeleteFile(h, "b");
+                // An update's dead engine is not replaced to list.
+                std::vector<ListEntry> entries(
+                    std::max(Lib().SFileGetFileInfo(h, kInfoHashTableSize), 1u));
+                errno = 0;
+                if (!Lib().SFileListFiles(h, nullptr, entries.data(), 0)) {
+                    EXPECT_EQ(errno, EIO) << format << " step " << k;
+                }
                 completed = Lib().MpqCloseUpdatedArchive(h, 0) != 0;
             }
             if (!completed) {
