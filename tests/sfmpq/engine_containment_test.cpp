@@ -4,6 +4,8 @@
 // or run programs.
 #include "sfmpq_test_support.h"
 
+#include "sfmpq/engine_protocol.h"
+
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
@@ -351,10 +353,15 @@ TEST(EngineContainment, AnEngineHungInARequestIsEndedAtADeadlineUnderASecond) {
     uint32_t got = 0;
     EXPECT_TRUE(Lib().SFileReadFile(member, data.data(), 3000, &got, nullptr));
     EXPECT_EQ(std::string(data.data(), got), std::string(3000, before[0]));
+    EXPECT_TRUE(Lib().SFileReadFile(member, data.data(), 3000, &got, nullptr));
+    EXPECT_EQ(got, 0u) << "read to its end, so that the stream is at the next member";
     EXPECT_TRUE(Lib().SFileCloseFile(member));
     start = std::chrono::steady_clock::now();
+    const uint32_t restarts = RequestsSent[uint32_t(sfmpq::engine::Op::StreamFrom)];
     errno = 0;
     EXPECT_FALSE(Lib().SFileOpenFileEx(archive, "stuck.txt", 0, &member));
+    EXPECT_EQ(RequestsSent[uint32_t(sfmpq::engine::Op::StreamFrom)], restarts)
+        << "the member that comes next is waited for, not asked for";
     EXPECT_EQ(errno, EIO);
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(3));
     EXPECT_TRUE(Lib().SFileCloseArchive(archive));
