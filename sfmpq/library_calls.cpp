@@ -311,17 +311,23 @@ int ListOnce(Archive* archive, const char* list, ListEntry* entries, uint32_t li
 }
 
 // A new engine for a read-only archive whose engine died, with the archive
-// opened again. 0 or an errno value.
+// opened again. 0 or an errno value; then the handle has no engine, and its
+// calls fail with EIO as after the death (a later listing tries again).
 int ReplaceEngine(Archive* archive) {
     StopEngine(&archive->engine);
     archive->engine = EngineConnection();
-    if (int error = StartEngine(EngineKind::Reader, &archive->engine)) {
-        return error;
+    int error = StartEngine(EngineKind::Reader, &archive->engine);
+    if (!error) {
+        Request request = NewRequest(Op::OpenArchive);
+        Reply reply;
+        SetField(request.path, sizeof request.path, archive->path.c_str());
+        error = Call(archive, &request, &reply) ? 0 : errno;
     }
-    Request request = NewRequest(Op::OpenArchive);
-    Reply reply;
-    SetField(request.path, sizeof request.path, archive->path.c_str());
-    return Call(archive, &request, &reply) ? 0 : errno;
+    if (error) {
+        StopEngine(&archive->engine);
+        archive->engine.failure = EIO;
+    }
+    return error;
 }
 
 } // namespace

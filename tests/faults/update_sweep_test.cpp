@@ -151,6 +151,85 @@ TEST_F(UpdateSweep, AFailingSystemCallLeavesTheOldArchiveOrTheReportedChanges) {
     }
 }
 
+// A copy that a signal interrupts (EINTR) goes on, by the kernel or through
+// a buffer (wherever the kernel's copy is not offered, whatever errno says
+// so), and the update goes through whole. Where every temporary name is
+// taken, a new archive is given up after a hundred tries, with EEXIST; where
+// a rename without replacing is not offered, a new archive is linked.
+TEST_F(UpdateSweep, InterruptedCopiesGoOnAndTakenTemporaryNamesAreGivenUp) {
+    WriteFile(newA_, Content(250000, 3, false));
+    WriteFile(newD_, Content(100000, 4, true));
+    std::vector<StormMember> members;
+    for (const auto& member : before_) {
+        members.push_back({member.first, member.second});
+    }
+    WriteWithStorm(archive_, members);
+    const std::string original = ReadFile(archive_);
+    const AlwaysFailing noClone = {{"ficlone", EOPNOTSUPP}};
+    struct Interrupted {
+        std::string call;
+        AlwaysFailing always;
+    };
+    std::vector<Interrupted> interrupted = {{"copy_file_range", noClone}};
+    for (int notOffered : {EXDEV, ENOSYS, EINVAL, EOPNOTSUPP}) {
+        for (const char* call : {"pread", "pwrite"}) {
+            interrupted.push_back(
+                {call, {{"ficlone", EOPNOTSUPP}, {"copy_file_range", notOffered}}});
+        }
+    }
+    SystemCallFaults faults;
+    for (const Interrupted& test : interrupted) {
+        SCOPED_TRACE(test.call + ", copy_file_range: " + std::to_string(test.always.back().second));
+        WriteFile(archive_, original);
+        auto arm = [&](int number) {
+            faults.Arm(number, EINTR);
+            for (const auto& call : test.always) {
+                faults.FailEvery(call.first, call.second);
+            }
+        };
+        arm(0);
+        client::CloseUpdate(client::OpenForUpdate(archive_.c_str(), 0x21, 64));
+        std::vector<SystemCallRecord> calls = faults.records();
+        // The copy's first call of that name (the header check reads first):
+        // the read of the first piece is the one just before its write.
+        bool read = test.call == "pread";
+        size_t at = 0;
+        while (at < calls.size() && calls[at].name != (read ? "pwrite" : test.call)) {
+            ++at;
+        }
+        while (read && at > 0 && at < calls.size() && calls[at].name != "pread") {
+            --at;
+        }
+        ASSERT_LT(at, calls.size());
+        arm(int(at) + 1);
+        Update update = UpdateArchive(archive_, newA_, newD_);
+        EXPECT_TRUE(faults.fired());
+        EXPECT_TRUE(update.closed);
+        EXPECT_EQ(MembersWithStorm(archive_),
+                  Expected(before_, update, ReadFile(newA_), ReadFile(newD_)));
+    }
+
+    faults.Arm();
+    faults.FailEvery("open", EEXIST);
+    errno = 0;
+    EXPECT_EQ(client::OpenForUpdate((folder_ / "new.mpq").c_str(), 0x21, 64), nullptr);
+    EXPECT_EQ(errno, EEXIST);
+    int opens = 0;
+    for (const SystemCallRecord& call : faults.records()) {
+        opens += call.name == "open";
+    }
+    EXPECT_EQ(opens, 100);
+    EXPECT_EQ(folder_.Files(), (std::vector<std::string>{"a.mpq", "new-a", "new-d"}));
+
+    faults.Arm();
+    faults.FailEvery("renameat2", ENOSYS);
+    Update update = UpdateArchive(folder_ / "new.mpq", newA_, newD_);
+    EXPECT_TRUE(update.closed);
+    EXPECT_EQ(MembersWithStorm(folder_ / "new.mpq"),
+              Expected({}, update, ReadFile(newA_), ReadFile(newD_)));
+    EXPECT_EQ(folder_.Files(), (std::vector<std::string>{"a.mpq", "new-a", "new-d", "new.mpq"}));
+}
+
 // An archive the system will not let this process write (another user's file,
 // as far as its mode bits go writable) is refused before anything is copied.
 TEST_F(UpdateSweep, AnArchiveTheSystemWillNotLetUsWriteIsNotUpdated) {

@@ -3,6 +3,7 @@
 // archive, and no temporary file stays behind.
 #include "sfmpq_test_support.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <map>
@@ -36,11 +37,13 @@ TEST(AtomicUpdate, AProcessKilledAtAnyPointLeavesTheOldOrTheNewArchiveWhole) {
     Folder folder;
     std::string archive = folder / "a.mpq";
     ASSERT_TRUE(AddFiles(archive, Originals()));
+    pid_t lastChild = 0;
     for (int delayMs : {0, 2, 5, 10, 20, 40, 80, 160}) {
         int ready[2];
         ASSERT_EQ(pipe(ready), 0);
         pid_t child = fork();
         ASSERT_GE(child, 0);
+        lastChild = child;
         if (child == 0) {
             // Rounds of updates, each replacing "a" and deleting and adding
             // "b", until killed.
@@ -74,9 +77,21 @@ TEST(AtomicUpdate, AProcessKilledAtAnyPointLeavesTheOldOrTheNewArchiveWhole) {
         EXPECT_EQ(members["c"], "c");
         EXPECT_EQ(members["a"].size(), size_t(2 << 20));
     }
-    // The next update removes what the killed processes left.
+    // The next update removes what the killed processes left: the copies of
+    // this archive whose process is gone, and no other file.
+    const std::string gone = std::to_string(lastChild);
+    const std::vector<std::string> kept = {
+        ".a.mpq.sfmpq--5-keep1", ".a.mpq.sfmpq-1-keep1", ".a.mpq.sfmpq-" + gone + "x-keep1",
+        ".a.mpq.sfmpq-x-keep1", ".b.mpq.sfmpq-" + gone + "-keep1"};
+    for (const std::string& name : kept) {
+        WriteFile(folder / name, "");
+    }
+    WriteFile(folder / (".a.mpq.sfmpq-" + gone + "-stale1"), "");
     ASSERT_TRUE(AddFiles(archive, {{"d", "d"}}));
-    EXPECT_EQ(folder.Files(), (std::vector<std::string>{"a.mpq", "source"}));
+    std::vector<std::string> expected = kept;
+    expected.insert(expected.end(), {"a.mpq", "source"});
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(folder.Files(), expected);
 }
 
 // Runs `update` in a child whose files may not grow beyond `limit` bytes,
@@ -385,6 +400,15 @@ TEST(AtomicUpdate, AnUpdatedArchiveKeepsItsPermissions) {
         struct stat info;
         ASSERT_EQ(stat(archive.c_str(), &info), 0);
         EXPECT_EQ(info.st_mode & 07777, mode) << std::oct << mode;
+    }
+    // And its owner, where this process may hand a file to another.
+    if (geteuid() == 0) {
+        ASSERT_EQ(chown(archive.c_str(), 1234, 4321), 0);
+        ASSERT_TRUE(AddFiles(archive, {{"owned", "b"}}));
+        struct stat info;
+        ASSERT_EQ(stat(archive.c_str(), &info), 0);
+        EXPECT_EQ(info.st_uid, 1234u);
+        EXPECT_EQ(info.st_gid, 4321u);
     }
 }
 

@@ -4,6 +4,9 @@
 // or run programs.
 #include "sfmpq_test_support.h"
 
+#include "sfmpq/engine_protocol.h"
+
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
@@ -12,8 +15,11 @@
 #include <cstdlib>
 #include <dirent.h>
 #include <dlfcn.h>
+#include <fcntl.h>
 #include <sched.h>
+#include <set>
 #include <string>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <thread>
@@ -50,10 +56,23 @@ std::string EnginePath() {
     return library.substr(0, library.rfind('/')) + "/sfmpq-engine";
 }
 
+// Names the file in which the library notes engines that ended early, while
+// it lives.
+class ScopedLog {
+  public:
+    explicit ScopedLog(const std::string& path) { setenv("SFMPQ_ENGINE_LOG", path.c_str(), 1); }
+    ~ScopedLog() { unsetenv("SFMPQ_ENGINE_LOG"); }
+    ScopedLog(const ScopedLog&) = delete;
+    ScopedLog& operator=(const ScopedLog&) = delete;
+};
+
 TEST(EngineContainment, AKilledEngineFailsItsHandleWithEioAndNothingElse) {
     Folder folder;
+    std::string log = folder / "engines.log";
+    ScopedLog engineLog(log);
     std::string big = Content(16 << 20, 3, false);
-    WriteWithStorm(folder / "a.mpq", {{"big", big, 0, 0, 0}, {"small", "small"}});
+    const std::string wave = std::string("RIFF\x24\0\0\0WAVEfmt ", 16) + "sound";
+    WriteWithStorm(folder / "a.mpq", {{"big", big, 0, 0, 0}, {"small", "small"}, {"s", wave}});
     MpqHandle archive = nullptr;
     ASSERT_TRUE(Lib().SFileOpenArchive((folder / "a.mpq").c_str(), 0, 0, &archive));
     MpqHandle other = nullptr;
@@ -87,8 +106,79 @@ TEST(EngineContainment, AKilledEngineFailsItsHandleWithEioAndNothingElse) {
     EXPECT_FALSE(Lib().SFileOpenFileEx(archive, "small", 0, &again));
     EXPECT_EQ(errno, EIO);
     EXPECT_EQ(Lib().SFileGetFileInfo(archive, kInfoHashTableSize), 0u);
+
+    // A listing fails while a member of the dead engine is open; once none
+    // is, a new engine lists the archive and serves the handle again.
+    const pid_t otherEngine = std::max(engines[0], engines[1]);
+    auto killOwnEngine = [&] {
+        for (pid_t engine : Engines()) {
+            if (engine != otherEngine) {
+                kill(engine, SIGKILL);
+            }
+        }
+    };
+    std::vector<ListEntry> entries(Lib().SFileGetFileInfo(other, kInfoHashTableSize));
+    errno = 0;
+    EXPECT_FALSE(Lib().SFileListFiles(archive, nullptr, entries.data(), 0));
+    EXPECT_EQ(errno, EIO);
     EXPECT_TRUE(Lib().SFileCloseFile(member));
+    ASSERT_TRUE(Lib().SFileListFiles(archive, "big;small", entries.data(), kListIsText));
+    // Made again without guesses: the sound no list names gets "xxx", where
+    // the other handle's listing guesses "wav".
+    std::vector<ListEntry> guessed(entries.size());
+    ASSERT_TRUE(Lib().SFileListFiles(other, "big;small", guessed.data(), kListIsText));
+    std::set<std::string> names;
+    for (size_t i = 0; i < entries.size(); ++i) {
+        if (entries[i].exists) {
+            std::string name = entries[i].name;
+            if (name.rfind("Unknown\\", 0) == 0 && name.size() > 4) {
+                EXPECT_EQ(name.substr(name.size() - 4), ".xxx");
+                EXPECT_EQ(std::string(guessed[i].name), name.substr(0, name.size() - 4) + ".wav");
+                name = "unnamed";
+            }
+            names.insert(name);
+        }
+    }
+    EXPECT_EQ(names, (std::set<std::string>{"(listfile)", "big", "small", "unnamed"}));
+    EXPECT_EQ(Extract(archive, "small"), "small");
+    // A member asked for out of the stream's order restarts the stream: with
+    // the engine dead that fails too, and a listing brings a new one again.
+    killOwnEngine();
+    errno = 0;
+    EXPECT_FALSE(Lib().SFileOpenFileEx(archive, "small", 0, &member));
+    EXPECT_EQ(errno, EIO);
+    ASSERT_TRUE(Lib().SFileListFiles(archive, "big;small", entries.data(), kListIsText));
+
+    // A member read by request and reply (opened beside another) of a dead
+    // engine has neither data nor a size.
+    MpqHandle first = nullptr;
+    ASSERT_TRUE(Lib().SFileOpenFileEx(archive, "small", 0, &first));
+    ASSERT_TRUE(Lib().SFileOpenFileEx(archive, "big", 0, &member));
+    killOwnEngine();
+    for (int i = 0; i < 2; ++i) {
+        got = 5;
+        errno = 0;
+        EXPECT_FALSE(Lib().SFileReadFile(member, chunk.data(), 1 << 20, &got, nullptr));
+        EXPECT_EQ(errno, EIO);
+        EXPECT_EQ(got, 0u);
+    }
+    errno = 0;
+    EXPECT_EQ(Lib().SFileGetFileSize(member, nullptr), 0xFFFFFFFFu);
+    EXPECT_EQ(errno, EIO);
+    EXPECT_TRUE(Lib().SFileCloseFile(member));
+    EXPECT_TRUE(Lib().SFileCloseFile(first));
+    // A new engine that cannot open the archive again fails the listing with
+    // its reason.
+    ASSERT_EQ(std::remove((folder / "a.mpq").c_str()), 0);
+    errno = 0;
+    EXPECT_FALSE(Lib().SFileListFiles(archive, nullptr, entries.data(), 0));
+    EXPECT_EQ(errno, ENOENT);
+    errno = 0;
+    EXPECT_EQ(Lib().SFileGetFileInfo(archive, kInfoHashTableSize), 0u);
+    EXPECT_EQ(errno, EIO) << "the handle has no engine";
+    EXPECT_EQ(Engines().size(), 1u) << "but the other handle's";
     EXPECT_TRUE(Lib().SFileCloseArchive(archive));
+    EXPECT_EQ(ReadFile(log), "died: signal 9\ndied: signal 9\ndied: signal 9\n");
 
     // The other handle has its own engine.
     EXPECT_EQ(Extract(other, "small"), "small");
@@ -122,16 +212,6 @@ TEST(EngineContainment, AnUpdateThatCannotBeOpenedLeavesNoEngine) {
     EXPECT_TRUE(Engines().empty());
 }
 
-// Names the file in which the library notes engines that ended early, while
-// it lives.
-class ScopedLog {
-  public:
-    explicit ScopedLog(const std::string& path) { setenv("SFMPQ_ENGINE_LOG", path.c_str(), 1); }
-    ~ScopedLog() { unsetenv("SFMPQ_ENGINE_LOG"); }
-    ScopedLog(const ScopedLog&) = delete;
-    ScopedLog& operator=(const ScopedLog&) = delete;
-};
-
 TEST(EngineContainment, AnEngineEndingAtAnyStepOfAnUpdateLeavesTheArchiveAsItWas) {
     // Format 1, and format 4 with its HET and BET tables.
     for (uint32_t format : {0u, 3u}) {
@@ -158,11 +238,19 @@ TEST(EngineContainment, AnEngineEndingAtAnyStepOfAnUpdateLeavesTheArchiveAsItWas
                 Lib().MpqAddFileToArchiveEx(h, (folder / "new").c_str(), "new", 0x10201, 2, 9);
                 Lib().MpqAddFileToArchiveEx(h, (folder / "new").c_str(), "a", 0x10201, 2, 9);
                 Lib().MpqDeleteFile(h, "b");
+                // An update's dead engine is not replaced to list.
+                std::vector<ListEntry> entries(
+                    std::max(Lib().SFileGetFileInfo(h, kInfoHashTableSize), 1u));
+                errno = 0;
+                if (!Lib().SFileListFiles(h, nullptr, entries.data(), 0)) {
+                    EXPECT_EQ(errno, EIO) << format << " step " << k;
+                }
                 completed = Lib().MpqCloseUpdatedArchive(h, 0) != 0;
             }
             if (!completed) {
                 EXPECT_TRUE(ReadFile(archive) == before) << format << " step " << k;
                 EXPECT_EQ(errno, EIO) << format << " step " << k;
+                EXPECT_EQ(ReadFile(log), "died: exit 70\n") << format << " step " << k;
             } else {
                 EXPECT_EQ(ReadFile(log), "") << format << " step " << k;
             }
@@ -225,6 +313,8 @@ TEST(EngineContainment, AnEngineHungInARequestIsEndedAtADeadlineUnderASecond) {
     setenv("SFMPQ_ENGINE_DEADLINE_MS", "300", 1);
     setenv("SFMPQ_ENGINE_STALL_ON", "stuck.txt", 1);
     Folder folder;
+    std::string log = folder / "engines.log";
+    ScopedLog engineLog(log);
     WriteWithStorm(folder / "a.mpq", {{"stuck.txt", "never read"}});
     MpqHandle archive = nullptr;
     ASSERT_TRUE(Lib().SFileOpenArchive((folder / "a.mpq").c_str(), 0, 0, &archive));
@@ -247,6 +337,47 @@ TEST(EngineContainment, AnEngineHungInARequestIsEndedAtADeadlineUnderASecond) {
     watchdog.join();
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(3));
     EXPECT_TRUE(Lib().SFileCloseArchive(archive));
+    EXPECT_EQ(ReadFile(log), "ended: no progress\n");
+
+    // The same engine hung in its work-ahead, while the caller waits for the
+    // member that comes next in the listing's order: read before it, the
+    // member whose open it stands still in fails at the deadline too.
+    std::vector<StormMember> members = {{"stuck.txt", "never read"}};
+    for (char c = 'a'; c <= 'h'; ++c) {
+        members.push_back({std::string(1, c), std::string(3000, c)});
+    }
+    WriteWithStorm(folder / "b.mpq", members);
+    const char* names = "stuck.txt;a;b;c;d;e;f;g;h";
+    std::vector<ListEntry> listed = List(folder / "b.mpq", names, kListIsText);
+    size_t stuck = 0;
+    while (stuck < listed.size() && std::string(listed[stuck].name) != "stuck.txt") {
+        ++stuck;
+    }
+    ASSERT_TRUE(stuck > 0 && stuck < listed.size()) << "a member is listed before stuck.txt";
+    const std::string before = listed[stuck - 1].name;
+    ASSERT_EQ(before.size(), 1u) << before;
+    ASSERT_TRUE(Lib().SFileOpenArchive((folder / "b.mpq").c_str(), 0, 0, &archive));
+    std::vector<ListEntry> entries(Lib().SFileGetFileInfo(archive, kInfoHashTableSize));
+    ASSERT_TRUE(Lib().SFileListFiles(archive, names, entries.data(), kListIsText));
+    ASSERT_TRUE(Lib().SFileOpenFileEx(archive, before.c_str(), 0, &member));
+    std::vector<char> data(3000);
+    uint32_t got = 0;
+    EXPECT_TRUE(Lib().SFileReadFile(member, data.data(), 3000, &got, nullptr));
+    EXPECT_EQ(std::string(data.data(), got), std::string(3000, before[0]));
+    EXPECT_TRUE(Lib().SFileReadFile(member, data.data(), 3000, &got, nullptr));
+    EXPECT_EQ(got, 0u) << "read to its end, so that the stream is at the next member";
+    EXPECT_TRUE(Lib().SFileCloseFile(member));
+    start = std::chrono::steady_clock::now();
+    const uint32_t restarts = RequestsSent[uint32_t(sfmpq::engine::Op::StreamFrom)];
+    errno = 0;
+    EXPECT_FALSE(Lib().SFileOpenFileEx(archive, "stuck.txt", 0, &member));
+    EXPECT_EQ(RequestsSent[uint32_t(sfmpq::engine::Op::StreamFrom)], restarts)
+        << "the member that comes next is waited for, not asked for";
+    EXPECT_EQ(errno, EIO);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(3));
+    EXPECT_TRUE(Lib().SFileCloseArchive(archive));
+    EXPECT_EQ(ReadFile(log), "ended: no progress\nended: no progress\n");
+    EXPECT_TRUE(Engines().empty());
     unsetenv("SFMPQ_ENGINE_STALL_ON");
     unsetenv("SFMPQ_ENGINE_DEADLINE_MS");
 }
@@ -402,6 +533,148 @@ TEST(EngineContainment, AnEngineThatCannotBeStartedFailsWithElibacc) {
         dlclose(copy);
     }
     EXPECT_EQ(folder.Files(), (std::vector<std::string>{"a.mpq", "lib"}));
+}
+
+// An engine gets the host's environment, where its test switches are read,
+// and its allocator's settings after any the host has.
+TEST(EngineContainment, AnEngineGetsTheHostsEnvironmentAndItsAllocatorSettings) {
+    Folder folder;
+    WriteWithStorm(folder / "a.mpq", {{"m", "x"}});
+    const std::string own =
+        "glibc.malloc.mmap_threshold=67108864:glibc.malloc.trim_threshold=134217728";
+    const char* outer = std::getenv("GLIBC_TUNABLES");
+    const std::string saved = outer ? outer : "";
+    unsetenv("GLIBC_TUNABLES");
+    for (const char* host : {"", "glibc.malloc.tcache_count=7"}) {
+        SCOPED_TRACE(host);
+        if (*host) {
+            setenv("GLIBC_TUNABLES", host, 1);
+        }
+        setenv("TARNEL_HOST_MARK", "1", 1);
+        MpqHandle archive = nullptr;
+        ASSERT_TRUE(Lib().SFileOpenArchive((folder / "a.mpq").c_str(), 0, 0, &archive));
+        unsetenv("GLIBC_TUNABLES");
+        unsetenv("TARNEL_HOST_MARK");
+        std::vector<pid_t> engines = Engines();
+        ASSERT_EQ(engines.size(), 1u);
+        // The engine's start-up may have cut the tunables apart in place, at
+        // each ':'.
+        std::string environment =
+            '\0' + ReadFile("/proc/" + std::to_string(engines[0]) + "/environ");
+        std::string expected = "GLIBC_TUNABLES=" + std::string(host) + (*host ? ":" : "") + own;
+        std::string cut = expected;
+        std::replace(cut.begin(), cut.end(), ':', '\0');
+        EXPECT_NE(environment.find(std::string(1, '\0') + "TARNEL_HOST_MARK=1"), std::string::npos);
+        size_t at = environment.find(std::string(1, '\0') + "GLIBC_TUNABLES=");
+        ASSERT_NE(at, std::string::npos);
+        EXPECT_TRUE(environment.compare(at + 1, expected.size(), expected) == 0 ||
+                    environment.compare(at + 1, cut.size(), cut) == 0)
+            << environment.substr(at + 1, expected.size());
+        EXPECT_EQ(environment.find("GLIBC_TUNABLES=", at + 2), std::string::npos) << "once";
+        EXPECT_EQ(Extract(archive, "m"), "x");
+        EXPECT_TRUE(Lib().SFileCloseArchive(archive));
+    }
+    if (outer) {
+        setenv("GLIBC_TUNABLES", saved.c_str(), 1);
+    }
+}
+
+// The descriptors this process has open.
+std::set<int> OpenDescriptors() {
+    std::set<int> fds;
+    DIR* folder = opendir("/proc/self/fd");
+    while (struct dirent* entry = folder ? readdir(folder) : nullptr) {
+        if (entry->d_name[0] != '.' && std::atoi(entry->d_name) != dirfd(folder)) {
+            fds.insert(std::atoi(entry->d_name));
+        }
+    }
+    if (folder) {
+        closedir(folder);
+    }
+    return fds;
+}
+
+// A process at its limit of descriptors cannot give an engine its channel:
+// the open fails with EMFILE, at whichever descriptor it ran out, and leaves
+// no descriptor open and no engine running.
+TEST(EngineContainment, AProcessOutOfDescriptorsFailsTheOpenAndLeaksNothing) {
+#if defined(__SANITIZE_ADDRESS__)
+    GTEST_SKIP() << "the sanitizers need descriptors of their own to look at memory";
+#endif
+    Folder folder;
+    WriteWithStorm(folder / "a.mpq", {{"m", "x"}});
+    Lib();
+    // No descriptor below the highest one is free: the limit below leaves
+    // room for exactly `spare` more.
+    std::vector<int> fillers;
+    auto fillGaps = [&fillers] {
+        for (int top = *OpenDescriptors().rbegin();;) {
+            int fd = open("/dev/null", O_RDONLY | O_CLOEXEC);
+            if (fd < 0 || fd > top) {
+                close(fd);
+                break;
+            }
+            fillers.push_back(fd);
+        }
+    };
+    fillGaps();
+    const std::set<int> before = OpenDescriptors();
+    struct rlimit saved;
+    ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &saved), 0);
+    int failures = 0;
+    MpqHandle archive = nullptr;
+    for (int spare = 0; spare < 16 && !archive; ++spare) {
+        SCOPED_TRACE(spare);
+        struct rlimit limit = saved;
+        limit.rlim_cur = static_cast<rlim_t>(*before.rbegin() + 1 + spare);
+        ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &limit), 0);
+        errno = 0;
+        int opened = Lib().SFileOpenArchive((folder / "a.mpq").c_str(), 0, 0, &archive);
+        int error = errno;
+        ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &saved), 0);
+        if (!opened) {
+            ++failures;
+            EXPECT_EQ(error, EMFILE);
+            EXPECT_EQ(archive, nullptr);
+            EXPECT_EQ(OpenDescriptors(), before);
+            EXPECT_TRUE(Engines().empty());
+        }
+    }
+    ASSERT_NE(archive, nullptr);
+    EXPECT_GE(failures, 3) << "the file, the socket pair and the events each ran out";
+    EXPECT_EQ(Extract(archive, "m"), "x");
+
+    // A listing that must replace the handle's dead engine while the process
+    // is at its limit fails; the calls after it fail with EIO (they have no
+    // channel to go through) until a listing finds room for a new engine.
+    std::vector<ListEntry> entries(Lib().SFileGetFileInfo(archive, kInfoHashTableSize));
+    std::vector<pid_t> engines = Engines();
+    ASSERT_EQ(engines.size(), 1u);
+    ASSERT_EQ(kill(engines[0], SIGKILL), 0);
+    fillGaps();
+    struct rlimit limit = saved;
+    limit.rlim_cur = static_cast<rlim_t>(*OpenDescriptors().rbegin() + 1);
+    ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &limit), 0);
+    errno = 0;
+    int listed = Lib().SFileListFiles(archive, "m", entries.data(), kListIsText);
+    int error = errno;
+    ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &saved), 0);
+    EXPECT_FALSE(listed);
+    EXPECT_EQ(error, EMFILE);
+    errno = 0;
+    EXPECT_EQ(Lib().SFileGetFileInfo(archive, kInfoHashTableSize), 0u);
+    EXPECT_EQ(errno, EIO);
+    MpqHandle member = nullptr;
+    errno = 0;
+    EXPECT_FALSE(Lib().SFileOpenFileEx(archive, "m", 0, &member));
+    EXPECT_EQ(errno, EIO);
+    EXPECT_TRUE(Engines().empty());
+    ASSERT_TRUE(Lib().SFileListFiles(archive, "m", entries.data(), kListIsText));
+    EXPECT_EQ(Extract(archive, "m"), "x");
+    EXPECT_TRUE(Lib().SFileCloseArchive(archive));
+    for (int fd : fillers) {
+        close(fd);
+    }
 }
 
 } // namespace

@@ -133,26 +133,35 @@ TEST(Reading, InvalidHandlesAndNullPointersFailWithoutHarm) {
     const SfmpqLibrary& l = Lib();
     int local = 0;
     MpqHandle bogus[] = {nullptr, &local, MPQ_INVALID_UPDATE_HANDLE};
+    // Each call fails, saying why (`error`).
+    auto fails = [](bool failed, int error, int line) {
+        EXPECT_TRUE(failed) << "line " << line;
+        EXPECT_EQ(errno, error) << "line " << line;
+        errno = 0;
+    };
     for (MpqHandle h : bogus) {
         MpqHandle out = nullptr;
         char buffer[8];
         uint32_t got = 5;
         ListEntry entry;
-        EXPECT_EQ(l.SFileGetFileInfo(h, 2), 0u);
-        EXPECT_FALSE(l.SFileListFiles(h, "", &entry, 1));
-        EXPECT_FALSE(l.SFileOpenFileEx(h, "x", 0, &out));
-        EXPECT_EQ(l.SFileGetFileSize(h, nullptr), 0xFFFFFFFFu);
-        EXPECT_FALSE(l.SFileReadFile(h, buffer, 8, &got, nullptr));
+        fails(l.SFileGetFileInfo(h, 2) == 0u, EBADF, __LINE__);
+        fails(!l.SFileListFiles(h, "", &entry, 1), EBADF, __LINE__);
+        fails(!l.SFileOpenFileEx(h, "x", 0, &out), EBADF, __LINE__);
+        fails(l.SFileGetFileSize(h, nullptr) == 0xFFFFFFFFu, EBADF, __LINE__);
+        fails(!l.SFileReadFile(h, buffer, 8, &got, nullptr), EBADF, __LINE__);
         EXPECT_EQ(got, 0u);
-        EXPECT_FALSE(l.SFileCloseFile(h));
-        EXPECT_FALSE(l.SFileCloseArchive(h));
-        EXPECT_FALSE(l.MpqAddFileToArchiveEx(h, "/etc/hostname", "x", 0, 0, 0));
-        EXPECT_FALSE(l.MpqAddWaveToArchive(h, "/etc/hostname", "x", 0, 0));
-        EXPECT_FALSE(l.MpqDeleteFile(h, "x"));
-        EXPECT_FALSE(l.MpqSetFileLocale(h, "x", 0, 1));
-        EXPECT_FALSE(l.MpqCloseUpdatedArchive(h, 0));
+        fails(!l.SFileCloseFile(h), EBADF, __LINE__);
+        fails(!l.SFileCloseArchive(h), EBADF, __LINE__);
+        fails(!l.MpqAddFileToArchiveEx(h, "/etc/hostname", "x", 0, 0, 0), EBADF, __LINE__);
+        fails(!l.MpqAddWaveToArchive(h, "/etc/hostname", "x", 0, 0), EBADF, __LINE__);
+        fails(!l.MpqDeleteFile(h, "x"), EBADF, __LINE__);
+        fails(!l.MpqSetFileLocale(h, "x", 0, 1), EBADF, __LINE__);
+        fails(!l.MpqCloseUpdatedArchive(h, 0), EBADF, __LINE__);
     }
-    EXPECT_FALSE(l.SFileOpenArchive(nullptr, 0, 0, nullptr));
+    fails(!l.SFileOpenArchive(nullptr, 0, 0, nullptr), EINVAL, __LINE__);
+    MpqHandle none = &local;
+    fails(!l.SFileOpenArchive(nullptr, 0, 0, &none), ENOENT, __LINE__);
+    EXPECT_EQ(none, nullptr);
     EXPECT_EQ(l.MpqOpenArchiveForUpdate(nullptr, 0x21, 16), nullptr);
 
     Folder folder;
@@ -160,16 +169,18 @@ TEST(Reading, InvalidHandlesAndNullPointersFailWithoutHarm) {
     MpqHandle archive = nullptr;
     ASSERT_TRUE(l.SFileOpenArchive((folder / "a.mpq").c_str(), 0, 0, &archive));
     MpqHandle member = nullptr;
-    EXPECT_FALSE(l.SFileOpenFileEx(archive, nullptr, 0, &member));
-    EXPECT_FALSE(l.SFileOpenFileEx(archive, "m", 0, nullptr));
-    EXPECT_FALSE(l.SFileListFiles(archive, "m", nullptr, 1));
-    EXPECT_TRUE(l.SFileListFiles(archive, nullptr, (ListEntry*)nullptr, 1) == 0);
+    fails(!l.SFileOpenFileEx(archive, nullptr, 0, &member), ENOENT, __LINE__);
+    fails(!l.SFileOpenFileEx(archive, "", 0, &member), ENOENT, __LINE__);
+    fails(!l.SFileOpenFileEx(archive, "m", 0, nullptr), EINVAL, __LINE__);
+    fails(!l.SFileListFiles(archive, "m", nullptr, 1), EINVAL, __LINE__);
+    fails(l.SFileGetFileInfo(archive, kInfoHashTableSize + 1) == 0u, EINVAL, __LINE__);
+    fails(l.SFileGetFileInfo(archive, 0) == 0u, EINVAL, __LINE__);
     ASSERT_TRUE(l.SFileOpenFileEx(archive, "m", 0, &member));
-    EXPECT_FALSE(l.SFileReadFile(member, nullptr, 1, nullptr, nullptr));
+    fails(!l.SFileReadFile(member, nullptr, 1, nullptr, nullptr), EINVAL, __LINE__);
     // Closing the archive closes its members: the member handle is dead.
     EXPECT_TRUE(l.SFileCloseArchive(archive));
-    EXPECT_FALSE(l.SFileCloseFile(member));
-    EXPECT_FALSE(l.SFileCloseArchive(archive));
+    fails(!l.SFileCloseFile(member), EBADF, __LINE__);
+    fails(!l.SFileCloseArchive(archive), EBADF, __LINE__);
 }
 
 } // namespace

@@ -10,6 +10,7 @@
 #include <map>
 #include <random>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -65,6 +66,12 @@ TEST(Update, OpenFlagsCreateOnlyWhenAskedAndFailuresSayWhy) {
 
     EXPECT_EQ(OpenUpdate(folder / "no-such-folder/a.mpq", 0x21), nullptr);
     EXPECT_EQ(errno, ENOENT);
+    // A path ending in a slash names a folder, whether one is there or not.
+    for (const std::string& name : {folder.path() + "/", folder / "new-folder/"}) {
+        errno = 0;
+        EXPECT_EQ(OpenUpdate(name, 0x21), nullptr) << name;
+        EXPECT_EQ(errno, EISDIR) << name;
+    }
     // A path that leaves no room for its temporary copy's name.
     std::string deep = folder.path();
     while (deep.size() < 4096 - 32) {
@@ -84,6 +91,16 @@ TEST(Update, OpenFlagsCreateOnlyWhenAskedAndFailuresSayWhy) {
     EXPECT_EQ(folder.Files(),
               (std::vector<std::string>{"loop.mpq", "new.mpq", "ro.mpq", "text.mpq"}))
         << "no temporary file is left behind";
+
+    // A bare name is an archive in the current folder.
+    char* cwd = getcwd(nullptr, 0);
+    ASSERT_EQ(chdir(folder.path().c_str()), 0);
+    EXPECT_TRUE(AddFiles("bare.mpq", {{"m", "bare"}}));
+    EXPECT_EQ(chdir(cwd), 0);
+    std::free(cwd);
+    EXPECT_EQ(ExtractFrom(folder / "bare.mpq", "m"), "bare");
+    EXPECT_EQ(folder.Files(),
+              (std::vector<std::string>{"bare.mpq", "loop.mpq", "new.mpq", "ro.mpq", "text.mpq"}));
 }
 
 TEST(Update, ReplaceOnlyWithTheReplaceFlagAndReclaimTheSpace) {
@@ -254,7 +271,7 @@ TEST(Update, LocalesOfAdditionsDeletionsAndMoves) {
     // the 16 bits an archive keeps, for additions and opens alike.
     h = OpenUpdate(archive, 0x05, 16);
     ASSERT_NE(h, nullptr);
-    Lib().SFileSetLocale(0x7FFFFFFF);
+    EXPECT_EQ(Lib().SFileSetLocale(0x7FFFFFFF), 0x7FFFFFFFu) << "as it was given";
     EXPECT_TRUE(Lib().MpqAddFileToArchiveEx(h, (folder / "de").c_str(), "wide", 0x10201, 2, 9));
     EXPECT_TRUE(Lib().MpqSetFileLocale(h, "wide", 0x7FFFFFFF, 0x1FFFF));
     Lib().SFileSetLocale(0);
@@ -391,6 +408,10 @@ TEST(Update, AddingFailsCleanlyForBadSourcesNamesAndTypes) {
     EXPECT_EQ(errno, EINVAL);
     EXPECT_FALSE(Lib().MpqAddFileToArchiveEx(h, nullptr, "a", 1, 0, 0));
     EXPECT_EQ(errno, EINVAL);
+    EXPECT_FALSE(Lib().MpqAddFileToArchiveEx(h, "", "a", 1, 0, 0));
+    EXPECT_EQ(errno, ENOENT);
+    EXPECT_FALSE(Lib().MpqAddFileToArchiveEx(h, std::string(4096, 's').c_str(), "a", 1, 0, 0));
+    EXPECT_EQ(errno, ENAMETOOLONG);
     // Member names have at most 259 characters.
     const std::string longest(259, 'n');
     errno = 0;

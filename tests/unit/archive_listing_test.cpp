@@ -122,6 +122,8 @@ TEST_F(ArchiveListingTest, ReadHeaderSkipsEmptySlotsAndFillsOnlyItsFourFields) {
 
     EntryHeader header;
     std::memset(&header, 0x5A, sizeof header);
+    EXPECT_EQ(ReadHeader(handle, nullptr), 10) << "and takes no entry";
+    EXPECT_EQ(ReadHeader(nullptr, &header), 10);
     ASSERT_EQ(ReadHeader(handle, &header), 0);
     std::string expectedName = std::string("dir") + kHostSeparator + "one.txt";
     EXPECT_STREQ(header.fileName, expectedName.c_str());
@@ -308,6 +310,7 @@ TEST_F(ArchiveListingTest, AnyEntryPointMissingFailsTheOpenWithoutCalls) {
 TEST_F(ArchiveListingTest, CapsAndANullCloseNeedNoArchive) {
     EXPECT_EQ(GetPackerCaps(), 95);
     EXPECT_EQ(CloseArchive(nullptr), 0);
+    EXPECT_EQ(OpenArchive(nullptr), nullptr);
     EXPECT_TRUE(Fake.calls.empty());
 }
 

@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <dlfcn.h>
 #include <string>
 #include <unistd.h>
 #include <vector>
@@ -104,6 +105,21 @@ TEST_F(LibraryLoaderTest, TheProgramsFolderIsMadeCurrentOnlyWhenItAndTheCurrentO
         { LibraryLoader loader; }
         EXPECT_EQ(currentFolders, c.changes);
     }
+}
+
+// A loader made while the library is loaded keeps it as it is, and leaves
+// the current directory alone.
+TEST_F(LibraryLoaderTest, ALibraryLoadedAlreadyIsKept) {
+    void* self = dlopen(nullptr, RTLD_NOW);
+    ASSERT_NE(self, nullptr);
+    ArchiveLibrary.module = self;
+    programFile = "/folder/host";
+    {
+        LibraryLoader loader;
+        EXPECT_EQ(ArchiveLibrary.module, self);
+        EXPECT_EQ(ArchiveLibrary.SFileOpenArchive, nullptr) << "nothing bound afresh";
+    }
+    EXPECT_TRUE(currentFolders.empty());
 }
 
 } // namespace

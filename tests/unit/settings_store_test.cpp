@@ -110,6 +110,9 @@ TEST_F(SettingsStoreTest, AnUnterminatedHostPathIsNoPathNeitherCutNorOverrun) {
     std::memset(&defaults, 'x', sizeof defaults);
     PackSetDefaultParams(&defaults);
     EXPECT_STREQ(PluginSettings.SettingsPath, "");
+    UseSettingsFile(ini);
+    PackSetDefaultParams(nullptr);
+    EXPECT_EQ(std::string(PluginSettings.SettingsPath), ini) << "no defaults change nothing";
 }
 
 TEST_F(SettingsStoreTest, OnlyTheFirst1999CharactersOfAValueAreSeen) {
@@ -177,6 +180,9 @@ TEST(JoinList, HoldsOnlyWholeEntriesThatFit) {
         EXPECT_EQ(length, fifth == 19 ? 1023u : 1003u);
         EXPECT_EQ(std::strlen(joined), length);
     }
+    joined[0] = 'x';
+    EXPECT_EQ(JoinList(&list, ' ', joined, 0), 0u);
+    EXPECT_EQ(joined[0], 'x') << "no room, not even for the end";
 }
 
 TEST(ParseDecimal, SkipsWhiteSpaceTakesOneSignAndStopsAtTheFirstNonDigit) {

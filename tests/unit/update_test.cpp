@@ -328,12 +328,17 @@ TEST_F(UpdateTest, NamesTooLongAreRefusedWithoutOverflow) {
                 ElementsAre("MpqAddFileToArchiveEx(update, " + Source("abc") + ", " + fitSub +
                             "\\abc, 66049, 8, 9)"));
     EXPECT_THAT(ShownMessages, IsEmpty());
-    Fake.calls.clear();
-    ShownMessages.clear();
-    EXPECT_EQ(Pack({"abc"}, longSub.c_str()), kResultOk);
-    EXPECT_THAT(Fake.CallsStartingWith("MpqAdd"), IsEmpty());
-    EXPECT_THAT(ShownMessages, ElementsAre(Warning("Cannot Add abc to archive!")));
-    EXPECT_EQ(Fake.CallsStartingWith("MpqCloseUpdatedArchive").size(), 1u);
+    // Longer by one, a sub-path that leaves no room for the backslash, and
+    // one that alone does not fit.
+    for (const std::string& sub : {longSub, std::string(259, 's'), huge}) {
+        SCOPED_TRACE(sub.size());
+        Fake.calls.clear();
+        ShownMessages.clear();
+        EXPECT_EQ(Pack({"abc"}, sub.c_str()), kResultOk);
+        EXPECT_THAT(Fake.CallsStartingWith("MpqAdd"), IsEmpty());
+        EXPECT_THAT(ShownMessages, ElementsAre(Warning("Cannot Add abc to archive!")));
+        EXPECT_EQ(Fake.CallsStartingWith("MpqCloseUpdatedArchive").size(), 1u);
+    }
 }
 
 TEST_F(UpdateTest, DeletingCallsInOrder) {
