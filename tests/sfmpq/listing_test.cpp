@@ -144,12 +144,17 @@ TEST(Listing, ExternalListFilesJoinedBySpacesAndUnreadableOnesSkipped) {
     mkdir(spaced.c_str(), 0755);
     WriteFile(spaced + "/one list.txt", "war3map.j\n");
     WriteFile(folder / "two.txt", "empty.txt\r\n");
-    std::string paths = spaced + "/one list.txt " + folder / "missing.txt " + folder / "two.txt";
+    std::string paths = spaced + "/one list.txt " + folder / "missing.txt " + folder.path() + " " +
+                        folder / "two.txt";
 
     auto named = ByName(List(archive, paths.c_str(), kListFromFiles));
     ASSERT_EQ(named.size(), 3u);
     EXPECT_TRUE(named.count("war3map.j"));
     EXPECT_TRUE(named.count("empty.txt"));
+    // No list at all: every member is unnamed.
+    named = ByName(List(archive, nullptr, kListFromFiles));
+    ASSERT_EQ(named.size(), 3u);
+    EXPECT_EQ(named.begin()->first.rfind("Unknown\\", 0), 0u);
 }
 
 TEST(Listing, UnnamedMembersGetStableGeneratedNamesThatOpenThem) {
@@ -471,6 +476,52 @@ TEST(Listing, AnExtensionIsGuessedFromAWholeSignatureOnly) {
         const auto* head = reinterpret_cast<const unsigned char*>(c.head.data());
         EXPECT_STREQ(sfmpq::GuessExtension(head, c.head.size()), c.extension);
         EXPECT_STREQ(sfmpq::GuessExtension(head, c.head.size() - 1), "xxx");
+    }
+}
+
+// A generated name reads back as the hashes, locale and slot it was made of,
+// with either separator, any letter case and any extension; anything else
+// that starts like one is no generated name.
+TEST(Listing, GeneratedNamesReadBackAsTheyWereMadeAndNothingElseDoes) {
+    sfmpq::GeneratedName made;
+    made.hashA = 0x0A2B3C4D;
+    made.hashB = 0xE6F70819;
+    made.locale = 0x407;
+    made.hasSlot = true;
+    made.slot = 12;
+    EXPECT_EQ(sfmpq::FormatGeneratedName(made, "wav"), "Unknown\\0A2B3C4DE6F70819_407~12.wav");
+    const struct {
+        const char* text;
+        bool ok;
+        uint32_t locale;
+        bool hasSlot;
+        uint32_t slot;
+    } cases[] = {
+        {"Unknown\\0A2B3C4DE6F70819_407~12.wav", true, 0x407, true, 12},
+        {"unknown/0a2b3c4de6f70819_407~12.anything", true, 0x407, true, 12},
+        {"Unknown\\0A2B3C4DE6F70819", true, 0, false, 0},
+        {"Unknown\\0A2B3C4DE6F70819~4294967295.xxx", true, 0, true, 0xFFFFFFFF},
+        {"Unknown\\0A2B3C4DE6F70819_.xxx", false, 0, false, 0},
+        {"Unknown\\0A2B3C4DE6F70819~.xxx", false, 0, false, 0},
+        {"Unknown\\0A2B3C4DE6F70819~4294967296.xxx", false, 0, false, 0},
+        {"Unknown\\0A2B3C4DE6F7081.xxx", false, 0, false, 0},
+        {"Unknown\\0A2B3C4DE6F70819x.xxx", false, 0, false, 0},
+        {"Unknown\\0A2B3C4DE6F70819.x\\y", false, 0, false, 0},
+        {"Unknown\\G0A2B3C4DE6F70819.xxx", false, 0, false, 0},
+        {"Unknown_0A2B3C4DE6F70819.xxx", false, 0, false, 0},
+        {"Unknow\\0A2B3C4DE6F70819.xxx", false, 0, false, 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.text);
+        sfmpq::GeneratedName read;
+        ASSERT_EQ(sfmpq::ParseGeneratedName(c.text, &read), c.ok);
+        if (c.ok) {
+            EXPECT_EQ(read.hashA, made.hashA);
+            EXPECT_EQ(read.hashB, made.hashB);
+            EXPECT_EQ(read.locale, c.locale);
+            EXPECT_EQ(read.hasSlot, c.hasSlot);
+            EXPECT_EQ(read.slot, c.slot);
+        }
     }
 }
 

@@ -9,6 +9,7 @@
 #include <fcntl.h>
 #include <map>
 #include <random>
+#include <set>
 #include <sys/stat.h>
 
 namespace {
@@ -260,6 +261,28 @@ TEST(Update, LocalesOfAdditionsDeletionsAndMoves) {
     Lib().SFileSetLocale(0);
     EXPECT_TRUE(Lib().MpqCloseUpdatedArchive(h, 0));
     EXPECT_EQ(ExtractFrom(archive, "wide", 0x1FFFF), "deutsch");
+
+    // One name in more locales than a first look at them holds (16): the
+    // last of them is found for a replacement and a move, and listed.
+    h = OpenUpdate(archive, 0x05, 16);
+    ASSERT_NE(h, nullptr);
+    for (uint32_t locale = 0x401; locale <= 0x414; ++locale) {
+        Lib().SFileSetLocale(locale);
+        EXPECT_TRUE(Lib().MpqAddFileToArchiveEx(h, (folder / "en").c_str(), "many", 0x201, 2, 9));
+    }
+    EXPECT_TRUE(Lib().MpqAddFileToArchiveEx(h, (folder / "de").c_str(), "many", 0x201, 2, 9));
+    Lib().SFileSetLocale(0);
+    EXPECT_TRUE(Lib().MpqSetFileLocale(h, "many", 0x414, 0x415));
+    EXPECT_TRUE(Lib().MpqCloseUpdatedArchive(h, 0));
+    EXPECT_EQ(ExtractFrom(archive, "many", 0x415), "deutsch");
+    std::set<uint32_t> locales;
+    for (const ListEntry& e : List(archive, "many", kListIsText)) {
+        if (std::string(e.name) == "many") {
+            locales.insert(e.locale);
+        }
+    }
+    EXPECT_EQ(locales.size(), 20u);
+    EXPECT_EQ(locales.count(0x415), 1u);
 }
 
 TEST(Update, TheMemberLimitIsWhereANewArchiveStartsAndItsTableGrows) {
