@@ -527,6 +527,7 @@ TEST(EngineContainment, TheEngineAnswersEveryMalformedRequestWithItsError) {
             {"member of no such name", Make(Op::OpenMember, "", "x"), ENOENT},
             {"add to a reader", Make(Op::AddFile, folder / "new", "x", 0x200, 2), EBADF},
             {"delete in a reader", Make(Op::DeleteMember, "", "m"), EBADF},
+            {"finish a reader", Make(Op::FinishUpdate), EBADF},
             {"stream", Make(Op::StreamFrom, "", "m"), 0},
         });
 
