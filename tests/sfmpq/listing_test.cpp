@@ -454,6 +454,25 @@ TEST(Listing, ExtensionsAreGuessedOnlyFromSmallFirstUnits) {
     EXPECT_EQ(extensions[116], std::vector<std::string>{".wav"});
     EXPECT_EQ(extensions[64 << 10], std::vector<std::string>{".wav"});
     EXPECT_EQ(extensions[(64 << 10) + 1], std::vector<std::string>{".xxx"});
+
+    // Sectors of 128 KiB (the header's shift made 8): a first sector of
+    // stored data is read for a guess up to the same limit.
+    WriteWithStorm(archive,
+                   {{"sectors", riff + std::string(1 << 20, '\0'), 0, 0, 0},
+                    {"unit", riff + std::string((64 << 10) - 16, '\0'), 0, 0, 0},
+                    {"unit+1", riff + std::string((64 << 10) - 15, '\0'), 0, 0, 0}},
+                   false);
+    std::string header = ReadFile(archive);
+    header[0x0E] = 8;
+    WriteFile(archive, header);
+    extensions.clear();
+    for (const ListEntry& e : List(archive, "", kListFromFiles)) {
+        std::string name = e.name;
+        extensions[e.fullSize].push_back(name.substr(name.size() - 4));
+    }
+    EXPECT_EQ(extensions[16 + (1 << 20)], std::vector<std::string>{".xxx"});
+    EXPECT_EQ(extensions[64 << 10], std::vector<std::string>{".wav"});
+    EXPECT_EQ(extensions[(64 << 10) + 1], std::vector<std::string>{".xxx"});
 }
 
 // A signature is recognised in data that holds all of it, however short,
