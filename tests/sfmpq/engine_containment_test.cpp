@@ -575,6 +575,10 @@ TEST(EngineContainment, TheEngineAnswersEveryMalformedRequestWithItsError) {
     Expect(&reader, {{"unattachable staging", unattachable, ENOMEM},
                      {"records beyond the staging", small, ENOMEM}});
 
+    // Started by hand, or given a channel it cannot attach, it ends at once.
+    EXPECT_EQ(std::system((EnginePath() + " 2>/dev/null").c_str()), 2 << 8);
+    EXPECT_EQ(std::system((EnginePath() + " reader -1").c_str()), 3 << 8);
+
     // A message of another size ends the engine.
     ASSERT_EQ(send(reader.connection().socket, "short", 5, MSG_NOSIGNAL), 5);
     char ignored[sizeof(Reply)];
