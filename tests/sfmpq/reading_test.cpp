@@ -61,17 +61,29 @@ TEST(Reading, ArchivesWrittenByTheLibraryReadBackInEveryCompression) {
     Folder folder;
     std::string archive = folder / "a.mpq";
     std::vector<std::pair<std::string, std::string>> files;
+    std::map<std::string, uint32_t> expected; // listed flags
+    std::string names;
     for (uint32_t compression : {0u, 2u, 8u}) {
         for (uint32_t flags : {0x1u, 0x201u, 0x10201u}) {
             std::string name = "f" + std::to_string(compression) + "-" + std::to_string(flags);
             files.push_back({name, Content(300000 + compression, flags, compression != 8)});
             ASSERT_TRUE(AddFiles(archive, {files.back()}, flags, compression)) << name;
+            // Compressed (0x200) only with a compression, encrypted (0x10000) when asked.
+            expected[name] = ((flags & 0x200) && compression ? 0x200 : 0) | (flags & 0x10000);
         }
     }
     for (const auto& file : files) {
         EXPECT_TRUE(ExtractFrom(archive, file.first) == file.second) << file.first;
         EXPECT_TRUE(ReadWithStorm(archive, file.first) == file.second) << file.first;
+        names += file.first + "\n";
     }
+    for (const ListEntry& e : List(archive, names.c_str(), kListIsText)) {
+        if (expected.count(e.name)) {
+            EXPECT_EQ(e.flags & 0x10200, expected[e.name]) << e.name;
+            expected.erase(e.name);
+        }
+    }
+    EXPECT_TRUE(expected.empty());
 }
 
 TEST(Reading, ShortReadsAtTheEndAndZeroBytesAfterIt) {
