@@ -52,7 +52,9 @@ std::string AddWave(const std::string& content, uint32_t quality, uint32_t* pack
     EXPECT_TRUE(Lib().MpqCloseUpdatedArchive(h, 0));
     if (packed) {
         for (const ListEntry& e : List(archive, "s.wav", kListIsText)) {
-            *packed = e.compressedSize;
+            if (std::strcmp(e.name, "s.wav") == 0) {
+                *packed = e.compressedSize;
+            }
         }
     }
     return ExtractFrom(archive, "s.wav");
