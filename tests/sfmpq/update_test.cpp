@@ -442,6 +442,17 @@ TEST(Update, AddingFailsCleanlyForBadSourcesNamesAndTypes) {
     EXPECT_FALSE(Lib().MpqSetFileLocale(h, (longest + "n").c_str(), 0, 0x407));
     EXPECT_FALSE(Lib().MpqSetFileLocale(h, "", 0, 0x407));
     EXPECT_EQ(errno, ENOENT);
+    // The archive's own members are not the caller's to replace or delete;
+    // the update goes on.
+    for (const char* internal : {"(listfile)", "(attributes)", "(signature)"}) {
+        errno = 0;
+        EXPECT_FALSE(
+            Lib().MpqAddFileToArchiveEx(h, (folder / "src").c_str(), internal, 0x201, 2, 0));
+        EXPECT_EQ(errno, EPERM) << internal;
+        errno = 0;
+        EXPECT_FALSE(Lib().MpqDeleteFile(h, internal));
+        EXPECT_EQ(errno, EPERM) << internal;
+    }
     EXPECT_TRUE(Lib().MpqSetFileLocale(h, longest.c_str(), 0, 0)) << "to the locale it has";
     EXPECT_TRUE(Lib().MpqDeleteFile(h, longest.c_str()));
     EXPECT_TRUE(Lib().MpqCloseUpdatedArchive(h, 0));
