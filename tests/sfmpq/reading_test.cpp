@@ -283,6 +283,32 @@ TEST(Reading, DamageInsideMemberDataIsFound) {
     }
 }
 
+// Where "(attributes)" keeps no CRC32, a member read whole is checked
+// against its MD5.
+TEST(Reading, WithoutACrc32AMemberIsCheckedAgainstItsMd5) {
+    Folder folder;
+    std::string archive = folder / "a.mpq";
+    WriteFile(folder / "source", Content(30000, 5, false));
+    SFILE_CREATE_MPQ create = {};
+    create.cbSize = sizeof create;
+    create.dwFileFlags2 = MPQ_FILE_DEFAULT_INTERNAL;
+    create.dwAttrFlags = MPQ_ATTRIBUTE_MD5;
+    create.dwMaxFileCount = 16;
+    create.dwSectorSize = 0x1000;
+    HANDLE storm = nullptr;
+    ASSERT_TRUE(SFileCreateArchive2(archive.c_str(), &create, &storm));
+    ASSERT_TRUE(SFileAddFileEx(storm, (folder / "source").c_str(), "stored", 0, 0, 0));
+    ASSERT_TRUE(SFileCloseArchive(storm));
+    EXPECT_TRUE(ReadsWhole(archive, "stored"));
+    const std::pair<uint64_t, uint32_t> place = DataOf(archive, "stored");
+    std::string bad = ReadFile(archive);
+    bad[place.first + 100] = static_cast<char>(bad[place.first + 100] ^ 1);
+    WriteFile(archive, bad);
+    int error = 0;
+    EXPECT_FALSE(ReadsWhole(archive, "stored", &error));
+    EXPECT_EQ(error, EBADMSG);
+}
+
 // The checksums that reads compute, each way this processor has, against
 // zlib's own: every length to 1 KiB at every alignment within 64 bytes,
 // lengths to 5 KiB at the alignments that matter, and long stretches (past
