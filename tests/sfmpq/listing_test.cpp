@@ -345,6 +345,7 @@ TEST(Listing, EveryNameIsGivenToTheSlotTheLibraryOpensByIt) {
     }));
     ASSERT_NO_FATAL_FAILURE(EditBlockTable(archive, [&](uint32_t* blocks, uint32_t) {
         blocks[(members.size() - 6) * 4 + 3] &= ~0x80000000u; // MPQ_FILE_EXISTS
+        blocks[(members.size() - 6) * 4] = 0x7FFFFFF0u;       // and its data far away
     }));
 
     std::map<std::string, std::vector<uint32_t>> sizes; // by name
@@ -370,6 +371,11 @@ TEST(Listing, EveryNameIsGivenToTheSlotTheLibraryOpensByIt) {
     EXPECT_EQ(sizes.count("beyond.txt"), 0u);
     EXPECT_EQ(sizes.count("gone.txt"), 0u);
     EXPECT_EQ(generated, 2u) << "the platform's member and the first entry of same.txt";
+    // Where a block no longer in use says its data lay does not matter to an
+    // update either.
+    MpqHandle update = Lib().MpqOpenArchiveForUpdate(archive.c_str(), 0x04, 64);
+    EXPECT_NE(update, nullptr);
+    EXPECT_TRUE(Lib().MpqCloseUpdatedArchive(update, 0));
 
     // Without names, the two entries of same.txt get generated names that
     // tell them apart by the slot of the second; each opens its own entry,
