@@ -179,6 +179,12 @@ class Server {
         case Op::SetMemberLocale:
             return SetMemberLocale(archive_, r.name, r.value, r.value2);
         case Op::FinishUpdate: {
+            // Only an update is finished, and ends with it; a reader's
+            // archive stays open.
+            if (!FindUpdateArchive(archive_)) {
+                errno = EBADF;
+                return 0;
+            }
             LimitFileSize(r.fileSizeLimit);
             int result = sfmpq::FinishUpdate(archive_);
             archive_ = nullptr;

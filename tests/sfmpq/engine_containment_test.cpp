@@ -13,6 +13,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <dirent.h>
 #include <dlfcn.h>
 #include <fcntl.h>
@@ -20,11 +21,16 @@
 #include <set>
 #include <string>
 #include <sys/resource.h>
+#include <sys/shm.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
 #include <vector>
+
+#include "sfmpq/engine_client.h"
+#include "sfmpq/list_records.h"
 
 namespace {
 
@@ -678,3 +684,204 @@ TEST(EngineContainment, AProcessOutOfDescriptorsFailsTheOpenAndLeaksNothing) {
 }
 
 } // namespace
+
+namespace protocol {
+
+using sfmpq::engine::Op;
+using sfmpq::engine::Reply;
+using sfmpq::engine::Request;
+
+// An engine spoken to directly, as SFMpq.dll speaks to it, for the requests
+// that SFMpq.dll's own checks never let through.
+class RawEngine {
+  public:
+    explicit RawEngine(sfmpq::EngineKind kind) { EXPECT_EQ(sfmpq::StartEngine(kind, &engine_), 0); }
+    ~RawEngine() { sfmpq::StopEngine(&engine_); }
+    RawEngine(const RawEngine&) = delete;
+    RawEngine& operator=(const RawEngine&) = delete;
+
+    sfmpq::EngineConnection& connection() { return engine_; }
+
+    // Sends `request` as it is, with the staging area in use unless it names
+    // another, and returns the reply (ok -1: none came).
+    Reply Call(Request request) {
+        if (!request.stagingSize) {
+            request.stagingId = engine_.area.staging.id;
+            request.stagingSize = engine_.area.staging.size;
+        }
+        Reply reply = {};
+        reply.ok = -1;
+        engine_.area.control()->requestPending.store(1);
+        if (send(engine_.socket, &request, sizeof request, MSG_NOSIGNAL) != sizeof request) {
+            return reply;
+        }
+        for (int slice = 0; slice < 20; ++slice) {
+            if (recv(engine_.socket, &reply, sizeof reply, 0) == sizeof reply ||
+                (errno != EAGAIN && errno != EINTR)) {
+                break;
+            }
+        }
+        return reply;
+    }
+
+  private:
+    sfmpq::EngineConnection engine_;
+};
+
+Request Make(Op op, const std::string& path = "", const char* name = "", uint32_t flags = 0,
+             uint32_t value = 0, uint64_t member = 0) {
+    Request request = sfmpq::NewRequest(op);
+    EXPECT_TRUE(sfmpq::SetField(request.path, sizeof request.path, path.c_str()));
+    EXPECT_TRUE(sfmpq::SetField(request.name, sizeof request.name, name));
+    request.flags = flags;
+    request.value = value;
+    request.member = member;
+    request.exists = op == Op::OpenForUpdate;
+    request.fileSizeLimit = 64 << 20;
+    return request;
+}
+
+struct Step {
+    const char* what;
+    Request request;
+    int error; // 0: the request succeeds
+};
+
+void Expect(RawEngine* engine, const std::vector<Step>& steps) {
+    for (const Step& step : steps) {
+        SCOPED_TRACE(step.what);
+        Reply reply = engine->Call(step.request);
+        EXPECT_EQ(reply.ok != 0, step.error == 0) << reply.ok;
+        EXPECT_EQ(reply.error, step.error) << std::strerror(reply.error);
+    }
+}
+
+// Every request checks the engine's state and its own fields: a handle the
+// engine did not hand out, an archive of the wrong kind, an empty name, an
+// unknown request or information code, a staging area it cannot attach, or
+// records that do not fit it, fail with their own error and leave the
+// engine serving.
+TEST(EngineContainment, TheEngineAnswersEveryMalformedRequestWithItsError) {
+    Folder folder;
+    std::string archive = folder / "a.mpq";
+    const std::string big = Content(sfmpq::engine::kInitialStaging + 5000, 1, false);
+    WriteWithStorm(archive, {{"m", "member data"}, {"n", "n"}, {"big", big}});
+    WriteFile(folder / "not.mpq", "no archive at all");
+    WriteFile(folder / "new", "new data");
+    const std::string beyondEnd = std::string(TARNEL_FIXTURES_DIR) + "/damaged/update-growth.mpq";
+    const uint64_t nobody = 0x1234;
+    RawEngine reader(sfmpq::EngineKind::Reader);
+    Expect(
+        &reader,
+        {
+            {"info without archive", Make(Op::GetInfo, "", "", 0, kInfoHashTableSize), EBADF},
+            {"list without archive", Make(Op::List, "", "", kListIsText), EBADF},
+            {"member without archive", Make(Op::OpenMember, "", "m"), EBADF},
+            {"stream without archive", Make(Op::StreamFrom, "", "m"), EBADF},
+            {"add without update", Make(Op::AddFile, folder / "new", "x", 0x200, 2), EBADF},
+            {"wave without update", Make(Op::AddWave, folder / "new", "x", 0x200, 0), EBADF},
+            {"delete without update", Make(Op::DeleteMember, "", "m"), EBADF},
+            {"move without update", Make(Op::SetMemberLocale, "", "m", 0, 0, 0), EBADF},
+            {"finish without update", Make(Op::FinishUpdate), EBADF},
+            {"size of no member", Make(Op::MemberSize, "", "", 0, 0, nobody), EBADF},
+            {"read of no member", Make(Op::ReadMember, "", "", 0, 16, nobody), EBADF},
+            {"close of no member", Make(Op::CloseMember, "", "", 0, 0, nobody), EBADF},
+            {"unknown request", Make(Op(99)), EINVAL},
+            {"probe of nothing", Make(Op::Probe, folder / "none.mpq"), ENOENT},
+            {"probe of no archive", Make(Op::Probe, folder / "not.mpq"), ENOEXEC},
+            {"probe", Make(Op::Probe, archive), 0},
+            {"written copy with a block beyond its end", Make(Op::VerifyWritten, beyondEnd), EIO},
+            {"written copy", Make(Op::VerifyWritten, archive), 0},
+            {"open", Make(Op::OpenArchive, archive), 0},
+            {"open twice", Make(Op::OpenArchive, archive), EBUSY},
+            {"update after open", Make(Op::OpenForUpdate, archive), EBUSY},
+            {"info of another code", Make(Op::GetInfo, "", "", 0, kInfoHashTableSize + 1), EINVAL},
+            {"member of no name", Make(Op::OpenMember, "", ""), ENOENT},
+            {"member of no such name", Make(Op::OpenMember, "", "x"), ENOENT},
+            {"add to a reader", Make(Op::AddFile, folder / "new", "x", 0x200, 2), EBADF},
+            {"delete in a reader", Make(Op::DeleteMember, "", "m"), EBADF},
+            {"finish a reader", Make(Op::FinishUpdate), EBADF},
+            {"stream", Make(Op::StreamFrom, "", "m"), 0},
+        });
+
+    // A member: its size and data through the staging area, then closed.
+    Reply info = reader.Call(Make(Op::GetInfo, "", "", 0, kInfoHashTableSize));
+    MpqHandle handle = nullptr;
+    ASSERT_TRUE(Lib().SFileOpenArchive(archive.c_str(), 0, 0, &handle));
+    EXPECT_EQ(info.value, Lib().SFileGetFileInfo(handle, kInfoHashTableSize));
+    EXPECT_TRUE(Lib().SFileCloseArchive(handle));
+    Reply opened = reader.Call(Make(Op::OpenMember, "", "M"));
+    ASSERT_EQ(opened.ok, 1);
+    Reply size = reader.Call(Make(Op::MemberSize, "", "", 0, 0, opened.member));
+    EXPECT_EQ(size.ok, 1);
+    EXPECT_EQ(size.value, 11u);
+    Reply read = reader.Call(Make(Op::ReadMember, "", "", 0, 4, opened.member));
+    EXPECT_EQ(read.ok, 1);
+    EXPECT_EQ(
+        std::string(reinterpret_cast<char*>(reader.connection().area.staging.base), read.value),
+        "memb");
+    // A read of more than the staging area holds delivers what it holds.
+    Reply whole = reader.Call(Make(Op::OpenMember, "", "big"));
+    read = reader.Call(Make(Op::ReadMember, "", "", 0, UINT32_MAX, whole.member));
+    EXPECT_EQ(read.ok, 1);
+    EXPECT_EQ(read.value, sfmpq::engine::kInitialStaging);
+    EXPECT_TRUE(std::memcmp(reader.connection().area.staging.base, big.data(), read.value) == 0);
+    Expect(&reader,
+           {
+               {"close", Make(Op::CloseMember, "", "", 0, 0, opened.member), 0},
+               {"close twice", Make(Op::CloseMember, "", "", 0, 0, opened.member), EBADF},
+               {"read after close", Make(Op::ReadMember, "", "", 0, 4, opened.member), EBADF},
+           });
+
+    // A staging area that cannot be attached, and one too small for the
+    // listing's records.
+    int gone = shmget(IPC_PRIVATE, 4096, IPC_CREAT | 0600);
+    ASSERT_GE(gone, 0);
+    ASSERT_EQ(shmctl(gone, IPC_RMID, nullptr), 0);
+    Request unattachable = Make(Op::GetInfo, "", "", 0, kInfoHashTableSize);
+    unattachable.stagingId = gone;
+    unattachable.stagingSize = 4096;
+    ASSERT_EQ(sfmpq::GrowStaging(&reader.connection().area, 2 * sfmpq::engine::kInitialStaging), 0);
+    Request small = Make(Op::List, "", "", kListIsText);
+    small.stagingId = reader.connection().area.staging.id;
+    small.stagingSize = sizeof(sfmpq::ListRecord) + 8;
+    Expect(&reader, {{"unattachable staging", unattachable, ENOMEM},
+                     {"records beyond the staging", small, ENOMEM}});
+
+    // Started by hand, or given a channel it cannot attach, it ends at once.
+    EXPECT_EQ(std::system((EnginePath() + " 2>/dev/null").c_str()), 2 << 8);
+    EXPECT_EQ(std::system((EnginePath() + " reader -1").c_str()), 3 << 8);
+
+    // A message of another size ends the engine.
+    ASSERT_EQ(send(reader.connection().socket, "short", 5, MSG_NOSIGNAL), 5);
+    char ignored[sizeof(Reply)];
+    EXPECT_EQ(recv(reader.connection().socket, ignored, sizeof ignored, 0), 0);
+
+    // An update: a replacement that failed part-way fails every later change
+    // and the finish with its error.
+    WriteFile(folder / "copy.mpq", ReadFile(archive));
+    RawEngine updater(sfmpq::EngineKind::Updater);
+    Expect(&updater,
+           {
+               {"update of no archive", Make(Op::OpenForUpdate, folder / "not.mpq"), ENOEXEC},
+               {"update", Make(Op::OpenForUpdate, folder / "copy.mpq"), 0},
+               {"update twice", Make(Op::OpenForUpdate, folder / "copy.mpq"), EBUSY},
+               {"open after update", Make(Op::OpenArchive, folder / "copy.mpq"), EBUSY},
+               {"add of no name", Make(Op::AddFile, folder / "new", "", 0x200, 2), EINVAL},
+               {"wave of no name", Make(Op::AddWave, folder / "new", "", 0x200, 0), EINVAL},
+               {"delete of no name", Make(Op::DeleteMember, "", ""), ENOENT},
+               {"move of no name", Make(Op::SetMemberLocale, "", ""), ENOENT},
+               {"stream in an update", Make(Op::StreamFrom, "", "m"), EBADF},
+               {"list of an update", Make(Op::List, "", "", kListIsText), 0},
+               {"member of an update", Make(Op::OpenMember, "", "n"), 0},
+               {"add over a member", Make(Op::AddFile, folder / "new", "n", 0x200, 2), EEXIST},
+               {"wave over a member", Make(Op::AddWave, folder / "new", "n", 0x200, 0), EEXIST},
+               {"replace from nothing", Make(Op::AddFile, folder / "none", "m", 0x201, 2), ENOENT},
+               {"add after it", Make(Op::AddFile, folder / "new", "x", 0x200, 2), ENOENT},
+               {"delete after it", Make(Op::DeleteMember, "", "n"), ENOENT},
+               {"finish after it", Make(Op::FinishUpdate), ENOENT},
+               {"add after the finish", Make(Op::AddFile, folder / "new", "x", 0x200, 2), EBADF},
+           });
+}
+
+} // namespace protocol

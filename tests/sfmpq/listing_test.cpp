@@ -144,12 +144,17 @@ TEST(Listing, ExternalListFilesJoinedBySpacesAndUnreadableOnesSkipped) {
     mkdir(spaced.c_str(), 0755);
     WriteFile(spaced + "/one list.txt", "war3map.j\n");
     WriteFile(folder / "two.txt", "empty.txt\r\n");
-    std::string paths = spaced + "/one list.txt " + folder / "missing.txt " + folder / "two.txt";
+    std::string paths = spaced + "/one list.txt " + folder / "missing.txt " + folder.path() + " " +
+                        folder / "two.txt";
 
     auto named = ByName(List(archive, paths.c_str(), kListFromFiles));
     ASSERT_EQ(named.size(), 3u);
     EXPECT_TRUE(named.count("war3map.j"));
     EXPECT_TRUE(named.count("empty.txt"));
+    // No list at all: every member is unnamed.
+    named = ByName(List(archive, nullptr, kListFromFiles));
+    ASSERT_EQ(named.size(), 3u);
+    EXPECT_EQ(named.begin()->first.rfind("Unknown\\", 0), 0u);
 }
 
 TEST(Listing, UnnamedMembersGetStableGeneratedNamesThatOpenThem) {
@@ -340,6 +345,7 @@ TEST(Listing, EveryNameIsGivenToTheSlotTheLibraryOpensByIt) {
     }));
     ASSERT_NO_FATAL_FAILURE(EditBlockTable(archive, [&](uint32_t* blocks, uint32_t) {
         blocks[(members.size() - 6) * 4 + 3] &= ~0x80000000u; // MPQ_FILE_EXISTS
+        blocks[(members.size() - 6) * 4] = 0x7FFFFFF0u;       // and its data far away
     }));
 
     std::map<std::string, std::vector<uint32_t>> sizes; // by name
@@ -365,6 +371,11 @@ TEST(Listing, EveryNameIsGivenToTheSlotTheLibraryOpensByIt) {
     EXPECT_EQ(sizes.count("beyond.txt"), 0u);
     EXPECT_EQ(sizes.count("gone.txt"), 0u);
     EXPECT_EQ(generated, 2u) << "the platform's member and the first entry of same.txt";
+    // Where a block no longer in use says its data lay does not matter to an
+    // update either.
+    MpqHandle update = Lib().MpqOpenArchiveForUpdate(archive.c_str(), 0x04, 64);
+    EXPECT_NE(update, nullptr);
+    EXPECT_TRUE(Lib().MpqCloseUpdatedArchive(update, 0));
 
     // Without names, the two entries of same.txt get generated names that
     // tell them apart by the slot of the second; each opens its own entry,
@@ -449,6 +460,25 @@ TEST(Listing, ExtensionsAreGuessedOnlyFromSmallFirstUnits) {
     EXPECT_EQ(extensions[116], std::vector<std::string>{".wav"});
     EXPECT_EQ(extensions[64 << 10], std::vector<std::string>{".wav"});
     EXPECT_EQ(extensions[(64 << 10) + 1], std::vector<std::string>{".xxx"});
+
+    // Sectors of 128 KiB (the header's shift made 8): a first sector of
+    // stored data is read for a guess up to the same limit.
+    WriteWithStorm(archive,
+                   {{"sectors", riff + std::string(1 << 20, '\0'), 0, 0, 0},
+                    {"unit", riff + std::string((64 << 10) - 16, '\0'), 0, 0, 0},
+                    {"unit+1", riff + std::string((64 << 10) - 15, '\0'), 0, 0, 0}},
+                   false);
+    std::string header = ReadFile(archive);
+    header[0x0E] = 8;
+    WriteFile(archive, header);
+    extensions.clear();
+    for (const ListEntry& e : List(archive, "", kListFromFiles)) {
+        std::string name = e.name;
+        extensions[e.fullSize].push_back(name.substr(name.size() - 4));
+    }
+    EXPECT_EQ(extensions[16 + (1 << 20)], std::vector<std::string>{".xxx"});
+    EXPECT_EQ(extensions[64 << 10], std::vector<std::string>{".wav"});
+    EXPECT_EQ(extensions[(64 << 10) + 1], std::vector<std::string>{".xxx"});
 }
 
 // A signature is recognised in data that holds all of it, however short,
@@ -471,6 +501,52 @@ TEST(Listing, AnExtensionIsGuessedFromAWholeSignatureOnly) {
         const auto* head = reinterpret_cast<const unsigned char*>(c.head.data());
         EXPECT_STREQ(sfmpq::GuessExtension(head, c.head.size()), c.extension);
         EXPECT_STREQ(sfmpq::GuessExtension(head, c.head.size() - 1), "xxx");
+    }
+}
+
+// A generated name reads back as the hashes, locale and slot it was made of,
+// with either separator, any letter case and any extension; anything else
+// that starts like one is no generated name.
+TEST(Listing, GeneratedNamesReadBackAsTheyWereMadeAndNothingElseDoes) {
+    sfmpq::GeneratedName made;
+    made.hashA = 0x0A2B3C4D;
+    made.hashB = 0xE6F70819;
+    made.locale = 0x407;
+    made.hasSlot = true;
+    made.slot = 12;
+    EXPECT_EQ(sfmpq::FormatGeneratedName(made, "wav"), "Unknown\\0A2B3C4DE6F70819_407~12.wav");
+    const struct {
+        const char* text;
+        bool ok;
+        uint32_t locale;
+        bool hasSlot;
+        uint32_t slot;
+    } cases[] = {
+        {"Unknown\\0A2B3C4DE6F70819_407~12.wav", true, 0x407, true, 12},
+        {"unknown/0a2b3c4de6f70819_407~12.anything", true, 0x407, true, 12},
+        {"Unknown\\0A2B3C4DE6F70819", true, 0, false, 0},
+        {"Unknown\\0A2B3C4DE6F70819~4294967295.xxx", true, 0, true, 0xFFFFFFFF},
+        {"Unknown\\0A2B3C4DE6F70819_.xxx", false, 0, false, 0},
+        {"Unknown\\0A2B3C4DE6F70819~.xxx", false, 0, false, 0},
+        {"Unknown\\0A2B3C4DE6F70819~4294967296.xxx", false, 0, false, 0},
+        {"Unknown\\0A2B3C4DE6F7081.xxx", false, 0, false, 0},
+        {"Unknown\\0A2B3C4DE6F70819x.xxx", false, 0, false, 0},
+        {"Unknown\\0A2B3C4DE6F70819.x\\y", false, 0, false, 0},
+        {"Unknown\\G0A2B3C4DE6F70819.xxx", false, 0, false, 0},
+        {"Unknown_0A2B3C4DE6F70819.xxx", false, 0, false, 0},
+        {"Unknow\\0A2B3C4DE6F70819.xxx", false, 0, false, 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.text);
+        sfmpq::GeneratedName read;
+        ASSERT_EQ(sfmpq::ParseGeneratedName(c.text, &read), c.ok);
+        if (c.ok) {
+            EXPECT_EQ(read.hashA, made.hashA);
+            EXPECT_EQ(read.hashB, made.hashB);
+            EXPECT_EQ(read.locale, c.locale);
+            EXPECT_EQ(read.hasSlot, c.hasSlot);
+            EXPECT_EQ(read.slot, c.slot);
+        }
     }
 }
 

@@ -61,17 +61,29 @@ TEST(Reading, ArchivesWrittenByTheLibraryReadBackInEveryCompression) {
     Folder folder;
     std::string archive = folder / "a.mpq";
     std::vector<std::pair<std::string, std::string>> files;
+    std::map<std::string, uint32_t> expected; // listed flags
+    std::string names;
     for (uint32_t compression : {0u, 2u, 8u}) {
         for (uint32_t flags : {0x1u, 0x201u, 0x10201u}) {
             std::string name = "f" + std::to_string(compression) + "-" + std::to_string(flags);
             files.push_back({name, Content(300000 + compression, flags, compression != 8)});
             ASSERT_TRUE(AddFiles(archive, {files.back()}, flags, compression)) << name;
+            // Compressed (0x200) only with a compression, encrypted (0x10000) when asked.
+            expected[name] = ((flags & 0x200) && compression ? 0x200 : 0) | (flags & 0x10000);
         }
     }
     for (const auto& file : files) {
         EXPECT_TRUE(ExtractFrom(archive, file.first) == file.second) << file.first;
         EXPECT_TRUE(ReadWithStorm(archive, file.first) == file.second) << file.first;
+        names += file.first + "\n";
     }
+    for (const ListEntry& e : List(archive, names.c_str(), kListIsText)) {
+        if (expected.count(e.name)) {
+            EXPECT_EQ(e.flags & 0x10200, expected[e.name]) << e.name;
+            expected.erase(e.name);
+        }
+    }
+    EXPECT_TRUE(expected.empty());
 }
 
 TEST(Reading, ShortReadsAtTheEndAndZeroBytesAfterIt) {
@@ -280,6 +292,32 @@ TEST(Reading, DamageInsideMemberDataIsFound) {
         }
         EXPECT_EQ(missed, 0) << names[which];
     }
+}
+
+// Where "(attributes)" keeps no CRC32, a member read whole is checked
+// against its MD5.
+TEST(Reading, WithoutACrc32AMemberIsCheckedAgainstItsMd5) {
+    Folder folder;
+    std::string archive = folder / "a.mpq";
+    WriteFile(folder / "source", Content(30000, 5, false));
+    SFILE_CREATE_MPQ create = {};
+    create.cbSize = sizeof create;
+    create.dwFileFlags2 = MPQ_FILE_DEFAULT_INTERNAL;
+    create.dwAttrFlags = MPQ_ATTRIBUTE_MD5;
+    create.dwMaxFileCount = 16;
+    create.dwSectorSize = 0x1000;
+    HANDLE storm = nullptr;
+    ASSERT_TRUE(SFileCreateArchive2(archive.c_str(), &create, &storm));
+    ASSERT_TRUE(SFileAddFileEx(storm, (folder / "source").c_str(), "stored", 0, 0, 0));
+    ASSERT_TRUE(SFileCloseArchive(storm));
+    EXPECT_TRUE(ReadsWhole(archive, "stored"));
+    const std::pair<uint64_t, uint32_t> place = DataOf(archive, "stored");
+    std::string bad = ReadFile(archive);
+    bad[place.first + 100] = static_cast<char>(bad[place.first + 100] ^ 1);
+    WriteFile(archive, bad);
+    int error = 0;
+    EXPECT_FALSE(ReadsWhole(archive, "stored", &error));
+    EXPECT_EQ(error, EBADMSG);
 }
 
 // The checksums that reads compute, each way this processor has, against
@@ -798,6 +836,9 @@ TEST(Reading, MembersOpenedSideBySideReadWholeThroughTheEngine) {
                     content.append(buffer.data(), got);
                 }
             }
+            if (!ok) {
+                EXPECT_EQ(errno, EBADMSG) << name;
+            }
             if (ok) {
                 EXPECT_TRUE(l.SFileReadFile(member, buffer.data(), 16, &got, nullptr)) << name;
                 EXPECT_EQ(got, 0u) << name;
@@ -828,14 +869,20 @@ TEST(Reading, MembersOpenedSideBySideReadWholeThroughTheEngine) {
         EXPECT_TRUE(read[files[i].first] == files[i].second) << files[i].first;
     }
 
-    // One byte changed within the stored member's data.
+    // One byte changed within the stored member's data, and one within a
+    // sector of a compressed member.
     std::string damaged = folder / "damaged.mpq";
     std::string bad = ReadFile(archive);
     std::pair<uint64_t, uint32_t> place = DataOf(archive, files.back().first);
     ASSERT_GT(place.second, 100000u);
     bad[place.first + 100000] = static_cast<char>(bad[place.first + 100000] ^ 0x55);
+    const std::string compressed = std::to_string((1 << 20) + 4097) + "-noise";
+    place = DataOf(archive, compressed);
+    ASSERT_GT(place.second, 100000u);
+    bad[place.first + 100000] = static_cast<char>(bad[place.first + 100000] ^ 0x55);
     WriteFile(damaged, bad);
     read = readSideBySide(damaged);
     EXPECT_EQ(read.count(files.back().first), 0u);
-    EXPECT_EQ(read.size(), files.size() - 2);
+    EXPECT_EQ(read.count(compressed), 0u);
+    EXPECT_EQ(read.size(), files.size() - 3);
 }

@@ -9,6 +9,7 @@
 #include <fcntl.h>
 #include <map>
 #include <random>
+#include <set>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -277,6 +278,28 @@ TEST(Update, LocalesOfAdditionsDeletionsAndMoves) {
     Lib().SFileSetLocale(0);
     EXPECT_TRUE(Lib().MpqCloseUpdatedArchive(h, 0));
     EXPECT_EQ(ExtractFrom(archive, "wide", 0x1FFFF), "deutsch");
+
+    // One name in more locales than a first look at them holds (16): the
+    // last of them is found for a replacement and a move, and listed.
+    h = OpenUpdate(archive, 0x05, 16);
+    ASSERT_NE(h, nullptr);
+    for (uint32_t locale = 0x401; locale <= 0x414; ++locale) {
+        Lib().SFileSetLocale(locale);
+        EXPECT_TRUE(Lib().MpqAddFileToArchiveEx(h, (folder / "en").c_str(), "many", 0x201, 2, 9));
+    }
+    EXPECT_TRUE(Lib().MpqAddFileToArchiveEx(h, (folder / "de").c_str(), "many", 0x201, 2, 9));
+    Lib().SFileSetLocale(0);
+    EXPECT_TRUE(Lib().MpqSetFileLocale(h, "many", 0x414, 0x415));
+    EXPECT_TRUE(Lib().MpqCloseUpdatedArchive(h, 0));
+    EXPECT_EQ(ExtractFrom(archive, "many", 0x415), "deutsch");
+    std::set<uint32_t> locales;
+    for (const ListEntry& e : List(archive, "many", kListIsText)) {
+        if (std::string(e.name) == "many") {
+            locales.insert(e.locale);
+        }
+    }
+    EXPECT_EQ(locales.size(), 20u);
+    EXPECT_EQ(locales.count(0x415), 1u);
 }
 
 TEST(Update, TheMemberLimitIsWhereANewArchiveStartsAndItsTableGrows) {
@@ -440,6 +463,17 @@ TEST(Update, AddingFailsCleanlyForBadSourcesNamesAndTypes) {
     EXPECT_FALSE(Lib().MpqSetFileLocale(h, (longest + "n").c_str(), 0, 0x407));
     EXPECT_FALSE(Lib().MpqSetFileLocale(h, "", 0, 0x407));
     EXPECT_EQ(errno, ENOENT);
+    // The archive's own members are not the caller's to replace or delete;
+    // the update goes on.
+    for (const char* internal : {"(listfile)", "(attributes)", "(signature)"}) {
+        errno = 0;
+        EXPECT_FALSE(
+            Lib().MpqAddFileToArchiveEx(h, (folder / "src").c_str(), internal, 0x201, 2, 0));
+        EXPECT_EQ(errno, EPERM) << internal;
+        errno = 0;
+        EXPECT_FALSE(Lib().MpqDeleteFile(h, internal));
+        EXPECT_EQ(errno, EPERM) << internal;
+    }
     EXPECT_TRUE(Lib().MpqSetFileLocale(h, longest.c_str(), 0, 0)) << "to the locale it has";
     EXPECT_TRUE(Lib().MpqDeleteFile(h, longest.c_str()));
     EXPECT_TRUE(Lib().MpqCloseUpdatedArchive(h, 0));
