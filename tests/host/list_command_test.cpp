@@ -69,6 +69,12 @@ TEST_F(ListCommand, AnEmptyArchiveIsAnEmptyJsonArray) {
     ASSERT_EQ(result.status, 0) << result.err;
     // Only the archive's own name list, or nothing.
     EXPECT_EQ(result.out.find("\"size\"", result.out.find("\"size\"") + 1), std::string::npos);
+    // Without even that, the array holds nothing.
+    std::string bare = scratch / "bare.mpq";
+    MakeArchive(bare, {}, false);
+    result = RunTarnel(scratch, {"list", "--json", bare});
+    ASSERT_EQ(result.status, 0) << result.err;
+    EXPECT_EQ(result.out, "[]\n");
 }
 
 TEST_F(ListCommand, ArchivesThatCannotBeOpenedExitWithTwoAndSayWhy) {

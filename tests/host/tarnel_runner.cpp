@@ -244,10 +244,20 @@ std::vector<std::string> FilesBelow(const std::string& folder) {
     return files;
 }
 
-void MakeArchive(const std::string& path, const std::vector<ArchiveMember>& members) {
+void MakeArchive(const std::string& path, const std::vector<ArchiveMember>& members,
+                 bool nameList) {
     HANDLE archive = nullptr;
-    ASSERT_TRUE(
-        SFileCreateArchive(path.c_str(), MPQ_CREATE_LISTFILE | MPQ_CREATE_ARCHIVE_V1, 64, &archive))
+    // SFileCreateArchive makes the name list even when not asked to.
+    SFILE_CREATE_MPQ bare = {};
+    bare.cbSize = sizeof bare;
+    bare.dwMpqVersion = MPQ_FORMAT_VERSION_1;
+    bare.dwStreamFlags = STREAM_PROVIDER_FLAT | BASE_PROVIDER_FILE;
+    bare.dwSectorSize = 0x1000;
+    bare.dwMaxFileCount = 64;
+    ASSERT_TRUE(nameList
+                    ? SFileCreateArchive(path.c_str(), MPQ_CREATE_LISTFILE | MPQ_CREATE_ARCHIVE_V1,
+                                         64, &archive)
+                    : SFileCreateArchive2(path.c_str(), &bare, &archive))
         << path;
     for (const ArchiveMember& member : members) {
         HANDLE file = nullptr;

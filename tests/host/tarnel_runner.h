@@ -82,5 +82,7 @@ struct ArchiveMember {
     bool compressed = true;
 };
 
-// Creates an MPQ archive at `path` holding `members` and its own name list.
-void MakeArchive(const std::string& path, const std::vector<ArchiveMember>& members);
+// Creates an MPQ archive at `path` holding `members` and, unless `nameList`
+// is false, its own name list.
+void MakeArchive(const std::string& path, const std::vector<ArchiveMember>& members,
+                 bool nameList = true);

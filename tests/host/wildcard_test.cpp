@@ -30,6 +30,8 @@ TEST(Wildcard, StarAndQuestionMark) {
     EXPECT_TRUE(WildcardMatch("a*b*c", "aXXbYYbZc"));
     EXPECT_TRUE(WildcardMatch("*ab", "aab")); // needs backtracking
     EXPECT_TRUE(WildcardMatch("**x", "x"));
+    EXPECT_TRUE(WildcardMatch("a**", "a")); // stars at the end match nothing
+    EXPECT_TRUE(WildcardMatch("*", ""));
     EXPECT_FALSE(WildcardMatch("*.txt", "a.wav"));
     EXPECT_FALSE(WildcardMatch("a*b", "aXXbc"));
     EXPECT_TRUE(WildcardMatch("?.txt", "a.txt"));
@@ -95,5 +97,34 @@ TEST(Wildcard, SelectingByPlainNamesChoosesWhatMatchingEachMemberWould) {
             EXPECT_EQ(chosen[m], expected) << pattern << " / " << names[m];
         }
         EXPECT_EQ(unmatched, any ? 0 : 1) << pattern;
+    }
+}
+
+// The archive's own members are chosen by no pattern and by no absence of
+// one, unless named exactly or asked for.
+TEST(Wildcard, InternalMembersAreChosenOnlyByTheirOwnNameOrWhenAskedFor) {
+    const std::vector<std::string> names = {"readme.txt", "(listfile)", "(Attributes)",
+                                            "(SIGNATURE)", "maps\\(signature)"};
+    std::vector<host::Member> members;
+    for (const std::string& name : names) {
+        members.push_back({name, 1, 1});
+    }
+    const struct {
+        std::vector<std::string> patterns;
+        bool internal;
+        std::vector<bool> chosen;
+    } cases[] = {
+        {{}, false, {true, false, false, false, true}},
+        {{"*"}, false, {true, false, false, false, true}},
+        {{"(signature)"}, false, {false, false, false, true, false}},
+        {{}, true, {true, true, true, true, true}},
+        {{"(*)"}, true, {false, true, true, true, false}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::PrintToString(c.patterns) + (c.internal ? " --internal" : ""));
+        int unmatched = 0;
+        EXPECT_EQ(host::SelectMembers(members, c.patterns, "a.mpq", c.internal, unmatched),
+                  c.chosen);
+        EXPECT_EQ(unmatched, 0);
     }
 }

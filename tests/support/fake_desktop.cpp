@@ -21,6 +21,9 @@ if [ -n "${FAKE_DESKTOP_SIGNALS+set}" ]; then
     [ "$key" = SigBlk: ] && printf '%s\n' "$value" >>"$FAKE_DESKTOP_SIGNALS"
   done </proc/$$/status
 fi
+if [ -n "${FAKE_DESKTOP_INPUT+set}" ]; then
+  if [ /proc/$$/fd/0 -ef /dev/null ]; then echo /dev/null; else echo other; fi >>"$FAKE_DESKTOP_INPUT"
+fi
 case ${0##*/} in
   zenity) status=${FAKE_ZENITY_STATUS:-${FAKE_DESKTOP_STATUS:-0}} ;;
   *) status=${FAKE_DESKTOP_STATUS:-0} ;;

@@ -271,14 +271,19 @@ TEST(DesktopMessageBox, ShownFromAnyThreadAndWhateverTheHostDoesWithItsChildren)
                   false, &errors),
               1);
     // A host that reaps its children itself, or ignores them; a host that
-    // ignores SIGPIPE and blocks SIGTERM.
+    // ignores SIGPIPE and blocks SIGTERM, and reads a file of its own as
+    // standard input.
     EXPECT_EQ(ShowDetached("reaped by the host", 0x30, &errors, false,
                            [] { std::signal(SIGCHLD, SIG_IGN); }),
               1);
     TempDir dir;
     ScopedVariable signals("FAKE_DESKTOP_SIGNALS", dir.File("blocked").c_str());
+    ScopedVariable input("FAKE_DESKTOP_INPUT", dir.File("input").c_str());
+    WriteFileText(dir.File("typed"), "yes\n");
     EXPECT_EQ(ShowDetached("signals", 0x30, &errors, false,
-                           [] {
+                           [&] {
+                               dup2(open(dir.File("typed").c_str(), O_RDONLY | O_CLOEXEC),
+                                    STDIN_FILENO);
                                std::signal(SIGPIPE, SIG_IGN);
                                sigset_t blocked;
                                sigemptyset(&blocked);
@@ -289,6 +294,7 @@ TEST(DesktopMessageBox, ShownFromAnyThreadAndWhateverTheHostDoesWithItsChildren)
     EXPECT_EQ(errors, "");
     EXPECT_EQ(desktop.Calls().size(), 3u);
     EXPECT_EQ(ReadFileText(dir.File("blocked")), "0000000000000000\n") << "blocks nothing";
+    EXPECT_EQ(ReadFileText(dir.File("input")), "/dev/null\n") << "reads nothing of the host's";
 }
 
 // Only absolute folders of PATH are searched for a helper program: a

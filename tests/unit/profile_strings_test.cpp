@@ -29,9 +29,11 @@ class ProfileStringsTest : public ::testing::Test {
 };
 
 TEST_F(ProfileStringsTest, NamesAreCaseInsensitiveAndBlanksAroundNamesAndValuesIgnored) {
-    WriteFileText(ini, "  [ tarnelPLUGIN ]  \n  compTYPE  =   8  \nLocaleID=\t1031\t\n");
+    WriteFileText(ini, "  [ tarnelPLUGIN ]  \n  compTYPE  =   8  \nLocaleID=\t1031\t\n"
+                       "Args = -x=1 =2\n");
     EXPECT_EQ(Get("TarnelPlugin", "CompType"), "8");
     EXPECT_EQ(Get("TARNELPLUGIN", "localeid"), "1031");
+    EXPECT_EQ(Get("TarnelPlugin", "Args"), "-x=1 =2"); // the first '=' ends the name
 }
 
 TEST_F(ProfileStringsTest, TheDefaultStandsInForAMissingFileSectionOrKey) {
@@ -90,7 +92,13 @@ TEST_F(ProfileStringsTest, CrlfAndLfFilesReadAlike) {
 }
 
 TEST_F(ProfileStringsTest, WritingCreatesTheFileSectionAndKey) {
-    ASSERT_TRUE(PlatformWriteProfileString("S", "K", "1", ini.c_str()));
+    mode_t mask = umask(027); // a new file is as open as the umask lets it be
+    bool written = PlatformWriteProfileString("S", "K", "1", ini.c_str());
+    umask(mask);
+    ASSERT_TRUE(written);
+    struct stat info;
+    ASSERT_EQ(stat(ini.c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 07777, 0640u);
     ASSERT_TRUE(PlatformWriteProfileString("S", "L", "2", ini.c_str()));
     ASSERT_TRUE(PlatformWriteProfileString("T", "K", "3", ini.c_str()));
     EXPECT_EQ(ReadFileText(ini), "[S]\nK=1\nL=2\n\n[T]\nK=3\n");
