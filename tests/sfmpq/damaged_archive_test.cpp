@@ -141,6 +141,22 @@ TEST(DamagedArchive, AbsurdTableSizesAreNotBelieved) {
             EXPECT_EQ(ReadEverything(path), -1) << "refused at once";
         }
     }
+    // A hash table of no entries, in a format-3 archive whose HET table
+    // stands in for it, opens: its size, 0, is an answer, not a failure, and
+    // the listing has no slots to fill.
+    WriteWithStorm(path, {{"text", Content(2000, 1, true)}}, true, 64, 2);
+    std::string empty = ReadFile(path);
+    std::memcpy(&empty[24], "\0\0\0\0", 4);
+    WriteFile(path, empty);
+    MpqHandle archive = nullptr;
+    ASSERT_TRUE(Lib().SFileOpenArchive(path.c_str(), 0, 0, &archive));
+    errno = 0;
+    EXPECT_EQ(Lib().SFileGetFileInfo(archive, kInfoHashTableSize), 0u);
+    EXPECT_EQ(errno, 0);
+    ListEntry untouched = {};
+    EXPECT_TRUE(Lib().SFileListFiles(archive, "text", &untouched, kListIsText));
+    EXPECT_FALSE(untouched.exists);
+    EXPECT_TRUE(Lib().SFileCloseArchive(archive));
 }
 
 } // namespace

@@ -542,7 +542,8 @@ TEST(EngineContainment, AnEngineThatCannotBeStartedFailsWithElibacc) {
 }
 
 // An engine gets the host's environment, where its test switches are read,
-// and its allocator's settings after any the host has.
+// and its allocator's settings after any the host has; and a process group
+// of its own, so that the terminal's Ctrl+C stops the host, not its engines.
 TEST(EngineContainment, AnEngineGetsTheHostsEnvironmentAndItsAllocatorSettings) {
     Folder folder;
     WriteWithStorm(folder / "a.mpq", {{"m", "x"}});
@@ -563,6 +564,7 @@ TEST(EngineContainment, AnEngineGetsTheHostsEnvironmentAndItsAllocatorSettings) 
         unsetenv("TARNEL_HOST_MARK");
         std::vector<pid_t> engines = Engines();
         ASSERT_EQ(engines.size(), 1u);
+        EXPECT_EQ(getpgid(engines[0]), engines[0]);
         // The engine's start-up may have cut the tunables apart in place, at
         // each ':'.
         std::string environment =

@@ -6,6 +6,7 @@
 #include "sfmpq/member_names.h"
 #include "sfmpq/name_hash.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <map>
@@ -479,6 +480,24 @@ TEST(Listing, ExtensionsAreGuessedOnlyFromSmallFirstUnits) {
     EXPECT_EQ(extensions[16 + (1 << 20)], std::vector<std::string>{".xxx"});
     EXPECT_EQ(extensions[64 << 10], std::vector<std::string>{".wav"});
     EXPECT_EQ(extensions[(64 << 10) + 1], std::vector<std::string>{".xxx"});
+
+    // A listing's guesses spend 64 MiB at most: a stored unit of 64 KiB
+    // costs its data twice (read and unpacked), so of 520 such members the
+    // first 512 guessed get their extension and the rest "xxx".
+    std::vector<StormMember> units;
+    for (int i = 0; i < 520; ++i) {
+        units.push_back(
+            {"u" + std::to_string(i), riff + std::string((64 << 10) - 16, '\0'), 0, 0x1000000, 0});
+    }
+    WriteWithStorm(archive, units, false, 1024);
+    extensions.clear();
+    for (const ListEntry& e : List(archive, "", kListFromFiles)) {
+        std::string name = e.name;
+        extensions[e.fullSize].push_back(name.substr(name.size() - 4));
+    }
+    const std::vector<std::string>& guessed = extensions[64 << 10];
+    EXPECT_EQ(guessed.size(), 520u);
+    EXPECT_EQ(std::count(guessed.begin(), guessed.end(), ".wav"), 512);
 }
 
 // A signature is recognised in data that holds all of it, however short,

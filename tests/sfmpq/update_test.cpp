@@ -3,6 +3,8 @@
 // checksums every update writes.
 #include "sfmpq_test_support.h"
 
+#include <StormLib.h>
+
 #include <algorithm>
 #include <cerrno>
 #include <cstdlib>
@@ -566,4 +568,26 @@ TEST(Update, ChecksumsAndTimesAreWritten) {
     ASSERT_EQ(stat((folder / "x/text.txt").c_str(), &extracted), 0);
     EXPECT_EQ(extracted.st_mtime, 1500000000);
     EXPECT_EQ(Shell(folder, "smpq -l " + archive + " | grep -q small.txt"), 0);
+
+    // An existing archive whose "(attributes)" keeps fewer checksums (only
+    // the MD5, or only the CRC32) keeps all three after an update.
+    for (DWORD kept : {DWORD(MPQ_ATTRIBUTE_MD5), DWORD(MPQ_ATTRIBUTE_CRC32)}) {
+        SCOPED_TRACE(kept);
+        std::string older = folder / "older.mpq";
+        std::remove(older.c_str());
+        SFILE_CREATE_MPQ create = {};
+        create.cbSize = sizeof create;
+        create.dwFileFlags2 = MPQ_FILE_DEFAULT_INTERNAL;
+        create.dwAttrFlags = kept;
+        create.dwMaxFileCount = 16;
+        create.dwSectorSize = 0x1000;
+        HANDLE storm = nullptr;
+        ASSERT_TRUE(SFileCreateArchive2(older.c_str(), &create, &storm));
+        ASSERT_TRUE(SFileCloseArchive(storm));
+        ASSERT_TRUE(AddFiles(older, {{"small.txt", "small"}}));
+        ASSERT_TRUE(SFileOpenArchive(older.c_str(), 0, STREAM_FLAG_READ_ONLY, &storm));
+        EXPECT_EQ(SFileGetAttributes(storm),
+                  DWORD(MPQ_ATTRIBUTE_CRC32 | MPQ_ATTRIBUTE_MD5 | MPQ_ATTRIBUTE_FILETIME));
+        SFileCloseArchive(storm);
+    }
 }

@@ -122,6 +122,45 @@ TEST_F(LibraryLoaderTest, ALibraryLoadedAlreadyIsKept) {
     EXPECT_TRUE(currentFolders.empty());
 }
 
+// Every entry point is bound to the library's function of its own name
+// (here the built SFMpq.dll, found in the current directory).
+TEST_F(LibraryLoaderTest, EachEntryPointIsBoundToTheFunctionOfItsName) {
+    char current[4096];
+    ASSERT_NE(getcwd(current, sizeof current), nullptr);
+    programFile = std::string(ARCHIVE_LIBRARY_FOLDER) + "/host";
+    ASSERT_EQ(chdir(ARCHIVE_LIBRARY_FOLDER), 0);
+    LibraryLoader loader;
+    ASSERT_EQ(chdir(current), 0);
+    const ArchiveLibraryRecord& l = ArchiveLibrary;
+    ASSERT_NE(l.module, nullptr);
+    const struct {
+        void* bound;
+        const char* name;
+    } cases[] = {
+        {reinterpret_cast<void*>(l.SFileSetLocale), "SFileSetLocale"},
+        {reinterpret_cast<void*>(l.SFileOpenArchive), "SFileOpenArchive"},
+        {reinterpret_cast<void*>(l.SFileGetFileInfo), "SFileGetFileInfo"},
+        {reinterpret_cast<void*>(l.SFileListFiles), "SFileListFiles"},
+        {reinterpret_cast<void*>(l.SFileOpenFileEx), "SFileOpenFileEx"},
+        {reinterpret_cast<void*>(l.SFileGetFileSize), "SFileGetFileSize"},
+        {reinterpret_cast<void*>(l.SFileReadFile), "SFileReadFile"},
+        {reinterpret_cast<void*>(l.SFileCloseFile), "SFileCloseFile"},
+        {reinterpret_cast<void*>(l.SFileCloseArchive), "SFileCloseArchive"},
+        {reinterpret_cast<void*>(l.MpqOpenArchiveForUpdate), "MpqOpenArchiveForUpdate"},
+        {reinterpret_cast<void*>(l.MpqAddFileToArchiveEx), "MpqAddFileToArchiveEx"},
+        {reinterpret_cast<void*>(l.MpqAddWaveToArchive), "MpqAddWaveToArchive"},
+        {reinterpret_cast<void*>(l.MpqDeleteFile), "MpqDeleteFile"},
+        {reinterpret_cast<void*>(l.MpqSetFileLocale), "MpqSetFileLocale"},
+        {reinterpret_cast<void*>(l.MpqCloseUpdatedArchive), "MpqCloseUpdatedArchive"},
+        {reinterpret_cast<void*>(l.SFMpqDestroy), "SFMpqDestroy"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_NE(c.bound, nullptr);
+        EXPECT_EQ(c.bound, dlsym(l.module, c.name));
+    }
+}
+
 } // namespace
 
 // The platform's module and error calls given nothing to work on, or too
