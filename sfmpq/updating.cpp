@@ -257,7 +257,8 @@ MpqHandle OpenForUpdate(const char* temp, bool exists, uint32_t flags, uint32_t 
             errno = ENOEXEC;
             return nullptr;
         }
-        // Every archive this library updates keeps checksums of its members.
+        // An archive that keeps checksums keeps all of them once updated here
+        // (StormLib writes "(attributes)" only where the archive had one).
         if (opened && storm->GetAttributes(handle) != kAttributes) {
             storm->SetAttributes(handle, kAttributes);
         }

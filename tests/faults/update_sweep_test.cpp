@@ -78,6 +78,15 @@ class UpdateSweep : public ::testing::Test {
         }
     }
 
+    // The archive as it is before every update: the members of `before_`.
+    void WriteArchiveBefore() {
+        std::vector<StormMember> members;
+        for (const auto& member : before_) {
+            members.push_back({member.first, member.second});
+        }
+        WriteWithStorm(archive_, members);
+    }
+
     // The files of the folder but a temporary file that stayed only because
     // the call that was to remove it was the one that failed.
     std::vector<std::string> FilesAfter(const SweepStep& step) {
@@ -111,11 +120,7 @@ TEST_F(UpdateSweep, AFailingSystemCallLeavesTheOldArchiveOrTheReportedChanges) {
     std::string original;
     auto prepare = [&] {
         if (original.empty()) {
-            std::vector<StormMember> members;
-            for (const auto& member : before_) {
-                members.push_back({member.first, member.second});
-            }
-            WriteWithStorm(archive_, members);
+            WriteArchiveBefore();
             original = ReadFile(archive_);
         }
         WriteFile(archive_, original);
@@ -159,11 +164,7 @@ TEST_F(UpdateSweep, AFailingSystemCallLeavesTheOldArchiveOrTheReportedChanges) {
 TEST_F(UpdateSweep, InterruptedCopiesGoOnAndTakenTemporaryNamesAreGivenUp) {
     WriteFile(newA_, Content(250000, 3, false));
     WriteFile(newD_, Content(100000, 4, true));
-    std::vector<StormMember> members;
-    for (const auto& member : before_) {
-        members.push_back({member.first, member.second});
-    }
-    WriteWithStorm(archive_, members);
+    WriteArchiveBefore();
     const std::string original = ReadFile(archive_);
     const AlwaysFailing noClone = {{"ficlone", EOPNOTSUPP}};
     struct Interrupted {
@@ -304,11 +305,7 @@ TEST_F(UpdateSweep, AFailingSystemCallLeavesNoArchiveOrANewOneWhole) {
 TEST_F(UpdateSweep, TheCopyReachesTheDiskBeforeItTakesTheArchivesName) {
     WriteFile(newA_, Content(250000, 3, false));
     WriteFile(newD_, Content(100000, 4, true));
-    std::vector<StormMember> members;
-    for (const auto& member : before_) {
-        members.push_back({member.first, member.second});
-    }
-    WriteWithStorm(archive_, members);
+    WriteArchiveBefore();
     SystemCallFaults faults;
     faults.Arm();
     ASSERT_TRUE(UpdateArchive(archive_, newA_, newD_).closed);

@@ -299,17 +299,8 @@ TEST(Reading, DamageInsideMemberDataIsFound) {
 TEST(Reading, WithoutACrc32AMemberIsCheckedAgainstItsMd5) {
     Folder folder;
     std::string archive = folder / "a.mpq";
-    WriteFile(folder / "source", Content(30000, 5, false));
-    SFILE_CREATE_MPQ create = {};
-    create.cbSize = sizeof create;
-    create.dwFileFlags2 = MPQ_FILE_DEFAULT_INTERNAL;
-    create.dwAttrFlags = MPQ_ATTRIBUTE_MD5;
-    create.dwMaxFileCount = 16;
-    create.dwSectorSize = 0x1000;
-    HANDLE storm = nullptr;
-    ASSERT_TRUE(SFileCreateArchive2(archive.c_str(), &create, &storm));
-    ASSERT_TRUE(SFileAddFileEx(storm, (folder / "source").c_str(), "stored", 0, 0, 0));
-    ASSERT_TRUE(SFileCloseArchive(storm));
+    WriteWithStorm(archive, {{"stored", Content(30000, 5, false), 0, 0}}, false, 16, 0,
+                   MPQ_ATTRIBUTE_MD5);
     EXPECT_TRUE(ReadsWhole(archive, "stored"));
     const std::pair<uint64_t, uint32_t> place = DataOf(archive, "stored");
     std::string bad = ReadFile(archive);

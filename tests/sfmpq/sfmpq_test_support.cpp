@@ -108,12 +108,14 @@ std::string Content(size_t size, uint32_t seed, bool compressible) {
 }
 
 void WriteWithStorm(const std::string& path, const std::vector<StormMember>& members, bool listFile,
-                    uint32_t maxFiles, uint32_t formatCode) {
+                    uint32_t maxFiles, uint32_t formatCode, uint32_t attributes) {
     unlink(path.c_str());
     SFILE_CREATE_MPQ create = {};
     create.cbSize = sizeof create;
     create.dwMpqVersion = formatCode;
     create.dwFileFlags1 = listFile ? MPQ_FILE_DEFAULT_INTERNAL : 0;
+    create.dwFileFlags2 = attributes ? MPQ_FILE_DEFAULT_INTERNAL : 0;
+    create.dwAttrFlags = attributes;
     create.dwMaxFileCount = maxFiles;
     create.dwSectorSize = 0x1000;
     HANDLE archive = nullptr;

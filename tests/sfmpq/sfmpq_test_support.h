@@ -77,9 +77,11 @@ struct StormMember {
 
 // Writes an archive with StormLib itself; with `listFile` false it carries no
 // "(listfile)", so its names are unknown to a reader. `formatCode` is the
-// header's format field (0 for format 1, 3 for format 4).
+// header's format field (0 for format 1, 3 for format 4); `attributes`, when
+// not 0, the checksums its "(attributes)" keeps (MPQ_ATTRIBUTE_*).
 void WriteWithStorm(const std::string& path, const std::vector<StormMember>& members,
-                    bool listFile = true, uint32_t maxFiles = 64, uint32_t formatCode = 0);
+                    bool listFile = true, uint32_t maxFiles = 64, uint32_t formatCode = 0,
+                    uint32_t attributes = 0);
 
 // Reads a member through StormLib directly (locale `locale`).
 std::string ReadWithStorm(const std::string& path, const std::string& name, uint32_t locale = 0);

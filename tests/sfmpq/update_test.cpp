@@ -574,17 +574,9 @@ TEST(Update, ChecksumsAndTimesAreWritten) {
     for (DWORD kept : {DWORD(MPQ_ATTRIBUTE_MD5), DWORD(MPQ_ATTRIBUTE_CRC32)}) {
         SCOPED_TRACE(kept);
         std::string older = folder / "older.mpq";
-        std::remove(older.c_str());
-        SFILE_CREATE_MPQ create = {};
-        create.cbSize = sizeof create;
-        create.dwFileFlags2 = MPQ_FILE_DEFAULT_INTERNAL;
-        create.dwAttrFlags = kept;
-        create.dwMaxFileCount = 16;
-        create.dwSectorSize = 0x1000;
-        HANDLE storm = nullptr;
-        ASSERT_TRUE(SFileCreateArchive2(older.c_str(), &create, &storm));
-        ASSERT_TRUE(SFileCloseArchive(storm));
+        WriteWithStorm(older, {}, false, 16, 0, kept);
         ASSERT_TRUE(AddFiles(older, {{"small.txt", "small"}}));
+        HANDLE storm = nullptr;
         ASSERT_TRUE(SFileOpenArchive(older.c_str(), 0, STREAM_FLAG_READ_ONLY, &storm));
         EXPECT_EQ(SFileGetAttributes(storm),
                   DWORD(MPQ_ATTRIBUTE_CRC32 | MPQ_ATTRIBUTE_MD5 | MPQ_ATTRIBUTE_FILETIME));
