@@ -121,6 +121,9 @@ TEST_F(AddDeleteCommand, TheArchiveItselfIsNotAddedToItself) {
     RunResult result = RunTarnel(scratch, {"add", "self.mpq", "."}, scratch / "src");
     ASSERT_EQ(result.status, 0) << result.err;
     EXPECT_NE(result.err.find("the archive itself; skipped"), std::string::npos) << result.err;
+    RunResult quiet = RunTarnel(scratch, {"add", "self.mpq", "-q", "."}, scratch / "src");
+    EXPECT_EQ(quiet.status, 0);
+    EXPECT_EQ(quiet.err, "");
     archive = inside;
     EXPECT_EQ(Members(), (std::vector<std::string>{"maps/deep/second.txt", "maps/first.txt",
                                                    "other.txt", "readme.txt"}));

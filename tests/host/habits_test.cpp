@@ -189,6 +189,10 @@ TEST_F(Habits, NamesComeFromAFileOrStandardInput) {
         << missing.err;
     WriteFile(scratch / "nul.txt", std::string("readme.txt\0/etc/passwd\n", 23));
     EXPECT_EQ(RunTarnel(scratch, {"delete", archive, "-T", scratch / "nul.txt"}).status, 2);
+    input.input = std::string("readme.txt\0x\n", 13);
+    RunResult nulInput = RunTarnelWith(scratch, {"delete", archive, "-T", "-"}, input);
+    EXPECT_EQ(nulInput.status, 2);
+    EXPECT_EQ(nulInput.err, "tarnel: standard input: line 1 holds a NUL byte\n");
     EXPECT_EQ(Listed(), (std::vector<std::string>{"(listfile)", "readme.txt", "two words.txt"}));
 }
 

@@ -107,6 +107,7 @@ TEST_F(ListCommand, ArchivesThatCannotBeOpenedExitWithTwoAndSayWhy) {
         std::string before = regular ? ReadFile(path) : "";
         for (const std::vector<std::string>& args :
              std::vector<std::vector<std::string>>{{"list", path},
+                                                   {"list", "--json", path},
                                                    {"test", path},
                                                    {"extract", path, "-C", scratch / "out"},
                                                    {"delete", path, "a.txt"},

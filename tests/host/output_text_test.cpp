@@ -23,6 +23,8 @@ TEST(ProgressLine, ShowsShareBytesRateAndName) {
     std::string line =
         FormatProgressLine(512 * 1024, 1024 * 1024, 2.0 * 1024 * 1024, "maps\\a.txt", 200);
     EXPECT_EQ(line, " 50%  512.0 KiB of 1.0 MiB  2.0 MiB/s  maps\\a.txt");
+    EXPECT_EQ(FormatProgressLine(uint64_t{1} << 41, uint64_t{1} << 42, 0, "x", 200),
+              " 50%  2.0 TiB of 4.0 TiB  0 B/s  x");
 }
 
 TEST(ProgressLine, FitsTheTerminalKeepingTheNamesTail) {
@@ -106,6 +108,7 @@ TEST(JsonText, KeepsUtf8AndTurnsOtherBytesIntoCharacters) {
         {"\xf4\x90\x80\x80", "\"\\u00f4\\u0090\\u0080\\u0080\""},
         // Bytes that begin no sequence at all, before continuation bytes.
         {"\xf5\x80\x80", "\"\\u00f5\\u0080\\u0080\""},
+        {"\xf5\x80\x80\x80", "\"\\u00f5\\u0080\\u0080\\u0080\""},
         {"\xf8\x88\x80", "\"\\u00f8\\u0088\\u0080\""},
         {"\xff\xbf\xbf", "\"\\u00ff\\u00bf\\u00bf\""},
     };

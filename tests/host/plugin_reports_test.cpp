@@ -175,6 +175,12 @@ TEST_F(PluginReports, AFailureThePluginShowsButTheArchiveHidesIsNoSuccess) {
     EXPECT_EQ(kept.status, 1);
     EXPECT_EQ(kept.err,
               "tarnel: a.txt: not deleted: still in the archive after the plug-in's update\n");
+    // One gone from the archive all the same: the plug-in's message is passed
+    // on, and fails the command.
+    RunResult gone = RunScripted(scratch, "?a.txt=1|b.txt=2", {"delete", archive, "a.txt"},
+                                 {"TARNEL_SCRIPTED_PACK_MESSAGE=Cannot delete a.txt"});
+    EXPECT_EQ(gone.status, 1);
+    EXPECT_EQ(gone.err, "Error: Cannot delete a.txt\n");
     // An internal member deleted without a word may be written again by the
     // archive library: the command looks.
     RunResult internal =

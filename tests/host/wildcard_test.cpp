@@ -51,6 +51,7 @@ TEST(Wildcard, CharacterSets) {
     // A '[' without its ']' is an ordinary character.
     EXPECT_TRUE(WildcardMatch("a[b", "a[b"));
     EXPECT_FALSE(WildcardMatch("a[b", "ab"));
+    EXPECT_FALSE(WildcardMatch("a[b", "axb"));
 }
 
 TEST(Wildcard, HasWildcards) {
