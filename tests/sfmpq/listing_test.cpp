@@ -463,9 +463,11 @@ TEST(Listing, ExtensionsAreGuessedOnlyFromSmallFirstUnits) {
     EXPECT_EQ(extensions[(64 << 10) + 1], std::vector<std::string>{".xxx"});
 
     // Sectors of 128 KiB (the header's shift made 8): a first sector of
-    // stored data is read for a guess up to the same limit.
+    // stored data is read for a guess up to the same limit, and a member
+    // smaller than a sector costs only its own size.
     WriteWithStorm(archive,
                    {{"sectors", riff + std::string(1 << 20, '\0'), 0, 0, 0},
+                    {"small", riff + Content(100, 3, false), 0, 0, 0},
                     {"unit", riff + std::string((64 << 10) - 16, '\0'), 0, 0, 0},
                     {"unit+1", riff + std::string((64 << 10) - 15, '\0'), 0, 0, 0}},
                    false);
@@ -478,6 +480,7 @@ TEST(Listing, ExtensionsAreGuessedOnlyFromSmallFirstUnits) {
         extensions[e.fullSize].push_back(name.substr(name.size() - 4));
     }
     EXPECT_EQ(extensions[16 + (1 << 20)], std::vector<std::string>{".xxx"});
+    EXPECT_EQ(extensions[116], std::vector<std::string>{".wav"});
     EXPECT_EQ(extensions[64 << 10], std::vector<std::string>{".wav"});
     EXPECT_EQ(extensions[(64 << 10) + 1], std::vector<std::string>{".xxx"});
 
@@ -509,11 +512,13 @@ TEST(Listing, AnExtensionIsGuessedFromAWholeSignatureOnly) {
     } cases[] = {
         {"MZ", "exe"},
         {"BIK", "bik"},
+        {"BLP", "blp"}, // BLP1 and BLP2 images alike
         {"OggS", "ogg"},
         {std::string("\xFF\xD8\xFF", 3), "jpg"},
         {std::string("RIFF\0\0\0\0WAVE", 12), "wav"},
         {std::string("RIFF\0\0\0\0AVI ", 12), "avi"},
         {std::string("MPQ\x1A", 4), "mpq"},
+        {std::string("MPQ\x1B", 4), "mpq"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.extension);

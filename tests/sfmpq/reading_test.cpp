@@ -309,6 +309,22 @@ TEST(Reading, WithoutACrc32AMemberIsCheckedAgainstItsMd5) {
     int error = 0;
     EXPECT_FALSE(ReadsWhole(archive, "stored", &error));
     EXPECT_EQ(error, EBADMSG);
+    // After the failing read, a read of more fails again with the error; a
+    // read of nothing succeeds, as on any member.
+    MpqHandle reader = nullptr;
+    MpqHandle member = nullptr;
+    ASSERT_TRUE(Lib().SFileOpenArchive(archive.c_str(), 0, 0, &reader));
+    ASSERT_TRUE(Lib().SFileOpenFileEx(reader, "stored", 0, &member));
+    std::vector<char> buffer(40000);
+    uint32_t got = 0;
+    EXPECT_FALSE(Lib().SFileReadFile(member, buffer.data(), 40000, &got, nullptr));
+    EXPECT_EQ(got, 30000u);
+    errno = 0;
+    EXPECT_FALSE(Lib().SFileReadFile(member, buffer.data(), 10, &got, nullptr));
+    EXPECT_EQ(errno, EBADMSG);
+    EXPECT_TRUE(Lib().SFileReadFile(member, buffer.data(), 0, &got, nullptr));
+    EXPECT_EQ(got, 0u);
+    Lib().SFileCloseArchive(reader);
 }
 
 // The checksums that reads compute, each way this processor has, against

@@ -256,6 +256,7 @@ TEST(Update, LocalesOfAdditionsDeletionsAndMoves) {
     EXPECT_TRUE(Lib().MpqSetFileLocale(h, "moved", 0x407, 0x409));
     EXPECT_FALSE(Lib().MpqSetFileLocale(h, "moved", 0x407, 0)) << "no member of that locale";
     EXPECT_FALSE(Lib().MpqSetFileLocale(h, "t", 0x407, 0)) << "would clash with the neutral one";
+    EXPECT_FALSE(Lib().MpqSetFileLocale(h, "t", 0x407, 0x10000)) << "so would 0 in 16 bits";
     EXPECT_TRUE(Lib().MpqCloseUpdatedArchive(h, 0));
 
     EXPECT_EQ(ExtractFrom(archive, "t", 0x407), "deutsch");

@@ -120,21 +120,27 @@ TEST(Wave, EverythingElseIsAddedLosslessly) {
         partial[field] = static_cast<char>(partial[field] + 2);
     }
     EXPECT_TRUE(AddWave(partial, 0) == partial) << "sound data ending in part of a frame";
+    std::string misaligned = Wave(2, 16, 40000);
+    misaligned[32] = 2; // a block align of one channel's sample for two channels
+    EXPECT_TRUE(AddWave(misaligned, 0) == misaligned) << "a block align that is not the frame's";
     std::string notWave = Content(100000, 9, false);
     EXPECT_TRUE(AddWave(notWave, 0) == notWave);
 }
 
 // Sound data may begin as late as the end of the first sector, also behind
-// a chunk of odd size and its pad byte, and is still packed lossily from
-// there on.
+// a chunk of odd size and its pad byte, or behind a dozen chunks, and is
+// still packed lossily from there on.
 TEST(Wave, SoundDataMayBeginAsLateAsTheEndOfTheFirstSector) {
     for (uint16_t channels : {1, 2}) {
         // 36 bytes before the chunk, its 8-byte header and the data's: 4096;
-        // or 56 bytes with a chunk of 3 and its pad byte.
-        for (uint32_t chunk : {4096u - 52, 3u}) {
-            SCOPED_TRACE(std::to_string(channels) + " channel(s), chunk of " +
-                         std::to_string(chunk));
-            std::string late = WithChunkBefore(Wave(channels, 16, 40000), chunk);
+        // or 56 bytes with a chunk of 3 and its pad byte; or 12 such chunks.
+        for (auto [chunk, count] : {std::pair{4096u - 52, 1}, {3u, 1}, {3u, 12}}) {
+            SCOPED_TRACE(std::to_string(channels) + " channel(s), " + std::to_string(count) +
+                         " chunk(s) of " + std::to_string(chunk));
+            std::string late = Wave(channels, 16, 40000);
+            for (int i = 0; i < count; ++i) {
+                late = WithChunkBefore(late, chunk);
+            }
             std::string decoded = AddWave(late, 0);
             ASSERT_EQ(decoded.size(), late.size());
             EXPECT_EQ(decoded.substr(0, 4096), late.substr(0, 4096));
