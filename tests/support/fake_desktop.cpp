@@ -19,6 +19,8 @@ const char kStandIn[] = R"(#!/bin/sh
 if [ -n "${FAKE_DESKTOP_SIGNALS+set}" ]; then
   while read -r key value; do
     [ "$key" = SigBlk: ] && printf '%s\n' "$value" >>"$FAKE_DESKTOP_SIGNALS"
+    [ "$key" = SigIgn: ] && [ -n "${FAKE_DESKTOP_IGNORED+set}" ] &&
+      printf '%s\n' "$value" >>"$FAKE_DESKTOP_IGNORED"
   done </proc/$$/status
 fi
 if [ -n "${FAKE_DESKTOP_INPUT+set}" ]; then

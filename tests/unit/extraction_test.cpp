@@ -134,7 +134,12 @@ TEST_F(ExtractionTest, ExtractsMemberWithExactLibraryCalls) {
     OpenAtFirstMember();
     std::string dest = dir_.File("a.txt");
 
+    mode_t mask = umask(027); // a new file is as open as the umask lets it be
     EXPECT_EQ(Extract(dest), kResultOk);
+    umask(mask);
+    struct stat info;
+    ASSERT_EQ(stat(dest.c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 07777, 0640u);
     // Library calls and the progress callback keep the library's name.
     EXPECT_THAT(Fake.calls,
                 ElementsAre("SFileOpenFileEx(archive, maps\\a.txt, 0)",

@@ -122,6 +122,23 @@ TEST_F(LibraryLoaderTest, ALibraryLoadedAlreadyIsKept) {
     EXPECT_TRUE(currentFolders.empty());
 }
 
+// Without the library beside the program nor in the current directory, the
+// user is told once, as an error.
+TEST_F(LibraryLoaderTest, AMissingLibraryIsReportedAsAnError) {
+    char current[4096];
+    ASSERT_NE(getcwd(current, sizeof current), nullptr);
+    TempDir dir;
+    programFile = dir.File("host");
+    ASSERT_EQ(chdir(dir.path().c_str()), 0);
+    {
+        LibraryLoader loader;
+        EXPECT_EQ(ArchiveLibrary.module, nullptr);
+    }
+    ASSERT_EQ(chdir(current), 0);
+    EXPECT_THAT(ShownMessages,
+                ElementsAre(ShownMessage{"Cannot find SFMpq.dll!", "Error", kMessageBoxIconError}));
+}
+
 // Every entry point is bound to the library's function of its own name
 // (here the built SFMpq.dll, found in the current directory).
 TEST_F(LibraryLoaderTest, EachEntryPointIsBoundToTheFunctionOfItsName) {
@@ -184,6 +201,16 @@ TEST_F(LibraryLoaderTest, PlatformCallsRefuseMissingModulesAndBuffers) {
     EXPECT_EQ(PlatformFreeLibrary(nullptr), 0);
     EXPECT_EQ(PlatformSetCurrentDirectory(nullptr), 0);
     EXPECT_EQ(PlatformCloseFile(nullptr), 0);
+    // The current directory: with no room for it, the size it needs, its
+    // zero included; with room, its length.
+    char current[4096];
+    ASSERT_NE(getcwd(current, sizeof current), nullptr);
+    const uint32_t length = static_cast<uint32_t>(std::strlen(current));
+    std::string buffer(length + 1, '#');
+    EXPECT_EQ(PlatformGetCurrentDirectory(length, &buffer[0]), length + 1);
+    EXPECT_EQ(buffer, std::string(length + 1, '#'));
+    EXPECT_EQ(PlatformGetCurrentDirectory(length + 1, &buffer[0]), length);
+    EXPECT_STREQ(buffer.c_str(), current);
 
     std::strcpy(name, "keep");
     EXPECT_FALSE(PlatformErrorText(EACCES, name, 0));

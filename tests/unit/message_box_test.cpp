@@ -278,6 +278,7 @@ TEST(DesktopMessageBox, ShownFromAnyThreadAndWhateverTheHostDoesWithItsChildren)
               1);
     TempDir dir;
     ScopedVariable signals("FAKE_DESKTOP_SIGNALS", dir.File("blocked").c_str());
+    ScopedVariable ignored("FAKE_DESKTOP_IGNORED", dir.File("ignored").c_str());
     ScopedVariable input("FAKE_DESKTOP_INPUT", dir.File("input").c_str());
     WriteFileText(dir.File("typed"), "yes\n");
     EXPECT_EQ(ShowDetached("signals", 0x30, &errors, false,
@@ -294,6 +295,10 @@ TEST(DesktopMessageBox, ShownFromAnyThreadAndWhateverTheHostDoesWithItsChildren)
     EXPECT_EQ(errors, "");
     EXPECT_EQ(desktop.Calls().size(), 3u);
     EXPECT_EQ(ReadFileText(dir.File("blocked")), "0000000000000000\n") << "blocks nothing";
+    // Of the standard signals (1 to 31, the low bits; the C library keeps
+    // some real-time ones for itself), none is ignored.
+    EXPECT_EQ(std::stoull(ReadFileText(dir.File("ignored")), nullptr, 16) & 0x7FFFFFFFu, 0u)
+        << "ignores none of the host's ignored signals";
     EXPECT_EQ(ReadFileText(dir.File("input")), "/dev/null\n") << "reads nothing of the host's";
 }
 
