@@ -108,6 +108,10 @@ int RecordMessageBox(const char* text, const char* caption, uint32_t type) {
 
 } // namespace
 
+intptr_t TARNEL_STDCALL NeverCloses(PlatformWindow, uint32_t, uintptr_t, intptr_t) {
+    return 1;
+}
+
 int TARNEL_STDCALL RecordingProgress(char* name, int count) {
     Fake.calls.push_back("Progress(" + std::string(name ? name : "<null>") + ", " +
                          std::to_string(count) + ")");

@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/calling_convention.h"
+#include "platform/platform.h"
 
 // A fresh folder under the system's temporary folder, removed with its
 // content when the object goes.
@@ -59,6 +60,10 @@ extern std::vector<ShownMessage> ShownMessages;
 extern int ProgressStopAt;
 extern int ProgressCallCount;
 int TARNEL_STDCALL RecordingProgress(char* name, int count);
+
+// A dialog procedure that answers every message with 1: a dialog it runs
+// never closes by itself.
+intptr_t TARNEL_STDCALL NeverCloses(PlatformWindow, uint32_t, uintptr_t, intptr_t);
 
 // Puts PluginSettings, the progress callback and the fake archive library
 // back to their state at module load (the fake bound, nothing recorded), and

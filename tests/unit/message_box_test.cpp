@@ -186,19 +186,17 @@ TEST(DesktopMessageBox, StandardErrorTakesTheBoxWheneverTheDesktopCannot) {
         EXPECT_EQ(errors, "Error: Cannot delete a.txt\r\n");
         EXPECT_THAT(desktop.Calls(), IsEmpty());
     }
-    {
-        SCOPED_TRACE("no graphical session");
+    // No graphical session: an empty DISPLAY, or an empty WAYLAND_DISPLAY
+    // and no DISPLAY.
+    const struct {
+        const char* display;
+        const char* wayland;
+    } sessions[] = {{"", nullptr}, {nullptr, ""}};
+    for (const auto& session : sessions) {
+        SCOPED_TRACE(session.display ? "an empty DISPLAY" : "an empty WAYLAND_DISPLAY");
         FakeDesktop desktop;
-        ScopedVariable display("DISPLAY", "");
-        EXPECT_EQ(ShowDetached("Cannot delete a.txt", 0x30, &errors), 1);
-        EXPECT_EQ(errors, line);
-        EXPECT_THAT(desktop.Calls(), IsEmpty());
-    }
-    {
-        SCOPED_TRACE("an empty WAYLAND_DISPLAY and no DISPLAY");
-        FakeDesktop desktop;
-        ScopedVariable display("DISPLAY", nullptr);
-        ScopedVariable wayland("WAYLAND_DISPLAY", "");
+        ScopedVariable display("DISPLAY", session.display);
+        ScopedVariable wayland("WAYLAND_DISPLAY", session.wayland);
         EXPECT_EQ(ShowDetached("Cannot delete a.txt", 0x30, &errors), 1);
         EXPECT_EQ(errors, line);
         EXPECT_THAT(desktop.Calls(), IsEmpty());

@@ -183,14 +183,6 @@ TEST_F(OptionsDesktopFormTest, AHostWithoutAWindowOrATerminalGetsTheFormToo) {
 
 } // namespace
 
-namespace {
-
-intptr_t TARNEL_STDCALL NeverCloses(PlatformWindow, uint32_t, uintptr_t, intptr_t) {
-    return 1;
-}
-
-} // namespace
-
 // A procedure that will not close after Cancel ends the form, which then
 // has no result; a form with more fields than zenity is given arguments for
 // is cut, not overrun.

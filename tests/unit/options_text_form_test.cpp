@@ -141,10 +141,6 @@ TEST_F(OptionsTextFormTest, AVeryLongAnswerIsCutNotOverrun) {
     EXPECT_EQ(PluginSettings.MaxFiles, ParseDecimal(digits.substr(0, 254).c_str()));
 }
 
-intptr_t TARNEL_STDCALL NeverCloses(PlatformWindow, uint32_t, uintptr_t, intptr_t) {
-    return 1;
-}
-
 // What a procedure asks of controls the dialog does not have, or of no
 // dialog, is refused and changes nothing.
 TEST(PosixDialogCalls, RefuseControlsAndDialogsThatAreNotThere) {
