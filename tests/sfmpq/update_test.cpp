@@ -43,6 +43,18 @@ TEST(Update, OpenFlagsCreateOnlyWhenAskedAndFailuresSayWhy) {
     EXPECT_EQ(OpenUpdate(archive, 0x05), nullptr);
     EXPECT_EQ(errno, ENOENT);
     EXPECT_FALSE(Exists(archive)) << "0x04 never creates";
+    // No name names no archive, whatever the flags.
+    for (const char* none : {static_cast<const char*>(nullptr), ""}) {
+        errno = 0;
+        EXPECT_EQ(Lib().MpqOpenArchiveForUpdate(none, 0x21, 64), nullptr);
+        EXPECT_EQ(errno, ENOENT);
+    }
+    // 0x20 creates also beside 0x04.
+    MpqHandle both = OpenUpdate(folder / "both.mpq", 0x25);
+    ASSERT_NE(both, nullptr);
+    EXPECT_TRUE(Lib().MpqCloseUpdatedArchive(both, 0));
+    ASSERT_TRUE(Exists(folder / "both.mpq"));
+    ASSERT_EQ(unlink((folder / "both.mpq").c_str()), 0);
 
     MpqHandle h = OpenUpdate(archive, 0x21);
     ASSERT_NE(h, nullptr);
@@ -310,6 +322,8 @@ TEST(Update, TheMemberLimitIsWhereANewArchiveStartsAndItsTableGrows) {
     std::string archive = folder / "a.mpq";
     MpqHandle h = OpenUpdate(archive, 0x21, 8);
     ASSERT_NE(h, nullptr);
+    EXPECT_EQ(Lib().SFileGetFileInfo(h, kInfoHashTableSize), 16u)
+        << "8 members and its (listfile) and (attributes), in a power of two";
     WriteFile(folder / "src", "data");
     uint32_t added = 0;
     while (added < 100 &&
