@@ -541,17 +541,33 @@ TEST(EngineContainment, AnEngineThatCannotBeStartedFailsWithElibacc) {
     EXPECT_EQ(folder.Files(), (std::vector<std::string>{"a.mpq", "lib"}));
 }
 
+// The signals of the engine `pid` that its status lists under `field`
+// ("SigBlk:", "SigIgn:"), as a mask of bit (signal - 1).
+uint64_t SignalMask(pid_t pid, const std::string& field) {
+    std::string status = ReadFile("/proc/" + std::to_string(pid) + "/status");
+    size_t at = status.find(field);
+    return at == std::string::npos ? ~0ull
+                                   : std::strtoull(status.c_str() + at + field.size(), nullptr, 16);
+}
+
 // An engine gets the host's environment, where its test switches are read,
-// and its allocator's settings after any the host has; and a process group
-// of its own, so that the terminal's Ctrl+C stops the host, not its engines.
+// and its allocator's settings after any the host has; a process group of
+// its own, so that the terminal's Ctrl+C stops the host, not its engines;
+// and none of the signals the host blocks or ignores.
 TEST(EngineContainment, AnEngineGetsTheHostsEnvironmentAndItsAllocatorSettings) {
     Folder folder;
     WriteWithStorm(folder / "a.mpq", {{"m", "x"}});
     const std::string own =
         "glibc.malloc.mmap_threshold=67108864:glibc.malloc.trim_threshold=134217728";
     const char* outer = std::getenv("GLIBC_TUNABLES");
-    const std::string saved = outer ? outer : "";
+    const std::string savedTunables = outer ? outer : "";
     unsetenv("GLIBC_TUNABLES");
+    sigset_t blocked;
+    sigset_t saved;
+    sigemptyset(&blocked);
+    sigaddset(&blocked, SIGUSR1);
+    ASSERT_EQ(pthread_sigmask(SIG_BLOCK, &blocked, &saved), 0);
+    auto* ignored = signal(SIGUSR2, SIG_IGN);
     for (const char* host : {"", "glibc.malloc.tcache_count=7"}) {
         SCOPED_TRACE(host);
         if (*host) {
@@ -565,6 +581,8 @@ TEST(EngineContainment, AnEngineGetsTheHostsEnvironmentAndItsAllocatorSettings) 
         std::vector<pid_t> engines = Engines();
         ASSERT_EQ(engines.size(), 1u);
         EXPECT_EQ(getpgid(engines[0]), engines[0]);
+        EXPECT_EQ(SignalMask(engines[0], "SigBlk:"), 0u);
+        EXPECT_EQ(SignalMask(engines[0], "SigIgn:") & (1ull << (SIGUSR2 - 1)), 0u);
         // The engine's start-up may have cut the tunables apart in place, at
         // each ':'.
         std::string environment =
@@ -582,8 +600,10 @@ TEST(EngineContainment, AnEngineGetsTheHostsEnvironmentAndItsAllocatorSettings) 
         EXPECT_EQ(Extract(archive, "m"), "x");
         EXPECT_TRUE(Lib().SFileCloseArchive(archive));
     }
+    signal(SIGUSR2, ignored);
+    pthread_sigmask(SIG_SETMASK, &saved, nullptr);
     if (outer) {
-        setenv("GLIBC_TUNABLES", saved.c_str(), 1);
+        setenv("GLIBC_TUNABLES", savedTunables.c_str(), 1);
     }
 }
 
