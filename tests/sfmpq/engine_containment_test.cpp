@@ -462,9 +462,10 @@ TEST(EngineContainment, TheEngineCannotOpenASocketRunAProgramOrWriteAFile) {
         output += line;
     }
     EXPECT_EQ(pclose(probe), 0) << output;
-    for (const char* what : {"network socket: refused", "local socket: refused",
-                             "running a program: refused", "creating a process: refused",
-                             "signalling another process: refused", "writing a file: refused"}) {
+    for (const char* what :
+         {"network socket: refused", "local socket: refused", "local socket pair: refused",
+          "running a program: refused", "creating a process: refused",
+          "signalling another process: refused", "writing a file: refused"}) {
         EXPECT_NE(output.find(what), std::string::npos) << what << " in:\n" << output;
     }
 }
