@@ -213,6 +213,16 @@ TEST(Listing, UnnamedMembersGetStableGeneratedNamesThatOpenThem) {
     named = ByName(List(archive, "", kListFromFiles));
     EXPECT_TRUE(named.count(waveName));
     EXPECT_EQ(ExtractFrom(archive, otherName), data);
+
+    // A locale with letters among its digits is written in capitals, and
+    // opens the member in any letter case.
+    WriteWithStorm(archive, {{"fr.txt", "fr", 0x40C}}, false);
+    auto french = List(archive, "", kListFromFiles);
+    ASSERT_EQ(french.size(), 1u);
+    std::string frenchName = french[0].name;
+    EXPECT_EQ(frenchName.substr(24), "_40C.xxx");
+    EXPECT_EQ(ExtractFrom(archive, frenchName), "fr");
+    EXPECT_EQ(ExtractFrom(archive, frenchName.replace(24, 4, "_40c")), "fr");
 }
 
 TEST(Listing, OneNameInTwoLocalesIsListedTwiceAndOpenedByTheCurrentLocale) {
@@ -517,6 +527,14 @@ TEST(Listing, AnExtensionIsGuessedFromAWholeSignatureOnly) {
         {"BIK", "bik"},
         {"BLP", "blp"}, // BLP1 and BLP2 images alike
         {"OggS", "ogg"},
+        {"ID3", "mp3"},
+        {"GIF8", "gif"},
+        {"\x89PNG", "png"},
+        {"DDS ", "dds"},
+        {"MDLX", "mdx"},
+        {"SMK2", "smk"},
+        {"SMK4", "smk"},
+        {std::string("PK\x03\x04", 4), "zip"},
         {std::string("\xFF\xD8\xFF", 3), "jpg"},
         {std::string("RIFF\0\0\0\0WAVE", 12), "wav"},
         {std::string("RIFF\0\0\0\0AVI ", 12), "avi"},
