@@ -126,6 +126,22 @@ TEST(Interrupt, TerminationAndHangupStopAnExtractionAsCleanlyAsCtrlC) {
     CheckExtractionStopsCleanlyOn(SIGHUP);
 }
 
+// A listing writes nothing, so it keeps the usual Ctrl+C: the command ends
+// at once, also while the plug-in takes its time over the next member.
+TEST(Interrupt, CtrlCEndsAListingAtOnce) {
+    Scratch scratch;
+    WriteFile(scratch / "a.mpq", std::string("MPQ\x1A\x20", 5) + std::string(27, '\0'));
+    RunOptions slow;
+    slow.environment = {"TARNEL_SCRIPTED_MEMBERS=a.txt=1|~5000|b.txt=1"};
+    pid_t pid = StartTarnelWith(
+        scratch, {"--plugin", TARNEL_SCRIPTED_PLUGIN, "list", scratch / "a.mpq"}, slow);
+    ASSERT_GT(pid, 0);
+    std::this_thread::sleep_for(std::chrono::milliseconds(1000));
+    kill(pid, SIGINT);
+    RunResult result = FinishTarnel(scratch, pid);
+    EXPECT_TRUE(result.signaled) << "exit status " << result.status << "\n" << result.err;
+}
+
 TEST(Interrupt, ASecondSignalEndsTheCommandAtOnce) {
     Scratch scratch;
     std::string archive = scratch / "big.mpq";
@@ -227,6 +243,10 @@ MoveEnd MoveStoppedByCtrlC(const Scratch& scratch, size_t* inArchive) {
             ++*inArchive;
         }
     }
+    EXPECT_NE(result.err.find("stopped by the user; " + std::to_string(names.size() - *inArchive) +
+                              " files were not added"),
+              std::string::npos)
+        << result.err;
     return MoveEnd::Stopped;
 }
 
