@@ -346,6 +346,18 @@ TEST(Interrupt, AClosedOutputEndsAnUpdateCleanly) {
     }
     RunResult test = RunTarnel(scratch, {"test", archive});
     EXPECT_EQ(test.status, 0) << test.err;
+    // The files it left out are counted: all but those the archive holds.
+    std::string listed = RunTarnel(scratch, {"list", archive}).out;
+    size_t added = 0;
+    for (size_t at = listed.find(".dat\n"); at != std::string::npos;
+         at = listed.find(".dat\n", at + 1)) {
+        ++added;
+    }
+    EXPECT_NE(result.err.find("stopped: the output was closed; " + std::to_string(40 - added) +
+                              " files were not added"),
+              std::string::npos)
+        << added << " added\n"
+        << result.err;
 
     // A SIGPIPE while the output is open is some other pipe's (the archive
     // library's, say): it neither stops nor ends the command.
