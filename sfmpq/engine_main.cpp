@@ -238,6 +238,10 @@ int ProbeSandbox() {
     errno = 0;
     int u = socket(AF_UNIX, SOCK_STREAM, 0);
     report("local socket", u < 0, errno);
+    int pair[2];
+    errno = 0;
+    bool paired = socketpair(AF_UNIX, SOCK_STREAM, 0, pair) == 0;
+    report("local socket pair", !paired, errno);
     char* const argv[] = {const_cast<char*>("/bin/true"), nullptr};
     errno = 0;
     execv("/bin/true", argv);

@@ -6,10 +6,12 @@
 #include <fcntl.h>
 #include <map>
 #include <string>
+#include <unistd.h>
 #include <vector>
 
 #include <gtest/gtest.h>
 
+#include "sfmpq/atomic_file.h"
 #include "sfmpq/library_calls.h"
 #include "sfmpq_test_support.h"
 #include "support/system_call_faults.h"
@@ -229,6 +231,32 @@ TEST_F(UpdateSweep, InterruptedCopiesGoOnAndTakenTemporaryNamesAreGivenUp) {
     EXPECT_EQ(MembersWithStorm(folder_ / "new.mpq"),
               Expected({}, update, ReadFile(newA_), ReadFile(newD_)));
     EXPECT_EQ(folder_.Files(), (std::vector<std::string>{"a.mpq", "new-a", "new-d", "new.mpq"}));
+}
+
+// Each way of copying an archive copies all of it, past one piece of the
+// buffer; a clone alone, where the file system cannot clone, copies nothing
+// and says why.
+TEST_F(UpdateSweep, EachCopyMethodCopiesAllOrSaysWhyNot) {
+    using sfmpq::CopyMethod;
+    const std::string content = Content(2500000, 6, false);
+    WriteFile(newA_, content);
+    SystemCallFaults faults;
+    for (CopyMethod method :
+         {CopyMethod::Best, CopyMethod::Reflink, CopyMethod::KernelCopy, CopyMethod::UserCopy}) {
+        SCOPED_TRACE(static_cast<int>(method));
+        faults.Arm();
+        faults.FailEvery("ficlone", EOPNOTSUPP);
+        int in = open(newA_.c_str(), O_RDONLY | O_CLOEXEC);
+        int out = open(newD_.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+        bool reflinked = true;
+        int error = sfmpq::CopyFileContent(in, out, method, &reflinked);
+        close(in);
+        close(out);
+        const bool cloneOnly = method == CopyMethod::Reflink;
+        EXPECT_FALSE(reflinked);
+        EXPECT_EQ(error, cloneOnly ? EOPNOTSUPP : 0);
+        EXPECT_TRUE(ReadFile(newD_) == (cloneOnly ? "" : content));
+    }
 }
 
 // An archive the system will not let this process write (another user's file,

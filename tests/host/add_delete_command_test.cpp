@@ -64,6 +64,10 @@ TEST_F(AddDeleteCommand, FromTheCurrentFolderAndBelowASubpath) {
     ASSERT_EQ(result.status, 0) << result.err;
     EXPECT_EQ(Members(), (std::vector<std::string>{"data/maps/deep/second.txt",
                                                    "data/maps/first.txt", "data/readme.txt"}));
+    // A relative -C is taken from the current folder.
+    result = RunTarnel(scratch, {"add", archive, "-C", "src/maps", "first.txt"}, scratch.path());
+    ASSERT_EQ(result.status, 0) << result.err;
+    EXPECT_EQ(Member("first.txt"), "first");
 }
 
 TEST_F(AddDeleteCommand, AddingAgainReplacesTheMember) {

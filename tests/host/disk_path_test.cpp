@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <sys/stat.h>
 
 #include <gtest/gtest.h>
 
@@ -151,6 +152,13 @@ TEST(DiskPath, TheFileLayerAnswersFromTheSystemAndFailsSafe) {
     std::string error;
     EXPECT_EQ(host::LoadModule("no-such-plugin.wcx", error), nullptr);
     EXPECT_EQ(error.rfind("./no-such-plugin.wcx: ", 0), 0u) << error;
+    // Folders are made as open as the umask lets them be.
+    mode_t umaskBefore = umask(0);
+    EXPECT_TRUE(host::MakeFolders(root + "/made/deeper", error)) << error;
+    umask(umaskBefore);
+    struct stat made;
+    ASSERT_EQ(stat((root + "/made/deeper").c_str(), &made), 0);
+    EXPECT_EQ(made.st_mode & 07777, 0777u);
 
     SystemCallFaults calls;
     for (const char* call : {"readlink", "getcwd", "realpath", "opendir", "stat", "faccessat"}) {

@@ -126,6 +126,22 @@ TEST(Interrupt, TerminationAndHangupStopAnExtractionAsCleanlyAsCtrlC) {
     CheckExtractionStopsCleanlyOn(SIGHUP);
 }
 
+// A listing writes nothing, so it keeps the usual Ctrl+C: the command ends
+// at once, also while the plug-in takes its time over the next member.
+TEST(Interrupt, CtrlCEndsAListingAtOnce) {
+    Scratch scratch;
+    WriteFile(scratch / "a.mpq", std::string("MPQ\x1A\x20", 5) + std::string(27, '\0'));
+    RunOptions slow;
+    slow.environment = {"TARNEL_SCRIPTED_MEMBERS=a.txt=1|~5000|b.txt=1"};
+    pid_t pid = StartTarnelWith(
+        scratch, {"--plugin", TARNEL_SCRIPTED_PLUGIN, "list", scratch / "a.mpq"}, slow);
+    ASSERT_GT(pid, 0);
+    std::this_thread::sleep_for(std::chrono::milliseconds(1000));
+    kill(pid, SIGINT);
+    RunResult result = FinishTarnel(scratch, pid);
+    EXPECT_TRUE(result.signaled) << "exit status " << result.status << "\n" << result.err;
+}
+
 TEST(Interrupt, ASecondSignalEndsTheCommandAtOnce) {
     Scratch scratch;
     std::string archive = scratch / "big.mpq";
@@ -227,6 +243,10 @@ MoveEnd MoveStoppedByCtrlC(const Scratch& scratch, size_t* inArchive) {
             ++*inArchive;
         }
     }
+    EXPECT_NE(result.err.find("stopped by the user; " + std::to_string(names.size() - *inArchive) +
+                              " files were not added"),
+              std::string::npos)
+        << result.err;
     return MoveEnd::Stopped;
 }
 
@@ -326,6 +346,18 @@ TEST(Interrupt, AClosedOutputEndsAnUpdateCleanly) {
     }
     RunResult test = RunTarnel(scratch, {"test", archive});
     EXPECT_EQ(test.status, 0) << test.err;
+    // The files it left out are counted: all but those the archive holds.
+    std::string listed = RunTarnel(scratch, {"list", archive}).out;
+    size_t added = 0;
+    for (size_t at = listed.find(".dat\n"); at != std::string::npos;
+         at = listed.find(".dat\n", at + 1)) {
+        ++added;
+    }
+    EXPECT_NE(result.err.find("stopped: the output was closed; " + std::to_string(40 - added) +
+                              " files were not added"),
+              std::string::npos)
+        << added << " added\n"
+        << result.err;
 
     // A SIGPIPE while the output is open is some other pipe's (the archive
     // library's, say): it neither stops nor ends the command.

@@ -3,6 +3,8 @@
 // terminal as they are, a listing that fails part-way is a failure said
 // in words, not the end of the archive, and a failure the plug-in shows
 // but the archive does not is no success.
+#include <cerrno>
+#include <cstring>
 #include <unistd.h>
 
 #include "tarnel_runner.h"
@@ -49,6 +51,10 @@ TEST_F(PluginReports, ControlCharactersInNamesReachNoTerminal) {
     EXPECT_NE(extract.err.find("../\\x1B[1m.txt: refused"), std::string::npos) << extract.err;
     EXPECT_NE(extract.err.find("/\\x07.txt: refused"), std::string::npos) << extract.err;
     EXPECT_EQ(extract.err.find_first_of("\x1b\x07"), std::string::npos) << extract.err;
+    // And so do the names -v shows.
+    RunResult verbose =
+        RunScripted(scratch, script, {"extract", archive, "-v", "-C", scratch / "shown"});
+    EXPECT_EQ(verbose.out, "\\x1B[2J\\x1B]0;owned\\x07.txt\nline\\x0Aforged.txt\n");
 
     // Scripts get them escaped the JSON way.
     RunResult json = RunScripted(scratch, script, {"list", "--json", archive});
@@ -170,11 +176,12 @@ TEST_F(PluginReports, AFailureThePluginShowsButTheArchiveHidesIsNoSuccess) {
     EXPECT_EQ(refused.status, 2);
     EXPECT_EQ(refused.err, "tarnel: " + archive + ": operation not supported\n");
     // A member the plug-in did not delete is said once, by the command.
-    RunResult kept = RunScripted(scratch, "a.txt=1|b.txt=2", {"delete", archive, "a.txt"},
+    RunResult kept = RunScripted(scratch, "a.txt=1|b.txt=2", {"delete", archive, "-v", "a.txt"},
                                  {"TARNEL_SCRIPTED_PACK_MESSAGE=Cannot delete a.txt"});
     EXPECT_EQ(kept.status, 1);
     EXPECT_EQ(kept.err,
               "tarnel: a.txt: not deleted: still in the archive after the plug-in's update\n");
+    EXPECT_EQ(kept.out, ""); // -v names only what was deleted
     // One gone from the archive all the same: the plug-in's message is passed
     // on, and fails the command.
     RunResult gone = RunScripted(scratch, "?a.txt=1|b.txt=2", {"delete", archive, "a.txt"},
@@ -188,6 +195,20 @@ TEST_F(PluginReports, AFailureThePluginShowsButTheArchiveHidesIsNoSuccess) {
                     {"TARNEL_SCRIPTED_PACK_MESSAGE="});
     EXPECT_EQ(internal.status, 1);
     EXPECT_NE(internal.err.find("(listfile): not deleted"), std::string::npos) << internal.err;
+}
+
+// A full or read-only disk stops every member alike: it is said once, of the
+// folder extracted into.
+TEST_F(PluginReports, AFullOrReadOnlyDiskIsSaidOfTheFolderExtractedInto) {
+    for (int code : {ENOSPC, EDQUOT, EROFS}) {
+        SCOPED_TRACE(code);
+        RunResult extract = RunScripted(scratch, "a.txt=1|maps\\b.txt=2",
+                                        {"extract", archive, "-C", scratch / "out"},
+                                        {"TARNEL_SCRIPTED_EXTRACT_ERRNO=" + std::to_string(code)});
+        EXPECT_EQ(extract.status, 1);
+        EXPECT_EQ(extract.err, "tarnel: 2 members not extracted: " + scratch / "out" + ": " +
+                                   std::strerror(code) + "\n");
+    }
 }
 
 // A file of 4 GiB or more is refused before the plug-in sees it, since a

@@ -7,12 +7,19 @@
 //   !CODE       ReadHeader returns CODE here instead of a member
 //   ?CODE       the same, in the first opening of an archive only
 //   ?NAME=SIZE  a member in the first opening only
-// Extracting a member writes SIZE bytes of 'x' to the destination; testing
-// and skipping succeed. The archive file itself is never read. PackFiles
-// and DeleteFiles are not supported, unless TARNEL_SCRIPTED_PACK_MESSAGE is
-// set: then they show that message (none when empty) as the plug-in shows its message boxes
-// on Linux and return success, changing nothing. ConfigurePacker returns the number in
-// TARNEL_SCRIPTED_CONFIG (1 for OK, 2 for Cancel), or 0.
+//   ~MS         ReadHeader takes MS milliseconds more here
+// Extracting a member writes SIZE bytes of 'x' to the destination, or fails
+// with the errno in TARNEL_SCRIPTED_EXTRACT_ERRNO when that is set; testing
+// and skipping succeed, but extracting or testing in an archive opened for
+// listing fails, as the interface allows. The archive file itself is never
+// read. PackFiles and DeleteFiles are not supported, unless
+// TARNEL_SCRIPTED_PACK_MESSAGE is set: then they show that message (none
+// when empty) as the plug-in shows its message boxes on Linux and return
+// success, changing nothing. ConfigurePacker returns the number in
+// TARNEL_SCRIPTED_CONFIG (1 for OK, 2 for Cancel), or 0. PackSetDefaultParams
+// writes the interface version and settings path it is given, as
+// "HIGH.LOW PATH", to the file TARNEL_SCRIPTED_DEFAULTS names, if any.
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -29,6 +36,7 @@ struct Entry {
     uint32_t size = 0;
     int code = kResultOk; // what ReadHeader returns for this entry
     int pause = 0;        // milliseconds its extraction takes
+    int wait = 0;         // milliseconds the listing takes here (an entry of its own)
 };
 
 std::vector<Entry> entries;
@@ -36,6 +44,7 @@ size_t next = 0;
 ProgressCallback progress = nullptr;
 int archiveHandle = 0; // its address is the one archive handle
 int openings = 0;      // archives opened so far
+int openMode = kOpenList;
 
 void ReadScript() {
     entries.clear();
@@ -54,7 +63,9 @@ void ReadScript() {
                 item.erase(0, 1);
             }
         }
-        if (!item.empty() && item[0] == '!') {
+        if (!item.empty() && item[0] == '~') {
+            entry.wait = std::atoi(item.c_str() + 1);
+        } else if (!item.empty() && item[0] == '!') {
             entry.code = std::atoi(item.c_str() + 1);
         } else {
             size_t equals = item.rfind('=');
@@ -82,8 +93,9 @@ void ReadScript() {
 
 extern "C" {
 
-TARNEL_EXPORT void* TARNEL_STDCALL OpenArchive(OpenRequest*) {
+TARNEL_EXPORT void* TARNEL_STDCALL OpenArchive(OpenRequest* request) {
     ++openings;
+    openMode = request->openMode;
     ReadScript();
     next = 0;
     progress = nullptr; // kept with each archive: the host hands it over after the open
@@ -91,6 +103,9 @@ TARNEL_EXPORT void* TARNEL_STDCALL OpenArchive(OpenRequest*) {
 }
 
 TARNEL_EXPORT int TARNEL_STDCALL ReadHeader(void*, EntryHeader* header) {
+    for (; next < entries.size() && entries[next].wait > 0; ++next) {
+        usleep(static_cast<useconds_t>(entries[next].wait) * 1000);
+    }
     if (next >= entries.size()) {
         return kResultEndArchive;
     }
@@ -105,8 +120,15 @@ TARNEL_EXPORT int TARNEL_STDCALL ReadHeader(void*, EntryHeader* header) {
 }
 
 TARNEL_EXPORT int TARNEL_STDCALL ProcessFile(void*, int operation, char* destPath, char* destName) {
+    if (operation != kOpSkip && openMode != kOpenExtract) {
+        return kResultNotSupported;
+    }
     if (operation != kOpExtract) {
         return kResultOk;
+    }
+    if (const char* error = std::getenv("TARNEL_SCRIPTED_EXTRACT_ERRNO")) {
+        errno = std::atoi(error);
+        return kResultEWrite;
     }
     std::string path = destPath ? std::string(destPath) + destName : std::string(destName);
     FILE* file = std::fopen(path.c_str(), "wb");
@@ -159,7 +181,14 @@ TARNEL_EXPORT int TARNEL_STDCALL DeleteFiles(char*, char*) {
     return ShowPackMessage();
 }
 
-TARNEL_EXPORT void TARNEL_STDCALL PackSetDefaultParams(HostDefaults*) {}
+TARNEL_EXPORT void TARNEL_STDCALL PackSetDefaultParams(HostDefaults* defaults) {
+    const char* record = std::getenv("TARNEL_SCRIPTED_DEFAULTS");
+    if (FILE* file = record ? std::fopen(record, "w") : nullptr) {
+        std::fprintf(file, "%u.%u %s", defaults->versionHigh, defaults->versionLow,
+                     defaults->settingsPath);
+        std::fclose(file);
+    }
+}
 
 TARNEL_EXPORT int TARNEL_STDCALL ConfigurePacker(void*, void*) {
     const char* result = std::getenv("TARNEL_SCRIPTED_CONFIG");

@@ -124,8 +124,12 @@ TEST(Settings, ConfigSaysWhatTheDialogDid) {
         args.push_back("config");
         RunResult result = RunTarnelWithEnvironment(
             scratch,
-            {std::string("TARNEL_SCRIPTED_CONFIG=") + c.result, "HOME=", "XDG_CONFIG_HOME="}, args);
+            {std::string("TARNEL_SCRIPTED_CONFIG=") + c.result,
+             "HOME=", "XDG_CONFIG_HOME=", "TARNEL_SCRIPTED_DEFAULTS=" + scratch / "defaults"},
+            args);
         SCOPED_TRACE(std::string(c.result) + " " + c.settings);
+        // The plug-in is told the interface version and the settings file.
+        EXPECT_EQ(ReadFile(scratch / "defaults"), "2.10 " + c.settings);
         EXPECT_EQ(result.status, c.status);
         EXPECT_EQ(result.out, c.out);
         if (c.err.empty()) {

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <csignal>
+#include <dirent.h>
 #include <map>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -246,6 +247,17 @@ TEST(AtomicUpdate, AnArchiveOfTheLongestNameIsCreatedAndUpdated) {
     EXPECT_EQ(ExtractFrom(archive, "a") + ExtractFrom(archive, "b"), "ab");
 }
 
+size_t OpenDescriptorCount() {
+    size_t count = 0;
+    if (DIR* folder = opendir("/proc/self/fd")) {
+        while (readdir(folder)) {
+            ++count;
+        }
+        closedir(folder);
+    }
+    return count;
+}
+
 TEST(AtomicUpdate, OneUpdaterAtATimeAndAbandonedUpdatesChangeNothing) {
     Folder folder;
     std::string archive = folder / "a.mpq";
@@ -273,9 +285,12 @@ TEST(AtomicUpdate, OneUpdaterAtATimeAndAbandonedUpdatesChangeNothing) {
     EXPECT_TRUE(ReadFile(archive) == before);
     EXPECT_EQ(folder.Files(), (std::vector<std::string>{"a.mpq", "src"}));
 
-    // The library works again afterwards, and the lock is gone.
+    // The library works again afterwards, and the lock is gone; nor does a
+    // written update keep the archive it replaced open.
+    const size_t descriptors = OpenDescriptorCount();
     EXPECT_TRUE(AddFiles(archive, {{"b", "b"}}));
     EXPECT_EQ(ExtractFrom(archive, "b"), "b");
+    EXPECT_EQ(OpenDescriptorCount(), descriptors);
 }
 
 TEST(AtomicUpdate, AnArchiveReachedThroughALinkIsUpdatedWhereItIs) {
@@ -410,6 +425,18 @@ TEST(AtomicUpdate, AnUpdatedArchiveKeepsItsPermissions) {
         EXPECT_EQ(info.st_uid, 1234u);
         EXPECT_EQ(info.st_gid, 4321u);
     }
+    MpqHandle update = Lib().MpqOpenArchiveForUpdate(archive.c_str(), 0x21, 64);
+    ASSERT_NE(update, nullptr);
+    std::vector<std::string> copies;
+    for (const std::string& name : folder.Files()) {
+        struct stat info;
+        if (name[0] == '.' && stat((folder / name).c_str(), &info) == 0) {
+            copies.push_back(name);
+            EXPECT_EQ(info.st_mode & 07777, 0600u) << name;
+        }
+    }
+    EXPECT_EQ(copies.size(), 1u);
+    EXPECT_TRUE(Lib().MpqCloseUpdatedArchive(update, 0));
 }
 
 std::string ReplacedPath;

@@ -371,6 +371,23 @@ TEST(DamagedArchive, KnownReproducersFailCleanly) {
         }
         EXPECT_GE(ReadEverything(path), 0) << c.file;
     }
+    // The member whose bzip2 sector stops moving fails at once, as damaged
+    // data, and delivers nothing.
+    for (const char* file : {"bzip2-endless.mpq", "bzip2-endless-several.mpq"}) {
+        SCOPED_TRACE(file);
+        MpqHandle archive = nullptr;
+        MpqHandle member = nullptr;
+        ASSERT_TRUE(Lib().SFileOpenArchive(Fixture(file).c_str(), 0, 0, &archive));
+        ASSERT_TRUE(Lib().SFileOpenFileEx(archive, "Unknown\\B942C3A3E729FB87.xxx", 0, &member));
+        char buffer[1024];
+        uint32_t got = 7;
+        errno = 0;
+        EXPECT_FALSE(Lib().SFileReadFile(member, buffer, sizeof buffer, &got, nullptr));
+        EXPECT_EQ(errno, ENOEXEC);
+        EXPECT_EQ(got, 0u);
+        Lib().SFileCloseFile(member);
+        Lib().SFileCloseArchive(archive);
+    }
     unsetenv("SFMPQ_ENGINE_LOG");
     EXPECT_EQ(ReadFile(log).find("no progress"), std::string::npos) << ReadFile(log);
 }

@@ -19,6 +19,7 @@
 #include <fcntl.h>
 #include <sched.h>
 #include <set>
+#include <sstream>
 #include <string>
 #include <sys/resource.h>
 #include <sys/shm.h>
@@ -237,6 +238,10 @@ TEST(EngineContainment, AnEngineEndingAtAnyStepOfAnUpdateLeavesTheArchiveAsItWas
         ScopedLog engineLog(log);
         for (int k = 1; k < 20 && !completed; ++k) {
             WriteFile(log, "");
+            uint32_t sentBefore = 0;
+            for (const auto& kind : RequestsSent) {
+                sentBefore += kind;
+            }
             setenv("SFMPQ_ENGINE_EXIT_AT", std::to_string(k).c_str(), 1);
             MpqHandle h = Lib().MpqOpenArchiveForUpdate(archive.c_str(), 0x21, 64);
             unsetenv("SFMPQ_ENGINE_EXIT_AT");
@@ -259,6 +264,13 @@ TEST(EngineContainment, AnEngineEndingAtAnyStepOfAnUpdateLeavesTheArchiveAsItWas
                 EXPECT_EQ(ReadFile(log), "died: exit 70\n") << format << " step " << k;
             } else {
                 EXPECT_EQ(ReadFile(log), "") << format << " step " << k;
+                // The update that goes through is the first whose requests
+                // all come before the k-th.
+                uint32_t sent = 0;
+                for (const auto& kind : RequestsSent) {
+                    sent += kind;
+                }
+                EXPECT_EQ(sent - sentBefore, uint32_t(k - 1)) << format;
             }
             EXPECT_EQ(folder.Files(), (std::vector<std::string>{"a.mpq", "engines.log", "new"}))
                 << format << " step " << k;
@@ -450,9 +462,10 @@ TEST(EngineContainment, TheEngineCannotOpenASocketRunAProgramOrWriteAFile) {
         output += line;
     }
     EXPECT_EQ(pclose(probe), 0) << output;
-    for (const char* what : {"network socket: refused", "local socket: refused",
-                             "running a program: refused", "creating a process: refused",
-                             "signalling another process: refused", "writing a file: refused"}) {
+    for (const char* what :
+         {"network socket: refused", "local socket: refused", "local socket pair: refused",
+          "running a program: refused", "creating a process: refused",
+          "signalling another process: refused", "writing a file: refused"}) {
         EXPECT_NE(output.find(what), std::string::npos) << what << " in:\n" << output;
     }
 }
@@ -479,6 +492,50 @@ TEST(EngineContainment, HandlesOfSeveralThreadsWorkAtOnce) {
         reader.join();
     }
     EXPECT_EQ(same, (std::vector<int>{5, 5, 5, 5}));
+}
+
+// Each engine runs under the limits it set itself: no core file, 3 GiB of
+// address space (not under AddressSanitizer, which reserves terabytes), and
+// for a reader no file written at all.
+TEST(EngineContainment, EnginesRunUnderTheirOwnResourceLimits) {
+#if defined(__SANITIZE_ADDRESS__)
+    const bool addressLimit = false;
+#elif defined(__has_feature)
+    const bool addressLimit = !__has_feature(address_sanitizer);
+#else
+    const bool addressLimit = true;
+#endif
+    Folder folder;
+    WriteWithStorm(folder / "a.mpq", {{"a", "a"}});
+    MpqHandle reader = nullptr;
+    ASSERT_TRUE(Lib().SFileOpenArchive((folder / "a.mpq").c_str(), 0, 0, &reader));
+    MpqHandle update = Lib().MpqOpenArchiveForUpdate((folder / "a.mpq").c_str(), 0x21, 64);
+    ASSERT_NE(update, nullptr);
+    std::vector<pid_t> engines = Engines();
+    ASSERT_EQ(engines.size(), 2u);
+    std::sort(engines.begin(), engines.end()); // the reader's first
+    for (pid_t engine : engines) {
+        const bool isReader = engine == engines[0];
+        SCOPED_TRACE(isReader ? "reader" : "updater");
+        const std::string limits = ReadFile("/proc/" + std::to_string(engine) + "/limits");
+        auto soft = [&limits](const std::string& what) {
+            std::string value;
+            size_t at = limits.find(what);
+            if (at != std::string::npos) {
+                std::istringstream(limits.substr(at + what.size())) >> value;
+            }
+            return value;
+        };
+        EXPECT_EQ(soft("Max core file size"), "0");
+        if (addressLimit) {
+            EXPECT_EQ(soft("Max address space"), std::to_string(3ull << 30));
+        }
+        if (isReader) {
+            EXPECT_EQ(soft("Max file size"), "0");
+        }
+    }
+    EXPECT_TRUE(Lib().MpqCloseUpdatedArchive(update, 0));
+    EXPECT_TRUE(Lib().SFileCloseArchive(reader));
 }
 
 // An updating engine, which works while its caller waits, runs on the
@@ -541,17 +598,33 @@ TEST(EngineContainment, AnEngineThatCannotBeStartedFailsWithElibacc) {
     EXPECT_EQ(folder.Files(), (std::vector<std::string>{"a.mpq", "lib"}));
 }
 
+// The signals of the engine `pid` that its status lists under `field`
+// ("SigBlk:", "SigIgn:"), as a mask of bit (signal - 1).
+uint64_t SignalMask(pid_t pid, const std::string& field) {
+    std::string status = ReadFile("/proc/" + std::to_string(pid) + "/status");
+    size_t at = status.find(field);
+    return at == std::string::npos ? ~0ull
+                                   : std::strtoull(status.c_str() + at + field.size(), nullptr, 16);
+}
+
 // An engine gets the host's environment, where its test switches are read,
-// and its allocator's settings after any the host has; and a process group
-// of its own, so that the terminal's Ctrl+C stops the host, not its engines.
+// and its allocator's settings after any the host has; a process group of
+// its own, so that the terminal's Ctrl+C stops the host, not its engines;
+// and none of the signals the host blocks or ignores.
 TEST(EngineContainment, AnEngineGetsTheHostsEnvironmentAndItsAllocatorSettings) {
     Folder folder;
     WriteWithStorm(folder / "a.mpq", {{"m", "x"}});
     const std::string own =
         "glibc.malloc.mmap_threshold=67108864:glibc.malloc.trim_threshold=134217728";
     const char* outer = std::getenv("GLIBC_TUNABLES");
-    const std::string saved = outer ? outer : "";
+    const std::string savedTunables = outer ? outer : "";
     unsetenv("GLIBC_TUNABLES");
+    sigset_t blocked;
+    sigset_t saved;
+    sigemptyset(&blocked);
+    sigaddset(&blocked, SIGUSR1);
+    ASSERT_EQ(pthread_sigmask(SIG_BLOCK, &blocked, &saved), 0);
+    auto* ignored = signal(SIGUSR2, SIG_IGN);
     for (const char* host : {"", "glibc.malloc.tcache_count=7"}) {
         SCOPED_TRACE(host);
         if (*host) {
@@ -565,6 +638,8 @@ TEST(EngineContainment, AnEngineGetsTheHostsEnvironmentAndItsAllocatorSettings) 
         std::vector<pid_t> engines = Engines();
         ASSERT_EQ(engines.size(), 1u);
         EXPECT_EQ(getpgid(engines[0]), engines[0]);
+        EXPECT_EQ(SignalMask(engines[0], "SigBlk:"), 0u);
+        EXPECT_EQ(SignalMask(engines[0], "SigIgn:") & (1ull << (SIGUSR2 - 1)), 0u);
         // The engine's start-up may have cut the tunables apart in place, at
         // each ':'.
         std::string environment =
@@ -582,8 +657,10 @@ TEST(EngineContainment, AnEngineGetsTheHostsEnvironmentAndItsAllocatorSettings) 
         EXPECT_EQ(Extract(archive, "m"), "x");
         EXPECT_TRUE(Lib().SFileCloseArchive(archive));
     }
+    signal(SIGUSR2, ignored);
+    pthread_sigmask(SIG_SETMASK, &saved, nullptr);
     if (outer) {
-        setenv("GLIBC_TUNABLES", saved.c_str(), 1);
+        setenv("GLIBC_TUNABLES", savedTunables.c_str(), 1);
     }
 }
 
@@ -884,6 +961,20 @@ TEST(EngineContainment, TheEngineAnswersEveryMalformedRequestWithItsError) {
                {"finish after it", Make(Op::FinishUpdate), ENOENT},
                {"add after the finish", Make(Op::AddFile, folder / "new", "x", 0x200, 2), EBADF},
            });
+
+    // Each addition writes under the file-size limit it carries (in whole
+    // MiB), not under the one of the request before it.
+    WriteWithStorm(folder / "small.mpq", {{"m", "m"}});
+    WriteFile(folder / "large", Content(3 << 20, 2, false));
+    Request tight = Make(Op::AddFile, folder / "new", "x");
+    tight.fileSizeLimit = 1;
+    RawEngine limits(sfmpq::EngineKind::Updater);
+    Expect(&limits, {
+                        {"update", Make(Op::OpenForUpdate, folder / "small.mpq"), 0},
+                        {"add within 1 MiB", tight, 0},
+                        {"wave of 3 MiB", Make(Op::AddWave, folder / "large", "w", 0, 1), 0},
+                        {"finish", Make(Op::FinishUpdate), 0},
+                    });
 }
 
 } // namespace protocol

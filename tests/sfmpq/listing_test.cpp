@@ -47,7 +47,8 @@ uint64_t AttachedSharedMemory() {
 }
 
 // Segments of System V shared memory this process made that are not marked
-// for removal, so that they would outlive it.
+// for removal, so that they would outlive it, or that other users could
+// attach.
 int SegmentsLeftBehind() {
     int count = 0;
     std::FILE* table = std::fopen("/proc/sysvipc/shm", "r");
@@ -57,7 +58,7 @@ int SegmentsLeftBehind() {
         unsigned mode = 0;
         unsigned long long size = 0;
         if (std::sscanf(line, "%ld %ld %o %llu %ld", &key, &id, &mode, &size, &creator) == 5 &&
-            creator == getpid() && (mode & 01000) == 0) {
+            creator == getpid() && ((mode & 01000) == 0 || (mode & 0777) != 0600)) {
             ++count;
         }
     }
@@ -79,6 +80,7 @@ TEST(Listing, NamesSizesAndSlotsFromTheInternalList) {
     WriteWithStorm(archive, ThreeMembers());
     std::string list = ReadWithStorm(archive, "(listfile)");
 
+    const uint64_t unopened = AttachedSharedMemory();
     MpqHandle handle = nullptr;
     ASSERT_TRUE(Lib().SFileOpenArchive(archive.c_str(), 0, 0, &handle));
     uint32_t slots = Lib().SFileGetFileInfo(handle, kInfoHashTableSize);
@@ -107,6 +109,7 @@ TEST(Listing, NamesSizesAndSlotsFromTheInternalList) {
     EXPECT_EQ(AttachedSharedMemory(), before);
     EXPECT_EQ(SegmentsLeftBehind(), 0);
     Lib().SFileCloseArchive(handle);
+    EXPECT_EQ(AttachedSharedMemory(), unopened) << "a closed handle keeps no shared memory";
 
     auto named = ByName(List(archive, list.c_str(), kListIsText));
     ASSERT_EQ(named.size(), 4u) << "three members and the internal (listfile)";
@@ -210,6 +213,16 @@ TEST(Listing, UnnamedMembersGetStableGeneratedNamesThatOpenThem) {
     named = ByName(List(archive, "", kListFromFiles));
     EXPECT_TRUE(named.count(waveName));
     EXPECT_EQ(ExtractFrom(archive, otherName), data);
+
+    // A locale with letters among its digits is written in capitals, and
+    // opens the member in any letter case.
+    WriteWithStorm(archive, {{"fr.txt", "fr", 0x40C}}, false);
+    auto french = List(archive, "", kListFromFiles);
+    ASSERT_EQ(french.size(), 1u);
+    std::string frenchName = french[0].name;
+    EXPECT_EQ(frenchName.substr(24), "_40C.xxx");
+    EXPECT_EQ(ExtractFrom(archive, frenchName), "fr");
+    EXPECT_EQ(ExtractFrom(archive, frenchName.replace(24, 4, "_40c")), "fr");
 }
 
 TEST(Listing, OneNameInTwoLocalesIsListedTwiceAndOpenedByTheCurrentLocale) {
@@ -514,6 +527,14 @@ TEST(Listing, AnExtensionIsGuessedFromAWholeSignatureOnly) {
         {"BIK", "bik"},
         {"BLP", "blp"}, // BLP1 and BLP2 images alike
         {"OggS", "ogg"},
+        {"ID3", "mp3"},
+        {"GIF8", "gif"},
+        {"\x89PNG", "png"},
+        {"DDS ", "dds"},
+        {"MDLX", "mdx"},
+        {"SMK2", "smk"},
+        {"SMK4", "smk"},
+        {std::string("PK\x03\x04", 4), "zip"},
         {std::string("\xFF\xD8\xFF", 3), "jpg"},
         {std::string("RIFF\0\0\0\0WAVE", 12), "wav"},
         {std::string("RIFF\0\0\0\0AVI ", 12), "avi"},

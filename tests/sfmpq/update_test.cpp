@@ -5,6 +5,8 @@
 
 #include <StormLib.h>
 
+#include "sfmpq/file_checks.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <cstdlib>
@@ -43,6 +45,18 @@ TEST(Update, OpenFlagsCreateOnlyWhenAskedAndFailuresSayWhy) {
     EXPECT_EQ(OpenUpdate(archive, 0x05), nullptr);
     EXPECT_EQ(errno, ENOENT);
     EXPECT_FALSE(Exists(archive)) << "0x04 never creates";
+    // No name names no archive, whatever the flags.
+    for (const char* none : {static_cast<const char*>(nullptr), ""}) {
+        errno = 0;
+        EXPECT_EQ(Lib().MpqOpenArchiveForUpdate(none, 0x21, 64), nullptr);
+        EXPECT_EQ(errno, ENOENT);
+    }
+    // 0x20 creates also beside 0x04.
+    MpqHandle both = OpenUpdate(folder / "both.mpq", 0x25);
+    ASSERT_NE(both, nullptr);
+    EXPECT_TRUE(Lib().MpqCloseUpdatedArchive(both, 0));
+    ASSERT_TRUE(Exists(folder / "both.mpq"));
+    ASSERT_EQ(unlink((folder / "both.mpq").c_str()), 0);
 
     MpqHandle h = OpenUpdate(archive, 0x21);
     ASSERT_NE(h, nullptr);
@@ -181,11 +195,15 @@ TEST(Update, DeleteReturnsZeroForMissingMembersAndShrinksTheArchive) {
     EXPECT_FALSE(Lib().MpqDeleteFile(h, "dir\\a"));
     EXPECT_EQ(errno, ENOENT);
     EXPECT_FALSE(Lib().MpqDeleteFile(h, "*"));
+    // An addition after the deletion still leaves its space to be reclaimed.
+    WriteFile(folder / "c", "c");
+    EXPECT_TRUE(Lib().MpqAddFileToArchiveEx(h, (folder / "c").c_str(), "c", 0x200, 2, 0));
     EXPECT_TRUE(Lib().MpqCloseUpdatedArchive(h, 0));
 
     auto named = Listed(archive);
     EXPECT_EQ(named.count("dir\\a"), 0u);
     EXPECT_EQ(named.count("b"), 1u);
+    EXPECT_EQ(named.count("c"), 1u);
     EXPECT_LT(SizeOf(archive), size - 400000);
 
     // An update handle closed as an archive is finished all the same.
@@ -271,6 +289,13 @@ TEST(Update, LocalesOfAdditionsDeletionsAndMoves) {
     EXPECT_TRUE(Lib().MpqCloseUpdatedArchive(h, 0));
     EXPECT_EQ(ExtractFrom(archive, "t", 0x407), "neutral") << "only the German one was deleted";
 
+    // An update that only moves a member is written.
+    h = OpenUpdate(archive, 0x05, 16);
+    ASSERT_NE(h, nullptr);
+    EXPECT_TRUE(Lib().MpqSetFileLocale(h, "moved", 0x409, 0x40C));
+    EXPECT_TRUE(Lib().MpqCloseUpdatedArchive(h, 0));
+    EXPECT_EQ(ReadWithStorm(archive, "moved", 0x40C), "deutsch");
+
     // A locale beyond 16 bits (a settings value the options saturate) is
     // the 16 bits an archive keeps, for additions and opens alike.
     h = OpenUpdate(archive, 0x05, 16);
@@ -310,6 +335,8 @@ TEST(Update, TheMemberLimitIsWhereANewArchiveStartsAndItsTableGrows) {
     std::string archive = folder / "a.mpq";
     MpqHandle h = OpenUpdate(archive, 0x21, 8);
     ASSERT_NE(h, nullptr);
+    EXPECT_EQ(Lib().SFileGetFileInfo(h, kInfoHashTableSize), 16u)
+        << "8 members and its (listfile) and (attributes), in a power of two";
     WriteFile(folder / "src", "data");
     uint32_t added = 0;
     while (added < 100 &&
@@ -325,6 +352,13 @@ TEST(Update, TheMemberLimitIsWhereANewArchiveStartsAndItsTableGrows) {
     }
     EXPECT_EQ(named.size(), added + 2);
     EXPECT_EQ(ReadWithStorm(archive, "m99"), "data");
+
+    // A limit beyond the most members an archive may have (2^19) gets the
+    // table of those, 2^20 slots.
+    h = OpenUpdate(folder / "large.mpq", 0x21, UINT32_MAX);
+    ASSERT_NE(h, nullptr);
+    EXPECT_EQ(Lib().SFileGetFileInfo(h, kInfoHashTableSize), 1u << 20);
+    EXPECT_TRUE(Lib().MpqCloseUpdatedArchive(h, 0));
 }
 
 // Random sessions of changes, each checked against a model of what the
@@ -438,6 +472,11 @@ TEST(Update, AddingFailsCleanlyForBadSourcesNamesAndTypes) {
     EXPECT_EQ(errno, ENOENT);
     EXPECT_FALSE(Lib().MpqAddFileToArchiveEx(h, std::string(4096, 's').c_str(), "a", 1, 0, 0));
     EXPECT_EQ(errno, ENAMETOOLONG);
+    // The check of a source's type also gives its size, by which the
+    // update's file-size limit grows.
+    uint64_t size = 0;
+    EXPECT_EQ(sfmpq::CheckRegularFileType((folder / "src").c_str(), &size), 0);
+    EXPECT_EQ(size, 4u);
     // Member names have at most 259 characters.
     const std::string longest(259, 'n');
     errno = 0;
@@ -570,15 +609,19 @@ TEST(Update, ChecksumsAndTimesAreWritten) {
     EXPECT_EQ(extracted.st_mtime, 1500000000);
     EXPECT_EQ(Shell(folder, "smpq -l " + archive + " | grep -q small.txt"), 0);
 
-    // An existing archive whose "(attributes)" keeps fewer checksums (only
-    // the MD5, or only the CRC32) keeps all three after an update.
-    for (DWORD kept : {DWORD(MPQ_ATTRIBUTE_MD5), DWORD(MPQ_ATTRIBUTE_CRC32)}) {
+    // The new archive keeps all three checksums, and so does an existing
+    // archive whose "(attributes)" keeps fewer (only the MD5, or only the
+    // CRC32) after an update.
+    for (DWORD kept : {DWORD(0), DWORD(MPQ_ATTRIBUTE_MD5), DWORD(MPQ_ATTRIBUTE_CRC32)}) {
         SCOPED_TRACE(kept);
         std::string older = folder / "older.mpq";
-        WriteWithStorm(older, {}, false, 16, 0, kept);
-        ASSERT_TRUE(AddFiles(older, {{"small.txt", "small"}}));
+        if (kept) {
+            WriteWithStorm(older, {}, false, 16, 0, kept);
+            ASSERT_TRUE(AddFiles(older, {{"small.txt", "small"}}));
+        }
         HANDLE storm = nullptr;
-        ASSERT_TRUE(SFileOpenArchive(older.c_str(), 0, STREAM_FLAG_READ_ONLY, &storm));
+        ASSERT_TRUE(
+            SFileOpenArchive((kept ? older : archive).c_str(), 0, STREAM_FLAG_READ_ONLY, &storm));
         EXPECT_EQ(SFileGetAttributes(storm),
                   DWORD(MPQ_ATTRIBUTE_CRC32 | MPQ_ATTRIBUTE_MD5 | MPQ_ATTRIBUTE_FILETIME));
         SFileCloseArchive(storm);

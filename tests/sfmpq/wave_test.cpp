@@ -2,10 +2,46 @@
 // for everything else.
 #include "sfmpq_test_support.h"
 
+#include <StormLib.h>
+
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 
 namespace {
+
+// The first byte of each sector of a member compressed in sectors (and not
+// encrypted), read from the archive file (whose header is at its start): the
+// compressions of its data, or 0 for a sector stored as it is.
+std::vector<uint8_t> SectorCompressions(const std::string& path, const std::string& name) {
+    HANDLE archive = nullptr;
+    HANDLE file = nullptr;
+    ULONGLONG offset = 0;
+    DWORD size = 0;
+    DWORD sectorSize = 0;
+    if (SFileOpenArchive(path.c_str(), 0, MPQ_OPEN_READ_ONLY, &archive)) {
+        SFileGetFileInfo(archive, SFileMpqSectorSize, &sectorSize, sizeof sectorSize, nullptr);
+        if (SFileOpenFileEx(archive, name.c_str(), 0, &file)) {
+            SFileGetFileInfo(file, SFileInfoByteOffset, &offset, sizeof offset, nullptr);
+            size = SFileGetFileSize(file, nullptr);
+            SFileCloseFile(file);
+        }
+        SFileCloseArchive(archive);
+    }
+    EXPECT_NE(file, nullptr) << "StormLib cannot open member " << name;
+    std::vector<uint8_t> kinds;
+    const std::string data = ReadFile(path);
+    const uint32_t sectors = sectorSize ? (size + sectorSize - 1) / sectorSize : 0;
+    for (uint32_t i = 0; i < sectors && offset + 4 * (i + 2) <= data.size(); ++i) {
+        uint32_t begin = 0;
+        uint32_t end = 0;
+        std::memcpy(&begin, &data[offset + 4 * i], 4);
+        std::memcpy(&end, &data[offset + 4 * (i + 1)], 4);
+        const uint32_t plain = std::min(sectorSize, size - i * sectorSize);
+        kinds.push_back(end - begin < plain ? static_cast<uint8_t>(data[offset + begin]) : 0);
+    }
+    return kinds;
+}
 
 std::string Wave(uint16_t channels, uint16_t bits, uint32_t frames, const std::string& tail = "") {
     uint32_t align = channels * bits / 8;
@@ -43,12 +79,16 @@ std::string Wave(uint16_t channels, uint16_t bits, uint32_t frames, const std::s
     return w + tail;
 }
 
-std::string AddWave(const std::string& content, uint32_t quality, uint32_t* packed = nullptr) {
+// The content read back; `kinds` gets the compressions of its sectors (which
+// only a member added without encryption shows).
+std::string AddWave(const std::string& content, uint32_t quality, uint32_t* packed = nullptr,
+                    std::vector<uint8_t>* kinds = nullptr) {
     Folder folder;
     std::string archive = folder / "a.mpq";
     WriteFile(folder / "src", content);
     MpqHandle h = Lib().MpqOpenArchiveForUpdate(archive.c_str(), 0x21, 16);
-    EXPECT_TRUE(Lib().MpqAddWaveToArchive(h, (folder / "src").c_str(), "s.wav", 0x10201, quality));
+    EXPECT_TRUE(Lib().MpqAddWaveToArchive(h, (folder / "src").c_str(), "s.wav",
+                                          kinds ? 0x201 : 0x10201, quality));
     EXPECT_TRUE(Lib().MpqCloseUpdatedArchive(h, 0));
     if (packed) {
         for (const ListEntry& e : List(archive, "s.wav", kListIsText)) {
@@ -56,6 +96,9 @@ std::string AddWave(const std::string& content, uint32_t quality, uint32_t* pack
                 *packed = e.compressedSize;
             }
         }
+    }
+    if (kinds) {
+        *kinds = SectorCompressions(archive, "s.wav");
     }
     return ExtractFrom(archive, "s.wav");
 }
@@ -129,7 +172,8 @@ TEST(Wave, EverythingElseIsAddedLosslessly) {
 
 // Sound data may begin as late as the end of the first sector, also behind
 // a chunk of odd size and its pad byte, or behind a dozen chunks, and is
-// still packed lossily from there on.
+// still packed lossily from there on: the first sector by PKWARE, the rest
+// by ADPCM and Huffman coding.
 TEST(Wave, SoundDataMayBeginAsLateAsTheEndOfTheFirstSector) {
     for (uint16_t channels : {1, 2}) {
         // 36 bytes before the chunk, its 8-byte header and the data's: 4096;
@@ -141,8 +185,14 @@ TEST(Wave, SoundDataMayBeginAsLateAsTheEndOfTheFirstSector) {
             for (int i = 0; i < count; ++i) {
                 late = WithChunkBefore(late, chunk);
             }
-            std::string decoded = AddWave(late, 0);
+            std::vector<uint8_t> kinds;
+            std::string decoded = AddWave(late, 0, nullptr, &kinds);
             ASSERT_EQ(decoded.size(), late.size());
+            ASSERT_GT(kinds.size(), 2u);
+            if (chunk > 3) { // a first sector of the chunk's bytes, which PKWARE packs
+                EXPECT_EQ(kinds[0], 0x08);
+            }
+            EXPECT_EQ(kinds[1], channels == 1 ? 0x41 : 0x81) << "ADPCM and Huffman";
             EXPECT_EQ(decoded.substr(0, 4096), late.substr(0, 4096));
             EXPECT_FALSE(decoded == late) << "the sound data is packed lossily";
         }

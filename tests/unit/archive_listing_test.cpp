@@ -183,13 +183,17 @@ TEST_F(ArchiveListingTest, SlotsTheLibraryLeavesAloneReadAsEmptyAtEverySize) {
 }
 
 // The memory behind them, at and around the size from which it is mapped:
-// cleared, all of it writable, and given back the way it was taken.
+// cleared, all of it writable, the mapped ones aligned to the large page,
+// and given back the way it was taken.
 TEST_F(ArchiveListingTest, LargeBlocksOfEverySizeAroundTheMappedOnesComeClearedAndGoBack) {
     const size_t mapped = size_t(2) << 20;
     for (size_t size : {size_t(0), size_t(1), mapped - 1, mapped, mapped + 1, 2 * mapped}) {
         SCOPED_TRACE(size);
         auto* block = static_cast<unsigned char*>(PlatformAllocateLarge(size));
         ASSERT_NE(block, nullptr);
+        if (size >= mapped) { // so that the kernel can back it with large pages
+            EXPECT_EQ(reinterpret_cast<uintptr_t>(block) % mapped, 0u);
+        }
         size_t nonZero = 0;
         for (size_t i = 0; i < size; ++i) {
             nonZero += block[i] != 0;

@@ -544,4 +544,14 @@ TEST_F(ExtractionTest, TheTemporaryNameFitsItsBufferExactlyOrNothingIsMade) {
     EXPECT_EQ(name[0], '\0');
     EXPECT_GT(calls.count(), 1) << "tried again";
     EXPECT_THAT(FilesIn(dir_.path()), ElementsAre());
+    // Any other failure gives up at once, with the system's reason and no
+    // name.
+    calls.Arm();
+    calls.FailEvery("open", EACCES);
+    std::fill(name.begin(), name.end(), 'x');
+    errno = 0;
+    EXPECT_EQ(PlatformCreateTempFileBeside(dest.c_str(), name.data(), needed), nullptr);
+    EXPECT_EQ(errno, EACCES);
+    EXPECT_EQ(name[0], '\0');
+    EXPECT_EQ(calls.count(), 1);
 }

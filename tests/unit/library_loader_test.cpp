@@ -193,6 +193,10 @@ TEST_F(LibraryLoaderTest, PlatformCallsRefuseMissingModulesAndBuffers) {
     EXPECT_STREQ(name, "keep");
     EXPECT_EQ(PlatformGetModuleFileName(nullptr, name, sizeof name), 11u);
     EXPECT_STREQ(name, "/opt/x/host");
+    // Through symbolic links, the file they lead to.
+    SystemCalls.realpath = [](const char*) { return strdup("/opt/y/real"); };
+    EXPECT_EQ(PlatformGetModuleFileName(nullptr, name, sizeof name), 11u);
+    EXPECT_STREQ(name, "/opt/y/real");
     EXPECT_NE(PlatformGetModuleHandle(nullptr), nullptr); // the program itself
     EXPECT_EQ(PlatformGetModuleHandle("no-such-module.so"), nullptr);
     EXPECT_EQ(PlatformLoadLibrary(nullptr), nullptr);

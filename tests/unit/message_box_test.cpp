@@ -53,6 +53,12 @@ TEST(MessageBox, IsOneLineOnStandardErrorAnsweredAsOk) {
     answer = 0;
     EXPECT_EQ(StandardErrorOf(nullptr, nullptr, 0x30, &answer), ": \n");
     EXPECT_EQ(answer, 1);
+    // A recorder takes the box instead, and its answer is the box's.
+    PlatformSetMessageBoxRecorder([](const char* text, const char* caption, uint32_t type) {
+        return std::string(text) == "t" && std::string(caption) == "" && type == 0x30 ? 2 : 3;
+    });
+    EXPECT_EQ(PlatformMessageBox("t", nullptr, 0x30), 2);
+    PlatformSetMessageBoxRecorder(nullptr);
 }
 
 TEST(MessageBox, ShowsControlCharactersInsteadOfSendingThem) {
@@ -349,6 +355,12 @@ TEST(DesktopMessageBox, HelperProgramsAreLookedForOnlyInAbsoluteFoldersOfPath) {
             (dir.File("folders") + ":" + dir.File("plain") + ":" + dir.File("bin")).c_str());
         EXPECT_TRUE(FindProgramOnPath("zenity", found, sizeof found));
         EXPECT_EQ(std::string(found), dir.File("bin/zenity"));
+    }
+    {
+        // Found nowhere: no path, not the last one tried.
+        ScopedVariable variable("PATH", (dir.File("folders") + ":" + dir.File("plain")).c_str());
+        EXPECT_FALSE(FindProgramOnPath("zenity", found, sizeof found));
+        EXPECT_STREQ(found, "");
     }
     ASSERT_EQ(chdir(saved), 0);
 }

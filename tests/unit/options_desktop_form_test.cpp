@@ -197,4 +197,16 @@ TEST(PosixDesktopForm, EndsWhenTheProcedureWillNotCloseAndCutsTooManyFields) {
     EXPECT_EQ(call.size(), 2 * kPosixDialogControlCapacity + 8u);
     EXPECT_EQ(call[1], "--forms");
     EXPECT_EQ(call.back(), "--add-entry=Name []");
+    // An edit's text is shown as the desktop shows any text: control
+    // characters as \xNN, UTF-8 as it is.
+    const PlatformDialogTemplate one = {1, "Form", items.data(), 1};
+    auto setText = [](PlatformWindow dialog, uint32_t message, uintptr_t, intptr_t) -> intptr_t {
+        if (message == kDialogMessageInit) {
+            PlatformSetDialogItemText(dialog, 7, "a\x1B[1m\xC3\xA9");
+        }
+        return 1;
+    };
+    EXPECT_EQ(PosixRunDesktopForm(&one, setText, 0), -1);
+    ASSERT_EQ(desktop.Calls().size(), 2u);
+    EXPECT_EQ(desktop.Calls()[1].back(), "--add-entry=Name [a\\x1B[1m\xC3\xA9]");
 }

@@ -131,26 +131,32 @@ TEST_F(ProfileStringsTest, APairOfQuotesAroundAValueIsDropped) {
 
 TEST_F(ProfileStringsTest, WritingThroughALinkChangesTheLinkedFileAndKeepsItsPermissions) {
     std::string real = dir.File("real.ini");
-    WriteFileText(real, "[S]\nK=1\n");
-    ASSERT_EQ(chmod(real.c_str(), 0640), 0);
     ASSERT_EQ(symlink(real.c_str(), ini.c_str()), 0);
-    ASSERT_TRUE(PlatformWriteProfileString("S", "K", "2", ini.c_str()));
-    struct stat info;
-    ASSERT_EQ(lstat(ini.c_str(), &info), 0);
-    EXPECT_TRUE(S_ISLNK(info.st_mode));
-    ASSERT_EQ(stat(real.c_str(), &info), 0);
-    EXPECT_EQ(info.st_mode & 07777, 0640u);
-    EXPECT_EQ(ReadFileText(real), "[S]\nK=2\n");
+    // The set-group-id and sticky bits too.
+    for (mode_t mode : {0640, 02640, 01604}) {
+        SCOPED_TRACE(mode);
+        WriteFileText(real, "[S]\nK=1\n");
+        ASSERT_EQ(chmod(real.c_str(), mode), 0);
+        ASSERT_TRUE(PlatformWriteProfileString("S", "K", "2", ini.c_str()));
+        struct stat info;
+        ASSERT_EQ(lstat(ini.c_str(), &info), 0);
+        EXPECT_TRUE(S_ISLNK(info.st_mode));
+        ASSERT_EQ(stat(real.c_str(), &info), 0);
+        EXPECT_EQ(info.st_mode & 07777, mode);
+        EXPECT_EQ(ReadFileText(real), "[S]\nK=2\n");
+    }
 }
 
+// A file nobody may write is refused whoever asks, the superuser too, with
+// the reason EACCES, and nothing is left beside it.
 TEST_F(ProfileStringsTest, AReadOnlyFileIsNotWritten) {
-    if (geteuid() == 0) {
-        GTEST_SKIP() << "permissions do not bind the superuser";
-    }
     WriteFileText(ini, "[S]\nK=1\n");
     ASSERT_EQ(chmod(ini.c_str(), 0444), 0);
+    errno = 0;
     EXPECT_FALSE(PlatformWriteProfileString("S", "K", "2", ini.c_str()));
+    EXPECT_EQ(errno, EACCES);
     EXPECT_EQ(ReadFileText(ini), "[S]\nK=1\n");
+    EXPECT_EQ(FilesIn(dir.path()).size(), 1u);
 }
 
 // Whichever system call of a write fails, with whatever the system says:
