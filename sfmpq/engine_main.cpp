@@ -129,6 +129,10 @@ class Server {
                 errno = EBUSY;
                 return 0;
             }
+            // Creating an archive writes its header, and opening one may
+            // write too: under the limit the request carries, as every
+            // request that may change the archive.
+            LimitFileSize(r.fileSizeLimit);
             archive_ = sfmpq::OpenForUpdate(r.path, r.exists != 0, r.flags, r.value);
             if (!archive_) {
                 return 0;
@@ -175,8 +179,10 @@ class Server {
             LimitFileSize(r.fileSizeLimit);
             return AddWave(archive_, r.path, r.name, r.flags, r.value);
         case Op::DeleteMember:
+            LimitFileSize(r.fileSizeLimit);
             return DeleteMember(archive_, r.name);
         case Op::SetMemberLocale:
+            LimitFileSize(r.fileSizeLimit);
             return SetMemberLocale(archive_, r.name, r.value, r.value2);
         case Op::FinishUpdate: {
             // Only an update is finished, and ends with it; a reader's

@@ -3,6 +3,7 @@
 #include "sfmpq_test_support.h"
 
 #include "sfmpq/archive_header.h"
+#include <bzlib.h>
 
 #include <cerrno>
 #include <cstdlib>
@@ -344,6 +345,40 @@ std::string Fixture(const char* name) {
 }
 
 } // namespace
+
+// The engine's bzip2 is bzip2 for every call that moves: a caller taking
+// the output in small pieces gets all of it, through calls that take no
+// more input. Only a call that can move no more (its stream cut short) is
+// damaged data, where bzip2 would answer BZ_OK without end.
+TEST(DamagedArchive, TheBzip2GuardPassesEveryCallThatMoves) {
+    std::string data = Content(100000, 3, true);
+    std::vector<char> packed(data.size() + data.size() / 100 + 600);
+    unsigned int packedSize = static_cast<unsigned int>(packed.size());
+    ASSERT_EQ(BZ2_bzBuffToBuffCompress(packed.data(), &packedSize, data.data(),
+                                       static_cast<unsigned int>(data.size()), 9, 0, 0),
+              BZ_OK);
+    for (unsigned int given : {packedSize, packedSize / 2}) {
+        SCOPED_TRACE(given == packedSize ? "whole stream" : "stream cut short");
+        bz_stream stream{};
+        ASSERT_EQ(BZ2_bzDecompressInit(&stream, 0, 0), BZ_OK);
+        stream.next_in = packed.data();
+        stream.avail_in = given;
+        std::string out;
+        int result = BZ_OK;
+        for (int calls = 0; result == BZ_OK && calls < 1000; ++calls) {
+            char piece[1000];
+            stream.next_out = piece;
+            stream.avail_out = sizeof piece;
+            result = BZ2_bzDecompress(&stream);
+            out.append(piece, sizeof piece - stream.avail_out);
+        }
+        BZ2_bzDecompressEnd(&stream);
+        EXPECT_EQ(result, given == packedSize ? BZ_STREAM_END : BZ_DATA_ERROR);
+        if (given == packedSize) {
+            EXPECT_EQ(out, data);
+        }
+    }
+}
 
 // Archives that once aborted the host, overflowed its heap, kept it busy
 // without end or grew an archive to gigabytes (tests/fixtures/damaged). Now

@@ -352,6 +352,11 @@ TEST(Update, TheMemberLimitIsWhereANewArchiveStartsAndItsTableGrows) {
     }
     EXPECT_EQ(named.size(), added + 2);
     EXPECT_EQ(ReadWithStorm(archive, "m99"), "data");
+    // A new archive is of the first format, which every reader opens: a
+    // header of 32 bytes, format 0.
+    std::string header = ReadFile(archive).substr(0, 16);
+    EXPECT_EQ(header.substr(0, 8), std::string("MPQ\x1A\x20\0\0\0", 8));
+    EXPECT_EQ(header.substr(12, 2), std::string(2, '\0'));
 
     // A limit beyond the most members an archive may have (2^19) gets the
     // table of those, 2^20 slots.
