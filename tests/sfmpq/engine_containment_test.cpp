@@ -517,8 +517,8 @@ TEST(EngineContainment, EnginesRunUnderTheirOwnResourceLimits) {
     for (pid_t engine : engines) {
         const bool isReader = engine == engines[0];
         SCOPED_TRACE(isReader ? "reader" : "updater");
-        const std::string limits = ReadFile("/proc/" + std::to_string(engine) + "/limits");
-        auto soft = [&limits](const std::string& what) {
+        auto soft = [engine](const std::string& what) {
+            const std::string limits = ReadFile("/proc/" + std::to_string(engine) + "/limits");
             std::string value;
             size_t at = limits.find(what);
             if (at != std::string::npos) {
@@ -534,6 +534,16 @@ TEST(EngineContainment, EnginesRunUnderTheirOwnResourceLimits) {
         // write up to the archive's size and a margin of 256 MiB, in whole
         // MiB.
         EXPECT_EQ(soft("Max file size"), isReader ? "0" : std::to_string(257u << 20));
+        if (!isReader) {
+            // Each file added raises it by the file's size and an eighth,
+            // over the archive and every file added before it.
+            WriteFile(folder / "4MiB", Content(4 << 20, 1, false));
+            for (const char* name : {"b", "c"}) {
+                EXPECT_TRUE(Lib().MpqAddFileToArchiveEx(update, (folder / "4MiB").c_str(), name,
+                                                        0x200, 2, 0));
+            }
+            EXPECT_EQ(soft("Max file size"), std::to_string(266u << 20));
+        }
     }
     EXPECT_TRUE(Lib().MpqCloseUpdatedArchive(update, 0));
     EXPECT_TRUE(Lib().SFileCloseArchive(reader));
@@ -821,6 +831,16 @@ Request Make(Op op, const std::string& path = "", const char* name = "", uint32_
     return request;
 }
 
+// A request for `path`, written at the end of a path field it fills: slashes
+// before it, and past the field's last character, which the engine takes for
+// its end, a name.
+Request FullPath(const std::string& path) {
+    Request request = Make(Op::Probe, "", "x");
+    std::string full = std::string(sfmpq::engine::kMaxPath - 1 - path.size(), '/') + path + "x";
+    std::memcpy(request.path, full.data(), sizeof request.path);
+    return request;
+}
+
 struct Step {
     const char* what;
     Request request;
@@ -870,6 +890,7 @@ TEST(EngineContainment, TheEngineAnswersEveryMalformedRequestWithItsError) {
             {"probe of nothing", Make(Op::Probe, folder / "none.mpq"), ENOENT},
             {"probe of no archive", Make(Op::Probe, folder / "not.mpq"), ENOEXEC},
             {"probe", Make(Op::Probe, archive), 0},
+            {"probe of a path that fills its field", FullPath(archive), 0},
             {"written copy with a block beyond its end", Make(Op::VerifyWritten, beyondEnd), EIO},
             {"written copy", Make(Op::VerifyWritten, archive), 0},
             {"open", Make(Op::OpenArchive, archive), 0},
