@@ -3,6 +3,7 @@
 #include "sfmpq_test_support.h"
 
 #include "sfmpq/archive_header.h"
+#include <StormLib.h>
 #include <bzlib.h>
 
 #include <cerrno>
@@ -439,6 +440,23 @@ TEST(DamagedArchive, AHostileBlockCannotMakeAnUpdateGrowTheArchive) {
     EXPECT_EQ(errno, ENOEXEC);
     EXPECT_TRUE(ReadFile(archive) == before);
     EXPECT_EQ(folder.Files(), (std::vector<std::string>{"new.txt", "update-growth.mpq"}));
+    // Likewise a block that starts within the file but runs one byte past
+    // its end.
+    std::string path = folder / "past-end.mpq";
+    WriteWithStorm(path, {{"a", Content(5000, 1, true)}});
+    std::string past = ReadFile(path);
+    uint32_t tablePos = 0;
+    uint32_t entries = 0;
+    std::memcpy(&tablePos, &past[20], 4);
+    std::memcpy(&entries, &past[28], 4);
+    std::vector<uint32_t> blocks(4 * entries);
+    std::memcpy(blocks.data(), &past[tablePos], 16 * entries);
+    DecryptTable(blocks.data(), blocks.size(), 0xEC83B3A3);
+    blocks[1] = static_cast<uint32_t>(past.size() - blocks[0] + 1); // the first block's size
+    EncryptTable(blocks.data(), blocks.size(), 0xEC83B3A3);
+    std::memcpy(&past[tablePos], blocks.data(), 16 * entries);
+    WriteFile(path, past);
+    EXPECT_TRUE(UpdateRefused(path, ENOEXEC));
 }
 
 TEST(DamagedArchive, LzmaAskedForInAFormatOneArchiveIsWrittenSoThatItCanBeRead) {
@@ -448,4 +466,25 @@ TEST(DamagedArchive, LzmaAskedForInAFormatOneArchiveIsWrittenSoThatItCanBeRead) 
     ASSERT_TRUE(AddFiles(folder / "own.mpq", {{"readme.txt", text}}, 0x10201, 0x12));
     EXPECT_TRUE(ExtractFrom(folder / "own.mpq", "readme.txt") == text);
     EXPECT_TRUE(ReadWithStorm(folder / "own.mpq", "readme.txt") == text);
+    // In an archive of format 1 LZMA becomes zlib; formats 2 to 4 keep it
+    // (which StormLib then fails to unpack, see sfmpq/README.md). The first byte of a member's
+    // first sector, after its table of sector offsets, names its packing.
+    for (uint32_t formatCode = 0; formatCode < 4; ++formatCode) {
+        SCOPED_TRACE(formatCode);
+        const std::string path = folder / ("f" + std::to_string(formatCode) + ".mpq");
+        WriteWithStorm(path, {{"a", "a"}}, true, 16, formatCode);
+        ASSERT_TRUE(AddFiles(path, {{"readme.txt", text}}, 0x201, 0x12));
+        HANDLE archive = nullptr;
+        HANDLE member = nullptr;
+        ULONGLONG offset = 0;
+        ASSERT_TRUE(SFileOpenArchive(path.c_str(), 0, MPQ_OPEN_READ_ONLY, &archive));
+        ASSERT_TRUE(SFileOpenFileEx(archive, "readme.txt", 0, &member));
+        SFileGetFileInfo(member, SFileInfoByteOffset, &offset, sizeof offset, nullptr);
+        SFileCloseFile(member);
+        SFileCloseArchive(archive);
+        const std::string file = ReadFile(path);
+        uint32_t table = 0;
+        std::memcpy(&table, &file[offset], 4);
+        EXPECT_EQ(uint8_t(file[offset + table]), formatCode == 0 ? 0x02 : 0x12);
+    }
 }
