@@ -325,6 +325,74 @@ TEST(Reading, WithoutACrc32AMemberIsCheckedAgainstItsMd5) {
     EXPECT_TRUE(Lib().SFileReadFile(member, buffer.data(), 0, &got, nullptr));
     EXPECT_EQ(got, 0u);
     Lib().SFileCloseArchive(reader);
+
+    // The check reads the member again by its name, in the locale it was
+    // opened in, also after a listing that looked up the name in its other
+    // locales: of a name in two locales whose other member is damaged, the
+    // one read (beside another, through the engine) checks whole.
+    const std::string path = folder / "locales.mpq";
+    for (uint32_t locale : {0u, 0x407u}) {
+        SCOPED_TRACE(locale);
+        const std::string content = Content(30000, 6 + locale, false);
+        const uint32_t other = locale ? 0 : 0x407;
+        WriteWithStorm(path,
+                       {{"other", "other"},
+                        {"t", content, locale, 0},
+                        {"t", Content(30000, 7, false), other, 0}},
+                       true, 16, 0, MPQ_ATTRIBUTE_MD5);
+        SFileSetLocale(other);
+        const std::pair<uint64_t, uint32_t> damaged = DataOf(path, "t");
+        SFileSetLocale(0);
+        bad = ReadFile(path);
+        bad[damaged.first + 100] = static_cast<char>(bad[damaged.first + 100] ^ 1);
+        WriteFile(path, bad);
+        Lib().SFileSetLocale(locale);
+        MpqHandle first = nullptr;
+        ASSERT_TRUE(Lib().SFileOpenArchive(path.c_str(), 0, 0, &reader));
+        ASSERT_TRUE(Lib().SFileOpenFileEx(reader, "other", 0, &first));
+        ASSERT_TRUE(Lib().SFileOpenFileEx(reader, "t", 0, &member));
+        EXPECT_TRUE(Lib().SFileReadFile(member, buffer.data(), 1000, &got, nullptr));
+        std::vector<ListEntry> records(Lib().SFileGetFileInfo(reader, kInfoHashTableSize));
+        EXPECT_TRUE(Lib().SFileListFiles(reader, "other\nt", records.data(), kListIsText));
+        EXPECT_TRUE(Lib().SFileReadFile(member, buffer.data() + 1000, 40000, &got, nullptr));
+        EXPECT_EQ(got, 29000u);
+        EXPECT_TRUE(std::string(buffer.data(), 30000) == content);
+        Lib().SFileSetLocale(0);
+        Lib().SFileCloseArchive(reader);
+    }
+}
+
+// A member closed part-read is not waited out: the member after it in the
+// listing is asked for apart, not found behind the rest of its data.
+TEST(Reading, AMemberClosedPartReadIsNotWaitedOut) {
+    Folder folder;
+    std::string archive = folder / "a.mpq";
+    WriteWithStorm(
+        archive, {{"big", Content(16 << 20, 1, false), 0, 0}, {"a", "a"}, {"b", "b"}, {"c", "c"}});
+    MpqHandle handle = nullptr;
+    ASSERT_TRUE(Lib().SFileOpenArchive(archive.c_str(), 0, 0, &handle));
+    std::vector<ListEntry> records(Lib().SFileGetFileInfo(handle, kInfoHashTableSize));
+    ASSERT_TRUE(Lib().SFileListFiles(handle, "big\na\nb\nc", records.data(), kListIsText));
+    std::string next;
+    for (size_t i = 0, big = records.size(); i < records.size() && next.empty(); ++i) {
+        if (records[i].exists && big < i) {
+            next = records[i].name;
+        } else if (records[i].exists && std::string(records[i].name) == "big") {
+            big = i;
+        }
+    }
+    ASSERT_FALSE(next.empty()) << "a member follows the large one";
+    const std::string expected = ExtractFrom(archive, next);
+    const uint32_t restartsBefore = RequestsSent[uint32_t(sfmpq::engine::Op::StreamFrom)];
+    MpqHandle member = nullptr;
+    ASSERT_TRUE(Lib().SFileOpenFileEx(handle, "big", 0, &member));
+    std::vector<char> buffer(1000);
+    uint32_t got = 0;
+    EXPECT_TRUE(Lib().SFileReadFile(member, buffer.data(), 1000, &got, nullptr));
+    EXPECT_TRUE(Lib().SFileCloseFile(member));
+    EXPECT_EQ(Extract(handle, next), expected);
+    EXPECT_EQ(RequestsSent[uint32_t(sfmpq::engine::Op::StreamFrom)] - restartsBefore, 2u);
+    Lib().SFileCloseArchive(handle);
 }
 
 // The checksums that reads compute, each way this processor has, against
