@@ -31,6 +31,9 @@ class TempDir {
 std::string ReadFileText(const std::string& path);
 void WriteFileText(const std::string& path, const std::string& text);
 bool FileExists(const std::string& path);
+// The bytes malloc has handed out and not had back (0 where the allocator
+// does not say, as under AddressSanitizer, whose leak check covers it).
+size_t HeapBytesInUse();
 // The names in `folder`, sorted, without "." and "..".
 std::vector<std::string> FilesIn(const std::string& folder);
 
