@@ -105,12 +105,14 @@ TEST_F(AddDeleteCommand, MoveDeletesTheSourcesThatWereAdded) {
 
 TEST_F(AddDeleteCommand, PathsOutsideTheSourceFolderAreRefused) {
     WriteFile(scratch / "outside.txt", "outside");
-    for (const std::string& path :
-         {std::string("../outside.txt"), scratch / "outside.txt",
-          std::string("maps/../../outside.txt"), std::string(".."), std::string("./../")}) {
+    for (const std::string& path : {std::string("../outside.txt"), scratch / "outside.txt",
+                                    std::string("maps/../../outside.txt"), std::string(".."),
+                                    std::string("./../"), std::string("/"), std::string("//")}) {
         RunResult result = RunTarnel(scratch, {"add", archive, "-C", scratch / "src", path});
         EXPECT_EQ(result.status, 1) << path;
         EXPECT_NE(result.err.find("refused"), std::string::npos) << result.err;
+        EXPECT_EQ(result.err.find("an absolute path") != std::string::npos, path[0] == '/')
+            << result.err;
     }
     EXPECT_EQ(
         RunTarnel(scratch, {"add", archive, "--into", "..", "-C", scratch / "src", "maps"}).status,

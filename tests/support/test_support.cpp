@@ -7,6 +7,7 @@
 #include <dirent.h>
 #include <fstream>
 #include <ftw.h>
+#include <malloc.h>
 #include <sstream>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -71,6 +72,11 @@ std::string ReadFileText(const std::string& path) {
 void WriteFileText(const std::string& path, const std::string& text) {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     out << text;
+}
+
+size_t HeapBytesInUse() {
+    struct mallinfo2 info = mallinfo2();
+    return info.uordblks + info.hblkhd;
 }
 
 bool FileExists(const std::string& path) {

@@ -226,6 +226,14 @@ TEST_F(ArchiveListingTest, AnArchiveTheLibraryCannotOpenFailsWith13AndNoMessage)
     EXPECT_EQ(request.openResult, 13);
     EXPECT_TRUE(ShownMessages.empty());
     EXPECT_TRUE(Fake.CallsStartingWith("SFileGetFileInfo").empty());
+    // Each failed open gives its handle's memory back.
+    size_t before = 0;
+    for (int i = 0; i <= 200; ++i) {
+        Open();
+        Fake.calls.clear();
+        before = i == 0 ? HeapBytesInUse() : before;
+    }
+    EXPECT_LT(HeapBytesInUse(), before + 2000);
 }
 
 TEST_F(ArchiveListingTest, AnInternalListThatCannotBeSizedOrReadFailsTheOpen) {

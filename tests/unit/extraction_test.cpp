@@ -337,8 +337,12 @@ TEST_F(ExtractionTest, MemberThatCannotBeOpenedCreatesNothing) {
     Fake.members.erase("m");
     OpenAtFirstMember();
     std::string dest = dir_.File("m");
+    size_t before = HeapBytesInUse();
     EXPECT_EQ(Extract(dest), kResultBadData);
     EXPECT_EQ(Test(), kResultBadData);
+    Fake.calls.clear();
+    // The transfer buffer of each attempt (1 MiB) is given back.
+    EXPECT_LT(HeapBytesInUse(), before + MiB / 2);
     EXPECT_THAT(FilesIn(dir_.path()), IsEmpty());
 }
 

@@ -3,7 +3,9 @@
 #include <cerrno>
 #include <cstring>
 #include <string>
+#include <sys/mman.h>
 #include <sys/stat.h>
+#include <unistd.h>
 #include <vector>
 
 #include <gmock/gmock.h>
@@ -11,6 +13,7 @@
 
 #include "fake_library/fake_archive_library.h"
 #include "platform/platform.h"
+#include "plugin/folder_entries.h"
 #include "plugin/host_interface.h"
 #include "plugin/update.h"
 #include "settings/plugin_settings.h"
@@ -446,6 +449,28 @@ TEST_F(FolderDeletionTest, AFolderEntryDeletesEveryMemberBelowTheFolder) {
     EXPECT_THAT(Fake.CallsStartingWith("SFileListFiles"),
                 ElementsAre("SFileListFiles(archive, docs\\a.txt\r\n, 1)"));
     EXPECT_EQ(Fake.openMembers, 0);
+}
+
+// Which names are folder entries, each read from the start of a page after
+// one that cannot be read: nothing before the name is looked at.
+TEST(FolderEntries, OnlyANameEndingInASeparatorAndAllMembersNamesAFolder) {
+    const size_t page = static_cast<size_t>(sysconf(_SC_PAGESIZE));
+    char* pages = static_cast<char*>(
+        mmap(nullptr, 2 * page, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0));
+    ASSERT_NE(pages, MAP_FAILED);
+    ASSERT_EQ(mprotect(pages, page, PROT_NONE), 0);
+    const struct {
+        const char* name;
+        size_t prefix;
+    } cases[] = {{"*.*", 0},     {"\\*.*", 1},  {"a\\*.*", 2},       {"a*.*", 0},
+                 {"a\\*.*x", 0}, {"a\\b.*", 0}, {"ab\\sub\\*.*", 7}, {"", 0}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        char* name = pages + page;
+        std::strcpy(name, c.name);
+        EXPECT_EQ(FolderEntryPrefixLength(name), c.prefix);
+    }
+    munmap(pages, 2 * page);
 }
 
 TEST_F(FolderDeletionTest, EachMemberIsDeletedOnceWhateverNamesItInTheList) {
