@@ -451,9 +451,9 @@ TEST(DamagedArchive, AHostileBlockCannotMakeAnUpdateGrowTheArchive) {
     std::memcpy(&entries, &past[28], 4);
     std::vector<uint32_t> blocks(4 * entries);
     std::memcpy(blocks.data(), &past[tablePos], 16 * entries);
-    DecryptTable(blocks.data(), blocks.size(), 0xEC83B3A3);
+    DecryptTable(blocks.data(), blocks.size(), MPQ_KEY_BLOCK_TABLE);
     blocks[1] = static_cast<uint32_t>(past.size() - blocks[0] + 1); // the first block's size
-    EncryptTable(blocks.data(), blocks.size(), 0xEC83B3A3);
+    EncryptTable(blocks.data(), blocks.size(), MPQ_KEY_BLOCK_TABLE);
     std::memcpy(&past[tablePos], blocks.data(), 16 * entries);
     WriteFile(path, past);
     EXPECT_TRUE(UpdateRefused(path, ENOEXEC));
@@ -467,8 +467,9 @@ TEST(DamagedArchive, LzmaAskedForInAFormatOneArchiveIsWrittenSoThatItCanBeRead) 
     EXPECT_TRUE(ExtractFrom(folder / "own.mpq", "readme.txt") == text);
     EXPECT_TRUE(ReadWithStorm(folder / "own.mpq", "readme.txt") == text);
     // In an archive of format 1 LZMA becomes zlib; formats 2 to 4 keep it
-    // (which StormLib then fails to unpack, see sfmpq/README.md). The first byte of a member's
-    // first sector, after its table of sector offsets, names its packing.
+    // (which StormLib then fails to unpack, see sfmpq/README.md). The first
+    // byte of a member's first sector, after its table of sector offsets,
+    // names its packing.
     for (uint32_t formatCode = 0; formatCode < 4; ++formatCode) {
         SCOPED_TRACE(formatCode);
         const std::string path = folder / ("f" + std::to_string(formatCode) + ".mpq");
