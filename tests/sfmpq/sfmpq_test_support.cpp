@@ -107,6 +107,36 @@ std::string Content(size_t size, uint32_t seed, bool compressible) {
     return text;
 }
 
+std::vector<uint8_t> SectorCompressions(const std::string& path, const std::string& name) {
+    HANDLE archive = nullptr;
+    HANDLE file = nullptr;
+    ULONGLONG offset = 0;
+    DWORD size = 0;
+    DWORD sectorSize = 0;
+    if (SFileOpenArchive(path.c_str(), 0, MPQ_OPEN_READ_ONLY, &archive)) {
+        SFileGetFileInfo(archive, SFileMpqSectorSize, &sectorSize, sizeof sectorSize, nullptr);
+        if (SFileOpenFileEx(archive, name.c_str(), 0, &file)) {
+            SFileGetFileInfo(file, SFileInfoByteOffset, &offset, sizeof offset, nullptr);
+            size = SFileGetFileSize(file, nullptr);
+            SFileCloseFile(file);
+        }
+        SFileCloseArchive(archive);
+    }
+    EXPECT_NE(file, nullptr) << "StormLib cannot open member " << name;
+    std::vector<uint8_t> kinds;
+    const std::string data = ReadFile(path);
+    const uint32_t sectors = sectorSize ? (size + sectorSize - 1) / sectorSize : 0;
+    for (uint32_t i = 0; i < sectors && offset + 4 * (i + 2) <= data.size(); ++i) {
+        uint32_t begin = 0;
+        uint32_t end = 0;
+        std::memcpy(&begin, &data[offset + 4 * i], 4);
+        std::memcpy(&end, &data[offset + 4 * (i + 1)], 4);
+        const uint32_t plain = std::min(sectorSize, size - i * sectorSize);
+        kinds.push_back(end - begin < plain ? static_cast<uint8_t>(data[offset + begin]) : 0);
+    }
+    return kinds;
+}
+
 void WriteWithStorm(const std::string& path, const std::vector<StormMember>& members, bool listFile,
                     uint32_t maxFiles, uint32_t formatCode, uint32_t attributes) {
     unlink(path.c_str());

@@ -65,6 +65,10 @@ void WriteFile(const std::string& path, const std::string& content);
 bool Exists(const std::string& path);
 // Deterministic content: `size` bytes, compressible or noise.
 std::string Content(size_t size, uint32_t seed, bool compressible);
+// The first byte of each sector of member `name` (compressed in sectors,
+// not encrypted) in the archive at `path`: the compressions of its data, or
+// 0 for a sector stored as it is.
+std::vector<uint8_t> SectorCompressions(const std::string& path, const std::string& name);
 
 // One member for an archive written directly with StormLib.
 struct StormMember {
