@@ -919,7 +919,10 @@ TEST(Reading, MembersOpenedSideBySideReadWholeThroughTheEngine) {
                 EXPECT_EQ(got, 0u) << name;
                 read[name] = content;
             }
+            // Closed in the engine too: it knows the member it is asked to close.
+            const uint32_t failedBefore = RepliesFailed;
             EXPECT_TRUE(l.SFileCloseFile(member)) << name;
+            EXPECT_EQ(RepliesFailed, failedBefore) << name;
             EXPECT_FALSE(l.SFileCloseFile(member)) << name;
             EXPECT_EQ(l.SFileGetFileSize(member, nullptr), 0xFFFFFFFFu) << name;
         }
@@ -960,4 +963,24 @@ TEST(Reading, MembersOpenedSideBySideReadWholeThroughTheEngine) {
     EXPECT_EQ(read.count(files.back().first), 0u);
     EXPECT_EQ(read.count(compressed), 0u);
     EXPECT_EQ(read.size(), files.size() - 3);
+
+    // One read of more than the engine hands over at a time (16 MiB) comes
+    // in pieces, each where it belongs in the caller's buffer.
+    const std::string large = Content((16u << 20) + 4097, 11, true);
+    ASSERT_TRUE(AddFiles(archive, {{"large", large}}));
+    MpqHandle handle = nullptr;
+    MpqHandle first = nullptr;
+    MpqHandle member = nullptr;
+    ASSERT_TRUE(l.SFileOpenArchive(archive.c_str(), 0, 0, &handle));
+    EXPECT_TRUE(l.SFileOpenFileEx(handle, "first", 0, &first));
+    EXPECT_TRUE(l.SFileOpenFileEx(handle, "large", 0, &member));
+    std::string buffer(large.size() + 1, '?');
+    uint32_t got = 0;
+    EXPECT_TRUE(
+        l.SFileReadFile(member, &buffer[0], static_cast<uint32_t>(buffer.size()), &got, nullptr));
+    EXPECT_EQ(got, large.size());
+    EXPECT_TRUE(buffer.compare(0, large.size(), large) == 0);
+    l.SFileCloseFile(member);
+    l.SFileCloseFile(first);
+    l.SFileCloseArchive(handle);
 }

@@ -114,3 +114,5 @@ extern void (*BeforeNextLock)();
 // The requests the library has sent its engines, by kind (engine::Op).
 constexpr uint32_t kRequestKinds = 32;
 extern std::atomic<uint32_t> RequestsSent[kRequestKinds];
+// The replies of the library's engines that said a request failed.
+extern std::atomic<uint32_t> RepliesFailed;
