@@ -264,6 +264,7 @@ TEST(AtomicUpdate, OneUpdaterAtATimeAndAbandonedUpdatesChangeNothing) {
     ASSERT_TRUE(AddFiles(archive, {{"a", "a"}}));
     std::string before = ReadFile(archive);
     WriteFile(folder / "src", "src");
+    const size_t unopened = OpenDescriptorCount();
 
     MpqHandle first = Lib().MpqOpenArchiveForUpdate(archive.c_str(), 0x21, 64);
     ASSERT_NE(first, nullptr);
@@ -284,6 +285,7 @@ TEST(AtomicUpdate, OneUpdaterAtATimeAndAbandonedUpdatesChangeNothing) {
     EXPECT_FALSE(Lib().SFileCloseArchive(reader));
     EXPECT_TRUE(ReadFile(archive) == before);
     EXPECT_EQ(folder.Files(), (std::vector<std::string>{"a.mpq", "src"}));
+    EXPECT_EQ(OpenDescriptorCount(), unopened) << "the engines are ended, their channels closed";
 
     // The library works again afterwards, and the lock is gone; nor does a
     // written update keep the archive it replaced open.
