@@ -636,6 +636,17 @@ TEST(EngineContainment, AnEngineGetsTheHostsEnvironmentAndItsAllocatorSettings) 
     sigaddset(&blocked, SIGUSR1);
     ASSERT_EQ(pthread_sigmask(SIG_BLOCK, &blocked, &saved), 0);
     auto* ignored = signal(SIGUSR2, SIG_IGN);
+    // A descriptor of the host's, inheritable, right above the engine's own
+    // (where it is free) and higher up: the engine gets neither.
+    WriteFile(folder / "host-only", "");
+    char* real = realpath((folder / "host-only").c_str(), nullptr);
+    const std::string hostOnly = real ? real : "";
+    std::free(real);
+    const int opened = open(hostOnly.c_str(), O_RDONLY);
+    const int higher = fcntl(opened, F_DUPFD, 16);
+    close(opened);
+    const int above = sfmpq::engine::kSpaceReadyFd + 1;
+    const bool placed = fcntl(above, F_GETFD) < 0 && dup2(higher, above) == above;
     for (const char* host : {"", "glibc.malloc.tcache_count=7"}) {
         SCOPED_TRACE(host);
         if (*host) {
@@ -651,6 +662,15 @@ TEST(EngineContainment, AnEngineGetsTheHostsEnvironmentAndItsAllocatorSettings) 
         EXPECT_EQ(getpgid(engines[0]), engines[0]);
         EXPECT_EQ(SignalMask(engines[0], "SigBlk:"), 0u);
         EXPECT_EQ(SignalMask(engines[0], "SigIgn:") & (1ull << (SIGUSR2 - 1)), 0u);
+        const std::string fds = "/proc/" + std::to_string(engines[0]) + "/fd/";
+        DIR* engineFds = opendir(fds.c_str());
+        ASSERT_NE(engineFds, nullptr);
+        while (struct dirent* fd = readdir(engineFds)) {
+            char target[4096] = "";
+            ssize_t length = readlink((fds + fd->d_name).c_str(), target, sizeof target - 1);
+            EXPECT_NE(std::string(target, length > 0 ? length : 0), hostOnly) << fd->d_name;
+        }
+        closedir(engineFds);
         // The engine's start-up may have cut the tunables apart in place, at
         // each ':'.
         std::string environment =
@@ -668,6 +688,10 @@ TEST(EngineContainment, AnEngineGetsTheHostsEnvironmentAndItsAllocatorSettings) 
         EXPECT_EQ(Extract(archive, "m"), "x");
         EXPECT_TRUE(Lib().SFileCloseArchive(archive));
     }
+    if (placed) {
+        close(above);
+    }
+    close(higher);
     signal(SIGUSR2, ignored);
     pthread_sigmask(SIG_SETMASK, &saved, nullptr);
     if (outer) {
