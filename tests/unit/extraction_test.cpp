@@ -201,9 +201,11 @@ TEST_F(ExtractionTest, OneBufferOfOneMebibytePerExtraction) {
     };
     Fake.AddMember("m", Bytes(3 * MiB + 17));
     OpenAtFirstMember();
+    const size_t before = HeapBytesInUse();
     EXPECT_EQ(Extract(dir_.File("m")), kResultOk);
     EXPECT_EQ(Test(), kResultOk);
     EXPECT_THAT(requested, ElementsAre(MiB, MiB));
+    EXPECT_LT(HeapBytesInUse(), before + MiB / 2) << "each buffer is given back";
 }
 
 TEST_F(ExtractionTest, NoTransferBufferGivesOutOfMemoryAndOpensNothing) {

@@ -531,6 +531,25 @@ TEST_F(FolderDeletionTest, AnArchiveThatCannotBeListedLeavesOnlyTheNameItself) {
     EXPECT_THAT(ShownMessages, ElementsAre(Warning("Cannot delete docs/*.*")));
 }
 
+// The members listed for a folder are given back also when the archive
+// then cannot be opened for update.
+TEST_F(FolderDeletionTest, AnArchiveThatCannotBeOpenedForUpdateKeepsNoListing) {
+    for (int i = 0; i < 2000; ++i) {
+        Fake.AddMember("many\\" + std::to_string(i), "x");
+    }
+    Fake.updateHandle = nullptr;
+    Fake.updateOpenError = EACCES;
+    size_t before = 0;
+    for (int i = 0; i <= 20; ++i) {
+        EXPECT_EQ(Delete({"docs/*.*"}), kResultBadArchive);
+        Fake.calls.clear();
+        ShownMessages.clear();
+        before = i == 0 ? HeapBytesInUse() : before;
+    }
+    EXPECT_LT(HeapBytesInUse(), before + 20000);
+    EXPECT_THAT(Deleted(), IsEmpty());
+}
+
 TEST_F(UpdateTest, UnboundLibraryFailsWithoutCalls) {
     ArchiveLibrary.MpqSetFileLocale = nullptr;
     EXPECT_EQ(Pack({"a.txt"}), kResultBadArchive);
