@@ -61,8 +61,10 @@ TEST(CommandLine, DoubleDashEndsOptions) {
 TEST(CommandLine, HelpAndVersionNeedNothingElse) {
     CommandLine line;
     std::string error;
-    ASSERT_TRUE(Parse({"--help"}, line, error));
-    EXPECT_TRUE(line.showHelp);
+    for (const char* help : {"--help", "-h"}) {
+        ASSERT_TRUE(Parse({help}, line, error)) << help;
+        EXPECT_TRUE(line.showHelp) << help;
+    }
     ASSERT_TRUE(Parse({"add", "--help"}, line, error));
     EXPECT_TRUE(line.showHelp);
     EXPECT_EQ(line.command, Command::Add);

@@ -49,6 +49,11 @@ TEST_F(ExtractCommand, ChosenByNamePatternAndFolder) {
     ASSERT_EQ(
         RunTarnel(scratch, {"extract", archive, "-C", scratch / "out2", "maps\\*.w3m"}).status, 0);
     EXPECT_EQ(FilesBelow(scratch / "out2"), (std::vector<std::string>{"maps/first.w3m"}));
+    // A member named twice, in either spelling, is found for each.
+    RunResult twice = RunTarnel(
+        scratch, {"extract", archive, "-C", scratch / "out3", "readme.txt", "README.TXT"});
+    EXPECT_EQ(twice.status, 0) << twice.err;
+    EXPECT_EQ(FilesBelow(scratch / "out3"), std::vector<std::string>{"readme.txt"});
 }
 
 TEST_F(ExtractCommand, ANameThatMatchesNothingFailsButTheOthersAreExtracted) {
@@ -85,6 +90,20 @@ TEST_F(ExtractCommand, MembersThatWouldLandOutsideAreRefusedAndSkipped) {
     EXPECT_FALSE(Exists(scratch / "evil.txt"));
     EXPECT_FALSE(Exists("/abs.txt"));
     EXPECT_FALSE(Exists(scratch / "escape.txt"));
+
+    // So is a destination longer than the plug-in takes; one of its full
+    // length is written.
+    for (size_t length : {259u, 260u}) {
+        std::string folder = scratch / std::string(length - scratch.path().size() - 12, 'd');
+        std::string destination = folder + "/readme.txt";
+        ASSERT_EQ(destination.size(), length);
+        RunResult result = RunTarnel(scratch, {"extract", archive, "-C", folder, "readme.txt"});
+        EXPECT_EQ(result.status, length > 259 ? 1 : 0) << result.err;
+        EXPECT_EQ(result.err, length > 259 ? "tarnel: destination " + destination +
+                                                 ": longer than 259 characters\n"
+                                           : "");
+        EXPECT_EQ(Exists(destination), length <= 259);
+    }
 }
 
 TEST_F(ExtractCommand, AFolderThatCannotBeMadeFailsThatMemberOnly) {
@@ -95,6 +114,21 @@ TEST_F(ExtractCommand, AFolderThatCannotBeMadeFailsThatMemberOnly) {
     EXPECT_NE(result.err.find("cannot create folder"), std::string::npos) << result.err;
     EXPECT_EQ(ReadFile(scratch / "out/readme.txt"), "read me\n");
     EXPECT_EQ(ReadFile(scratch / "out/maps"), "a file in the way");
+    // Members in one such folder share its reason; of a deeper folder, the
+    // part that cannot be made is named.
+    std::string shared = scratch / "shared.mpq";
+    MakeArchive(shared,
+                {{"maps\\a.txt", "a"}, {"maps\\b.txt", "b"}, {"maps\\deep\\er\\c.txt", "c"}});
+    result = RunTarnel(scratch, {"extract", shared, "-C", scratch / "out"});
+    EXPECT_EQ(result.status, 1);
+    EXPECT_NE(result.err.find("tarnel: 2 members not extracted: cannot create folder " +
+                              scratch / "out/maps: not a folder\n"),
+              std::string::npos)
+        << result.err;
+    EXPECT_NE(result.err.find("c.txt: not extracted: cannot create folder " +
+                              scratch / "out/maps/deep: Not a directory\n"),
+              std::string::npos)
+        << result.err;
 }
 
 TEST_F(ExtractCommand, TestReadsEveryMember) {

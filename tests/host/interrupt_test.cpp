@@ -86,6 +86,9 @@ void CheckExtractionStopsCleanlyOn(int signal) {
     EXPECT_FALSE(result.signaled);
     EXPECT_EQ(result.status, 1);
     EXPECT_NE(result.err.find("stopped"), std::string::npos) << result.err;
+    // The stop is acknowledged at once, among the messages.
+    EXPECT_NE(result.err.find("tarnel: stopping...\n"), std::string::npos) << result.err;
+    EXPECT_EQ(result.out, "");
     // Every file present is a complete member, or the untouched old one.
     std::vector<std::string> present = FilesBelow(out);
     EXPECT_LT(present.size(), names.size() + 1) << "the stop came too late to test anything";
@@ -140,6 +143,23 @@ TEST(Interrupt, CtrlCEndsAListingAtOnce) {
     kill(pid, SIGINT);
     RunResult result = FinishTarnel(scratch, pid);
     EXPECT_TRUE(result.signaled) << "exit status " << result.status << "\n" << result.err;
+}
+
+// A test stopped in the middle of a member counts only the members before.
+TEST(Interrupt, AStoppedTestCountsTheMembersItFinished) {
+    Scratch scratch;
+    WriteFile(scratch / "a.mpq", std::string("MPQ\x1A\x20", 5) + std::string(27, '\0'));
+    RunOptions slow;
+    slow.environment = {"TARNEL_SCRIPTED_MEMBERS=a.txt=1|b.txt=1@5000|c.txt=1"};
+    pid_t pid = StartTarnelWith(
+        scratch, {"--plugin", TARNEL_SCRIPTED_PLUGIN, "test", scratch / "a.mpq"}, slow);
+    ASSERT_GT(pid, 0);
+    std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+    kill(pid, SIGINT);
+    RunResult result = FinishTarnel(scratch, pid);
+    EXPECT_EQ(result.status, 1);
+    EXPECT_NE(result.err.find("tarnel: stopped by the user after 1 members\n"), std::string::npos)
+        << result.err;
 }
 
 TEST(Interrupt, ASecondSignalEndsTheCommandAtOnce) {
@@ -358,6 +378,8 @@ TEST(Interrupt, AClosedOutputEndsAnUpdateCleanly) {
               std::string::npos)
         << added << " added\n"
         << result.err;
+    // A stop is no failure of each file: none is reported on its own.
+    EXPECT_EQ(result.err.find("not added to"), std::string::npos) << result.err;
 
     // A SIGPIPE while the output is open is some other pipe's (the archive
     // library's, say): it neither stops nor ends the command.
@@ -379,4 +401,33 @@ TEST(Interrupt, AClosedOutputEndsAnUpdateCleanly) {
     EXPECT_EQ(result.status, 0) << result.err;
     RunResult list = RunTarnel(scratch, {"list", other});
     EXPECT_EQ(std::count(list.out.begin(), list.out.end(), '\n'), 42) << list.out;
+
+    // A closed standard error stops an extraction at the message that finds
+    // it closed: the member after it is not extracted.
+    WriteFile(scratch / "s.mpq", std::string("MPQ\x1A\x20", 5) + std::string(27, '\0'));
+    ASSERT_EQ(pipe2(ends, O_CLOEXEC), 0);
+    close(ends[0]);
+    RunOptions closedError;
+    closedError.errorFd = ends[1];
+    closedError.environment = {"TARNEL_SCRIPTED_MEMBERS=../refused.txt=1|a.txt=1"};
+    result = RunTarnelWith(scratch,
+                           {"--plugin", TARNEL_SCRIPTED_PLUGIN, "extract", scratch / "s.mpq", "-C",
+                            scratch / "closed"},
+                           closedError);
+    close(ends[1]);
+    EXPECT_FALSE(result.signaled);
+    EXPECT_EQ(result.status, 1);
+    EXPECT_FALSE(Exists(scratch / "closed/a.txt"));
+
+    // Started with SIGPIPE ignored, the command leaves it so, as it does the
+    // stop signals: a closed output then neither stops nor ends the update.
+    ASSERT_EQ(pipe2(ends, O_CLOEXEC), 0);
+    close(ends[0]);
+    options.outputFd = ends[1];
+    options.pipeSignalIgnored = true;
+    result = RunTarnelWith(
+        scratch, {"add", "-v", scratch / "ignored.mpq", "-C", scratch / "src", "."}, options);
+    close(ends[1]);
+    EXPECT_FALSE(result.signaled);
+    EXPECT_EQ(result.status, 0) << result.err;
 }

@@ -60,6 +60,17 @@ TEST_F(ListCommand, JsonForScripts) {
               std::string::npos)
         << result.out;
     EXPECT_NE(result.out.find("\"caf\xc3\xa9.txt\""), std::string::npos);
+    // The packed size of a member that packs, as the text listing gives it.
+    std::string text = RunTarnel(scratch, {"list", archive}).out;
+    size_t line = text.find("  readme.txt\n");
+    ASSERT_GE(line, 12u) << text;
+    std::string packed = text.substr(line - 12, 12);
+    packed.erase(0, packed.find_first_not_of(' '));
+    EXPECT_NE(packed, "1000");
+    EXPECT_NE(
+        result.out.find("{\"name\": \"readme.txt\", \"size\": 1000, \"packed\": " + packed + "}"),
+        std::string::npos)
+        << result.out;
 }
 
 TEST_F(ListCommand, AnEmptyArchiveIsAnEmptyJsonArray) {
@@ -142,13 +153,13 @@ TEST_F(ListCommand, ArchivesThatCannotBeOpenedExitWithTwoAndSayWhy) {
     EXPECT_EQ(over.status, 2);
     EXPECT_EQ(over.err, "tarnel: archive " + at260 + ": longer than 259 characters\n");
 
-    // A new archive needs its folder.
-    RunResult noFolder =
-        RunTarnel(scratch, {"add", scratch / "nowhere/new.mpq", "-C", scratch / "src", "a.txt"});
-    EXPECT_EQ(noFolder.status, 2);
-    EXPECT_NE(noFolder.err.find("new.mpq: no such folder " + scratch / "nowhere"),
-              std::string::npos)
-        << noFolder.err;
+    // A new archive needs its folder; a file of that name is none.
+    for (const std::string& folder : {scratch / "nowhere", scratch / "src/a.txt"}) {
+        RunResult noFolder =
+            RunTarnel(scratch, {"add", folder + "/new.mpq", "-C", scratch / "src", "a.txt"});
+        EXPECT_EQ(noFolder.status, 2);
+        EXPECT_EQ(noFolder.err, "tarnel: " + folder + "/new.mpq: no such folder " + folder + "\n");
+    }
 }
 
 TEST_F(ListCommand, UsageErrorsExitWithTwoAndHelpWithZero) {

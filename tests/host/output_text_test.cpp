@@ -53,8 +53,12 @@ TEST(ProgressLine, EachFileOfAnAddCountsOnceThePluginGoesOn) {
     ASSERT_NE(drawn, nullptr);
     ASSERT_GE(dup2(fileno(drawn), descriptor), 0);
     host::SetProgressBarEnabled(true);
-    host::BeginFileProgress({100, 200}, {"a", "b"});
     char name[] = "b";
+    // A report right after the start draws nothing: a quick operation shows
+    // no bar.
+    host::BeginByteProgress(1000);
+    EXPECT_EQ(host::OnProgress(name, 10), 1);
+    host::BeginFileProgress({100, 200}, {"a", "b"});
     for (int report = 0; report < 3; ++report) {
         // Past the time between two drawings of the bar.
         std::this_thread::sleep_for(std::chrono::milliseconds(250));
@@ -74,6 +78,7 @@ TEST(ProgressLine, EachFileOfAnAddCountsOnceThePluginGoesOn) {
     EXPECT_NE(text.find("\r  0%  0 B of 300 B"), std::string::npos) << text;
     EXPECT_NE(text.find("\r 33%  100 B of 300 B"), std::string::npos) << text;
     EXPECT_NE(text.find("\r100%  300 B of 300 B"), std::string::npos) << text;
+    EXPECT_EQ(text.find("of 1000 B"), std::string::npos) << text;
 }
 
 TEST(JsonText, EscapesWhatJsonRequires) {

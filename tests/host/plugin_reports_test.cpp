@@ -56,6 +56,13 @@ TEST_F(PluginReports, ControlCharactersInNamesReachNoTerminal) {
         RunScripted(scratch, script, {"extract", archive, "-v", "-C", scratch / "shown"});
     EXPECT_EQ(verbose.out, "\\x1B[2J\\x1B]0;owned\\x07.txt\nline\\x0Aforged.txt\n");
 
+    // A name that fills the header's field has no terminating zero: it is
+    // read to the field's last byte, and no further.
+    const std::string full(260, 'f');
+    RunResult filled = RunScripted(scratch, full + "=1|" + full + "g=2", {"list", archive});
+    EXPECT_EQ(filled.out, "           1            1  " + full + "\n" +
+                              "           2            2  " + full + "\n");
+
     // Scripts get them escaped the JSON way.
     RunResult json = RunScripted(scratch, script, {"list", "--json", archive});
     EXPECT_NE(json.out.find("\"line\\u000aforged.txt\""), std::string::npos) << json.out;
@@ -190,11 +197,15 @@ TEST_F(PluginReports, AFailureThePluginShowsButTheArchiveHidesIsNoSuccess) {
     EXPECT_EQ(gone.err, "Error: Cannot delete a.txt\n");
     // An internal member deleted without a word may be written again by the
     // archive library: the command looks.
+    // What the plug-in says outside the update, in the listings before and
+    // after it, reaches standard error as it is.
     RunResult internal =
         RunScripted(scratch, "(listfile)=5|a.txt=1", {"delete", archive, "(listfile)"},
-                    {"TARNEL_SCRIPTED_PACK_MESSAGE="});
+                    {"TARNEL_SCRIPTED_PACK_MESSAGE=", "TARNEL_SCRIPTED_OPEN_MESSAGE=Opened"});
     EXPECT_EQ(internal.status, 1);
-    EXPECT_NE(internal.err.find("(listfile): not deleted"), std::string::npos) << internal.err;
+    EXPECT_EQ(internal.err, "Opened\nOpened\n"
+                            "tarnel: (listfile): not deleted: still in the archive after the "
+                            "plug-in's update\n");
 }
 
 // A full or read-only disk stops every member alike: it is said once, of the
@@ -209,6 +220,13 @@ TEST_F(PluginReports, AFullOrReadOnlyDiskIsSaidOfTheFolderExtractedInto) {
         EXPECT_EQ(extract.err, "tarnel: 2 members not extracted: " + scratch / "out" + ": " +
                                    std::strerror(code) + "\n");
     }
+    // A failure the system gives no reason for is said in the plug-in's
+    // words alone, with no reason left over from the command's own calls.
+    RunResult plain =
+        RunScripted(scratch, "a.txt=1|maps\\b.txt=2", {"extract", archive, "-C", scratch / "plain"},
+                    {"TARNEL_SCRIPTED_EXTRACT_ERRNO="});
+    EXPECT_EQ(plain.status, 1);
+    EXPECT_EQ(plain.err, "tarnel: 2 members not extracted: cannot write to a file\n");
 }
 
 // A file of 4 GiB or more is refused before the plug-in sees it, since a

@@ -2,23 +2,28 @@
 // reports: its members, and where its listing fails, come from the
 // environment variable TARNEL_SCRIPTED_MEMBERS, entries separated by '|':
 //   NAME=SIZE   a member (NAME may hold any byte but '|', '=' and NUL)
-//   NAME=SIZE@MS  the same, whose extraction takes MS milliseconds before
-//               it reports its SIZE bytes to the host's progress callback
+//   NAME=SIZE@MS  the same, whose extraction or test takes MS milliseconds
+//               before it reports its SIZE bytes to the host's progress
+//               callback
 //   !CODE       ReadHeader returns CODE here instead of a member
 //   ?CODE       the same, in the first opening of an archive only
 //   ?NAME=SIZE  a member in the first opening only
 //   ~MS         ReadHeader takes MS milliseconds more here
-// Extracting a member writes SIZE bytes of 'x' to the destination, or fails
-// with the errno in TARNEL_SCRIPTED_EXTRACT_ERRNO when that is set; testing
+// A name of 260 bytes or more fills the header's field without a
+// terminating zero. Extracting a member writes SIZE bytes of 'x' to the
+// destination, or fails with the errno in TARNEL_SCRIPTED_EXTRACT_ERRNO when
+// that is set (leaving errno as it is when it is empty); testing
 // and skipping succeed, but extracting or testing in an archive opened for
 // listing fails, as the interface allows. The archive file itself is never
 // read. PackFiles and DeleteFiles are not supported, unless
 // TARNEL_SCRIPTED_PACK_MESSAGE is set: then they show that message (none
 // when empty) as the plug-in shows its message boxes on Linux and return
-// success, changing nothing. ConfigurePacker returns the number in
+// success, changing nothing. Each opening of an archive shows the message
+// in TARNEL_SCRIPTED_OPEN_MESSAGE, if set, the same way. ConfigurePacker returns the number in
 // TARNEL_SCRIPTED_CONFIG (1 for OK, 2 for Cancel), or 0. PackSetDefaultParams
 // writes the interface version and settings path it is given, as
 // "HIGH.LOW PATH", to the file TARNEL_SCRIPTED_DEFAULTS names, if any.
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -89,6 +94,18 @@ void ReadScript() {
     }
 }
 
+// Takes the current member's milliseconds, if it has any, then reports its
+// `bytes` to the host.
+void TakeTime(size_t bytes) {
+    if (next > 0 && entries[next - 1].pause > 0) {
+        usleep(static_cast<useconds_t>(entries[next - 1].pause) * 1000);
+        if (progress) {
+            std::string name = entries[next - 1].name;
+            progress(&name[0], static_cast<int>(bytes));
+        }
+    }
+}
+
 } // namespace
 
 extern "C" {
@@ -96,6 +113,9 @@ extern "C" {
 TARNEL_EXPORT void* TARNEL_STDCALL OpenArchive(OpenRequest* request) {
     ++openings;
     openMode = request->openMode;
+    if (const char* message = std::getenv("TARNEL_SCRIPTED_OPEN_MESSAGE")) {
+        std::fprintf(stderr, "%s\n", message);
+    }
     ReadScript();
     next = 0;
     progress = nullptr; // kept with each archive: the host hands it over after the open
@@ -113,7 +133,11 @@ TARNEL_EXPORT int TARNEL_STDCALL ReadHeader(void*, EntryHeader* header) {
     if (entry.code != kResultOk) {
         return entry.code;
     }
-    std::snprintf(header->fileName, sizeof header->fileName, "%s", entry.name.c_str());
+    size_t length = std::min(entry.name.size(), sizeof header->fileName);
+    std::memcpy(header->fileName, entry.name.data(), length);
+    if (length < sizeof header->fileName) {
+        header->fileName[length] = '\0';
+    }
     header->packSize = entry.size;
     header->unpackSize = entry.size;
     return kResultOk;
@@ -123,11 +147,16 @@ TARNEL_EXPORT int TARNEL_STDCALL ProcessFile(void*, int operation, char* destPat
     if (operation != kOpSkip && openMode != kOpenExtract) {
         return kResultNotSupported;
     }
+    if (operation == kOpTest) {
+        TakeTime(next > 0 ? entries[next - 1].size : 0);
+    }
     if (operation != kOpExtract) {
         return kResultOk;
     }
     if (const char* error = std::getenv("TARNEL_SCRIPTED_EXTRACT_ERRNO")) {
-        errno = std::atoi(error);
+        if (*error) {
+            errno = std::atoi(error);
+        }
         return kResultEWrite;
     }
     std::string path = destPath ? std::string(destPath) + destName : std::string(destName);
@@ -137,13 +166,7 @@ TARNEL_EXPORT int TARNEL_STDCALL ProcessFile(void*, int operation, char* destPat
     }
     std::string content(next > 0 ? entries[next - 1].size : 0, 'x');
     bool ok = std::fwrite(content.data(), 1, content.size(), file) == content.size();
-    if (next > 0 && entries[next - 1].pause > 0) {
-        usleep(static_cast<useconds_t>(entries[next - 1].pause) * 1000);
-        if (progress) {
-            std::string name = entries[next - 1].name;
-            progress(&name[0], static_cast<int>(content.size()));
-        }
-    }
+    TakeTime(content.size());
     return std::fclose(file) == 0 && ok ? kResultOk : kResultEWrite;
 }
 

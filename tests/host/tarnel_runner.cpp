@@ -136,12 +136,15 @@ pid_t Start(const Scratch& scratch, std::vector<std::string> full, const std::st
         }
         dup2(nullFd, 0);
         dup2(options.outputFd >= 0 ? options.outputFd : outFd, 1);
-        dup2(errFd, 2);
+        dup2(options.errorFd >= 0 ? options.errorFd : errFd, 2);
         // As from an interactive shell, whatever the tests were started
         // with (a background job ignores SIGINT and SIGQUIT, nohup SIGHUP),
         // which the command keeps.
         for (int number : {SIGINT, SIGQUIT, SIGTERM, SIGHUP}) {
             signal(number, SIG_DFL);
+        }
+        if (options.pipeSignalIgnored) {
+            signal(SIGPIPE, SIG_IGN);
         }
         for (const std::string& entry : environment) {
             putenv(const_cast<char*>(entry.c_str()));

@@ -44,11 +44,13 @@ RunResult RunTarnelWithEnvironment(const Scratch& scratch,
 // How else a run differs from RunTarnel's.
 struct RunOptions {
     std::string cwd;
-    std::string input;            // standard input (default: empty)
-    bool unprivileged = false;    // as user and group 65534 when run as root
-    long long fileSizeLimit = 0;  // bytes a file may grow to; 0: no limit
-    int outputFd = -1;            // standard output, when not a file in the scratch folder
-    bool errorOnTerminal = false; // standard error on a pseudo-terminal (what it shows in err)
+    std::string input;              // standard input (default: empty)
+    bool unprivileged = false;      // as user and group 65534 when run as root
+    long long fileSizeLimit = 0;    // bytes a file may grow to; 0: no limit
+    int outputFd = -1;              // standard output, when not a file in the scratch folder
+    int errorFd = -1;               // standard error, likewise (what it shows is not in err)
+    bool errorOnTerminal = false;   // standard error on a pseudo-terminal (what it shows in err)
+    bool pipeSignalIgnored = false; // started with SIGPIPE ignored
     std::vector<std::string> environment; // "NAME=value" entries added
 };
 RunResult RunTarnelWith(const Scratch& scratch, const std::vector<std::string>& args,
