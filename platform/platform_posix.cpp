@@ -357,9 +357,14 @@ void* PlatformAllocateLarge(size_t size) {
     if (aligned > start) {
         munmap(map, aligned - start);
     }
+    // The tail goes from the end of the block's last page on: munmap takes
+    // whole pages only (it refuses an address inside one), and
+    // PlatformFreeLarge's munmap(block, size) takes that last page too.
+    const uintptr_t page = static_cast<uintptr_t>(sysconf(_SC_PAGESIZE));
+    const uintptr_t blockEnd = (aligned + size + page - 1) & ~(page - 1);
     const uintptr_t end = start + mapped;
-    if (end > aligned + size) {
-        munmap(reinterpret_cast<void*>(aligned + size), end - (aligned + size));
+    if (end > blockEnd) {
+        munmap(reinterpret_cast<void*>(blockEnd), end - blockEnd);
     }
     void* block = reinterpret_cast<void*>(aligned);
     madvise(block, size, MADV_HUGEPAGE); // a wish: without large pages it still works

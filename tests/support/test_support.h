@@ -35,6 +35,8 @@ bool FileExists(const std::string& path);
 // AddressSanitizer, whose allocator it does not see, it stays put; the leak
 // check covers that build.
 size_t HeapBytesInUse();
+// The number of descriptors this process has open.
+size_t OpenDescriptorCount();
 // The names in `folder`, sorted, without "." and "..".
 std::vector<std::string> FilesIn(const std::string& folder);
 

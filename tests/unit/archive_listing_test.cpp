@@ -1,8 +1,11 @@
 // Archive listing through OpenArchive, ReadHeader and CloseArchive: where
 // the member names come from, what reaches the host's records, and how a
 // failed open cleans up.
+#include <cerrno>
 #include <cstring>
 #include <string>
+#include <sys/mman.h>
+#include <unistd.h>
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -183,8 +186,9 @@ TEST_F(ArchiveListingTest, SlotsTheLibraryLeavesAloneReadAsEmptyAtEverySize) {
 }
 
 // The memory behind them, at and around the size from which it is mapped:
-// cleared, all of it writable, the mapped ones aligned to the large page,
-// and given back the way it was taken.
+// cleared, all of it writable, the mapped ones aligned to the large page
+// with nothing of the mapping's spare room left mapped after them, and given
+// back the way it was taken.
 TEST_F(ArchiveListingTest, LargeBlocksOfEverySizeAroundTheMappedOnesComeClearedAndGoBack) {
     const size_t mapped = size_t(2) << 20;
     for (size_t size : {size_t(0), size_t(1), mapped - 1, mapped, mapped + 1, 2 * mapped}) {
@@ -193,6 +197,13 @@ TEST_F(ArchiveListingTest, LargeBlocksOfEverySizeAroundTheMappedOnesComeClearedA
         ASSERT_NE(block, nullptr);
         if (size >= mapped) { // so that the kernel can back it with large pages
             EXPECT_EQ(reinterpret_cast<uintptr_t>(block) % mapped, 0u);
+            const uintptr_t page = static_cast<uintptr_t>(sysconf(_SC_PAGESIZE));
+            const uintptr_t after =
+                (reinterpret_cast<uintptr_t>(block) + size + page - 1) & ~(page - 1);
+            unsigned char resident = 0;
+            errno = 0;
+            EXPECT_EQ(mincore(reinterpret_cast<void*>(after), page, &resident), -1);
+            EXPECT_EQ(errno, ENOMEM) << "the page after the block is not mapped";
         }
         size_t nonZero = 0;
         for (size_t i = 0; i < size; ++i) {

@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <dirent.h>
+#include <fcntl.h>
 #include <string>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -560,4 +561,34 @@ TEST_F(ExtractionTest, TheTemporaryNameFitsItsBufferExactlyOrNothingIsMade) {
     EXPECT_EQ(errno, EACCES);
     EXPECT_EQ(name[0], '\0');
     EXPECT_EQ(calls.count(), 1);
+}
+
+// The files an extraction makes are handed on to no program the host starts
+// (close-on-exec), and two temporary files made beside one destination in
+// the same second get names of their own.
+TEST_F(ExtractionTest, FilesMadeForAnExtractionAreNotInheritedAndTemporaryNamesDiffer) {
+    const std::string dest = dir_.File("m");
+    char first[4096];
+    char second[4096];
+    const PlatformFile files[] = {
+        PlatformCreateNewFile(dest.c_str()),
+        PlatformCreateTempFileBeside(dest.c_str(), first, sizeof first),
+        PlatformCreateTempFileBeside(dest.c_str(), second, sizeof second)};
+    const std::string names[] = {dest, first, second};
+    for (int i = 0; i < 3; ++i) {
+        SCOPED_TRACE(names[i]);
+        ASSERT_NE(files[i], nullptr);
+        int flags = -1;
+        for (const std::string& fd : FilesIn("/proc/self/fd")) {
+            char target[4096];
+            ssize_t n = readlink(("/proc/self/fd/" + fd).c_str(), target, sizeof target);
+            if (n > 0 && std::string(target, static_cast<size_t>(n)) == names[i]) {
+                flags = fcntl(std::stoi(fd), F_GETFD);
+            }
+        }
+        EXPECT_EQ(flags, FD_CLOEXEC);
+        EXPECT_TRUE(PlatformCloseFile(files[i]));
+    }
+    EXPECT_STRNE(first, second);
+    EXPECT_EQ(FilesIn(dir_.path()).size(), 3u);
 }

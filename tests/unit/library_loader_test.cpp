@@ -150,6 +150,9 @@ TEST_F(LibraryLoaderTest, EachEntryPointIsBoundToTheFunctionOfItsName) {
     ASSERT_EQ(chdir(current), 0);
     const ArchiveLibraryRecord& l = ArchiveLibrary;
     ASSERT_NE(l.module, nullptr);
+    // Its names stay its own: loaded global, they would stand in for the
+    // host's functions of the same names in libraries loaded after it.
+    EXPECT_EQ(dlsym(RTLD_DEFAULT, "SFileOpenArchive"), nullptr);
     const struct {
         void* bound;
         const char* name;
@@ -202,6 +205,7 @@ TEST_F(LibraryLoaderTest, PlatformCallsRefuseMissingModulesAndBuffers) {
     EXPECT_EQ(PlatformLoadLibrary(nullptr), nullptr);
     EXPECT_EQ(PlatformLoadLibrary(""), nullptr);
     EXPECT_EQ(PlatformGetProcAddress(nullptr, "main"), nullptr);
+    EXPECT_EQ(PlatformGetProcAddress(nullptr, "malloc"), nullptr) << "no search of every module";
     EXPECT_EQ(PlatformFreeLibrary(nullptr), 0);
     EXPECT_EQ(PlatformSetCurrentDirectory(nullptr), 0);
     EXPECT_EQ(PlatformCloseFile(nullptr), 0);

@@ -121,15 +121,16 @@ TEST(DesktopMessageBox, WithoutATerminalTheDesktopShowsTheBoxWithItsIcon) {
 TEST(DesktopMessageBox, TextIsValidUtf8WithControlCharactersAndOtherBytesShownAsOnTheTerminal) {
     FakeDesktop desktop;
     std::string errors;
-    // The surrogates from first to last, between the characters around them;
+    // A lead byte where a continuation byte belongs starts a character of its
+    // own. The surrogates from first to last, between the characters around them;
     // an overlong two-byte sequence is no character either, nor one beyond
     // U+10FFFF.
-    ShowDetached("a\x1B[31m <b>\xC3\xA9</b> \xFF\xC3(\xE2\x82 \xED\x9F\xBF\xED\xA0\x80"
+    ShowDetached("a\x1B[31m <b>\xC3\xA9</b> \xFF\xC3\xC3\xA9(\xE2\x82 \xED\x9F\xBF\xED\xA0\x80"
                  "\xED\xBF\xBF\xEE\x80\x80 \xF0\x9F\x98\x80 \xF4\x90\x80\x80 \xC1\xBF\x7F\n",
                  kMessageBoxIconWarning, &errors);
     ASSERT_EQ(desktop.Calls().size(), 1u);
     EXPECT_EQ(desktop.Calls()[0].back(),
-              "--text=a\\x1B[31m <b>\xC3\xA9</b> \\xFF\\xC3(\\xE2\\x82 \xED\x9F\xBF"
+              "--text=a\\x1B[31m <b>\xC3\xA9</b> \\xFF\\xC3\xC3\xA9(\\xE2\\x82 \xED\x9F\xBF"
               "\\xED\\xA0\\x80\\xED\\xBF\\xBF\xEE\x80\x80 \xF0\x9F\x98\x80 \\xF4\\x90\\x80\\x80 "
               "\\xC1\\xBF\\x7F\\x0A");
     // Longer than any message of the plug-in: cut, never overrun.
@@ -419,4 +420,19 @@ TEST(DesktopMessageBox, HelperProgramsWriteNothingOnTheHostsOutputs) {
                   false, &errors),
               0);
     EXPECT_EQ(errors, "");
+}
+
+// A helper program may write all it has: output longer than the buffer is
+// read to its end, so that the program finishes instead of dying on a closed
+// pipe, and output that is dropped goes to a file it can write. Running it
+// leaves no descriptor open in the host.
+TEST(DesktopMessageBox, HelperProgramsWriteAllTheirOutputAndLeaveNoDescriptor) {
+    const char* argv[] = {"/bin/sh", "-c", "head -c 300000 /dev/zero | tr '\\000' x", nullptr};
+    const size_t descriptors = OpenDescriptorCount();
+    char output[16];
+    EXPECT_EQ(RunProgram(argv, output, sizeof output), 0);
+    EXPECT_EQ(std::string(output), std::string(15, 'x'));
+    const char* dropped[] = {"/bin/sh", "-c", "echo dropped", nullptr};
+    EXPECT_EQ(RunProgram(dropped, nullptr, 0), 0);
+    EXPECT_EQ(OpenDescriptorCount(), descriptors);
 }

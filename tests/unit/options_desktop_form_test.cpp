@@ -153,6 +153,9 @@ TEST_F(OptionsDesktopFormTest, WithoutZenityOrADisplayTheDialogCannotBeShown) {
     {
         FakeDesktop desktop({"kdialog"}); // kdialog has no forms
         EXPECT_EQ(ConfigurePacker(&parent, nullptr), -1);
+        const size_t heap = HeapBytesInUse(); // after a first call has warmed the heap up
+        EXPECT_EQ(ConfigurePacker(&parent, nullptr), -1);
+        EXPECT_EQ(HeapBytesInUse(), heap) << "the form's memory is given back";
         EXPECT_THAT(desktop.Calls(), IsEmpty());
     }
     {
@@ -209,4 +212,27 @@ TEST(PosixDesktopForm, EndsWhenTheProcedureWillNotCloseAndCutsTooManyFields) {
     EXPECT_EQ(PosixRunDesktopForm(&one, setText, 0), -1);
     ASSERT_EQ(desktop.Calls().size(), 2u);
     EXPECT_EQ(desktop.Calls()[1].back(), "--add-entry=Name [a\\x1B[1m\xC3\xA9]");
+}
+
+// A procedure that turns OK down gets the form again; when zenity then
+// cannot show it, the procedure is told Cancel, as when the user closes it.
+FakeDesktop* shownDesktop = nullptr;
+
+TEST(PosixDesktopForm, AFormThatCannotBeShownAgainSendsCancel) {
+    FakeDesktop desktop;
+    shownDesktop = &desktop;
+    desktop.Answer(0, "x");
+    const PlatformDialogItem items[] = {{kDialogItemEdit, 7, "Name"}};
+    const PlatformDialogTemplate form = {1, "Form", items, 1};
+    auto refuseOk = [](PlatformWindow dialog, uint32_t message, uintptr_t command,
+                       intptr_t) -> intptr_t {
+        if (message == kDialogMessageCommand && command == kDialogOk) {
+            shownDesktop->Answer(255); // zenity loses its display
+        } else if (message == kDialogMessageCommand) {
+            PlatformEndDialog(dialog, kDialogCancel);
+        }
+        return 1;
+    };
+    EXPECT_EQ(PosixRunDesktopForm(&form, refuseOk, 0), kDialogCancel);
+    EXPECT_EQ(desktop.Calls().size(), 2u);
 }

@@ -84,10 +84,15 @@ TEST_F(OptionsTextFormTest, AnswersChangeTheValuesAndOkStoresAndWritesThem) {
     EXPECT_EQ(PluginSettings.LocaleID, 0);
     EXPECT_EQ(PluginSettings.MaxFiles, -5);
     EXPECT_NE(ReadFileText(ini).find("MaxFiles=-5\n"), std::string::npos);
+
+    // The last answer counts without a line end.
+    EXPECT_EQ(Run("d\n7\n\nok"), 1);
+    EXPECT_EQ(PluginSettings.LocaleID, 7);
 }
 
 TEST_F(OptionsTextFormTest, CancelAndTheEndOfInputChangeNothing) {
-    for (const char* answers : {"d\n5\n5\nc\n", "s\n5\n5\nno\n", "s\n5\n", ""}) {
+    for (const char* answers :
+         {"d\n5\n5\nc\n", "s\n5\n5\nno\n", "s\n5\n5\nn\nok\n", "s\n5\n", ""}) {
         SCOPED_TRACE(answers);
         EXPECT_EQ(Run(answers), 2);
         EXPECT_EQ(PluginSettings.CompType, 2);

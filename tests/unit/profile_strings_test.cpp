@@ -137,7 +137,11 @@ TEST_F(ProfileStringsTest, WritingThroughALinkChangesTheLinkedFileAndKeepsItsPer
         SCOPED_TRACE(mode);
         WriteFileText(real, "[S]\nK=1\n");
         ASSERT_EQ(chmod(real.c_str(), mode), 0);
+        const size_t heap = HeapBytesInUse();
         ASSERT_TRUE(PlatformWriteProfileString("S", "K", "2", ini.c_str()));
+        if (mode != 0640) { // after a first write has warmed the heap up
+            EXPECT_EQ(HeapBytesInUse(), heap) << "the resolved path is given back";
+        }
         struct stat info;
         ASSERT_EQ(lstat(ini.c_str(), &info), 0);
         EXPECT_TRUE(S_ISLNK(info.st_mode));
@@ -157,18 +161,28 @@ TEST_F(ProfileStringsTest, AReadOnlyFileIsNotWritten) {
     EXPECT_EQ(errno, EACCES);
     EXPECT_EQ(ReadFileText(ini), "[S]\nK=1\n");
     EXPECT_EQ(FilesIn(dir.path()).size(), 1u);
+    // A file its group or others may write is written by whoever may write
+    // it (the superuser always), its owner's write bit aside.
+    for (mode_t mode : {0464, 0446}) {
+        SCOPED_TRACE(mode);
+        ASSERT_EQ(chmod(ini.c_str(), mode), 0);
+        const bool mayWrite = access(ini.c_str(), W_OK) == 0;
+        EXPECT_EQ(PlatformWriteProfileString("S", "K", "2", ini.c_str()), mayWrite ? 1 : 0);
+        EXPECT_EQ(ReadFileText(ini), mayWrite ? "[S]\nK=2\n" : "[S]\nK=1\n");
+    }
 }
 
 // Whichever system call of a write fails, with whatever the system says:
 // the settings file is the old one or the new one, never anything between,
-// no temporary file stays beside it, and the write reports a failure when
-// the new content did not reach the file.
+// no temporary file stays beside it nor a descriptor open, and the write
+// reports a failure when the new content did not reach the file.
 TEST_F(ProfileStringsTest, AFailingSystemCallLeavesTheOldFileOrTheNewOne) {
     const std::string before = "; kept\n[S]\nK=1\nOther=x\n\n[T]\nK=3\n";
     const std::string after = "; kept\n[S]\nK=2\nOther=x\n\n[T]\nK=3\n";
     for (bool existing : {true, false}) {
         SCOPED_TRACE(existing ? "an existing file" : "a new file");
         int result = 0;
+        const size_t descriptors = OpenDescriptorCount();
         auto prepare = [&] {
             std::remove(ini.c_str());
             if (existing) {
@@ -187,6 +201,7 @@ TEST_F(ProfileStringsTest, AFailingSystemCallLeavesTheOldFileOrTheNewOne) {
                 EXPECT_FALSE(FileExists(ini));
             }
             EXPECT_EQ(FilesIn(dir.path()).size(), FileExists(ini) ? 1u : 0u);
+            EXPECT_EQ(OpenDescriptorCount(), descriptors);
         };
         int runs = SweepSystemCallFailures(
             prepare, [&] { result = PlatformWriteProfileString("S", "K", "2", ini.c_str()); },
