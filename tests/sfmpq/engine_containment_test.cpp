@@ -464,8 +464,9 @@ TEST(EngineContainment, TheEngineCannotOpenASocketRunAProgramOrWriteAFile) {
     EXPECT_EQ(pclose(probe), 0) << output;
     for (const char* what :
          {"network socket: refused", "local socket: refused", "local socket pair: refused",
-          "running a program: refused", "creating a process: refused",
-          "signalling another process: refused", "writing a file: refused"}) {
+          "running a program: refused", "running a program by execveat: refused",
+          "creating a process: refused", "signalling another process: refused",
+          "writing a file: refused", "being dumped or traced: refused"}) {
         EXPECT_NE(output.find(what), std::string::npos) << what << " in:\n" << output;
     }
 }
