@@ -16,7 +16,9 @@
 #include <malloc.h>
 #include <poll.h>
 #include <string>
+#include <sys/prctl.h>
 #include <sys/socket.h>
+#include <sys/syscall.h>
 #include <thread>
 #include <unistd.h>
 
@@ -252,6 +254,10 @@ int ProbeSandbox() {
     errno = 0;
     execv("/bin/true", argv);
     report("running a program", true, errno);
+    char* const environment[] = {nullptr};
+    errno = 0;
+    syscall(SYS_execveat, AT_FDCWD, "/bin/true", argv, environment, 0);
+    report("running a program by execveat", true, errno);
     errno = 0;
     pid_t child = fork();
     if (child == 0) {
@@ -270,6 +276,10 @@ int ProbeSandbox() {
         close(fd);
         unlink(path);
     }
+    // Nobody may read the engine's memory or have a core of it.
+    bool dumpable = prctl(PR_GET_DUMPABLE, 0, 0, 0, 0) != 0;
+    std::printf("being dumped or traced: %s\n", dumpable ? "ALLOWED" : "refused");
+    allRefused = allRefused && !dumpable;
     std::fflush(stdout);
     return allRefused ? 0 : 1;
 }

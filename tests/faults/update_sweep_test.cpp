@@ -1,8 +1,9 @@
 // Updates through the stand-in's client with each of its system calls
 // failing in turn: the archive is the old one byte for byte, or it holds
-// exactly the changes the calls reported, never anything between, and no
-// temporary file stays beside it.
+// exactly the changes the calls reported, never anything between, no
+// temporary file stays beside it and no descriptor stays open.
 #include <cerrno>
+#include <dirent.h>
 #include <fcntl.h>
 #include <map>
 #include <string>
@@ -21,6 +22,18 @@ namespace client = sfmpq::client;
 namespace {
 
 using Members = std::map<std::string, std::string>;
+
+// How many descriptors this process has open.
+size_t OpenDescriptors() {
+    size_t count = 0;
+    if (DIR* folder = opendir("/proc/self/fd")) {
+        while (readdir(folder)) {
+            ++count;
+        }
+        closedir(folder);
+    }
+    return count;
+}
 
 // One update: replaces "a", deletes "b" and adds "d", noting which calls
 // reported success.
@@ -120,10 +133,14 @@ TEST_F(UpdateSweep, AFailingSystemCallLeavesTheOldArchiveOrTheReportedChanges) {
     WriteFile(newA_, Content(250000, 3, false));
     WriteFile(newD_, Content(100000, 4, true));
     std::string original;
+    // Counted once the archive is written: StormLib's create closes descriptor
+    // 0, which it never opened, when the file is new.
+    size_t descriptors = 0;
     auto prepare = [&] {
         if (original.empty()) {
             WriteArchiveBefore();
             original = ReadFile(archive_);
+            descriptors = OpenDescriptors();
         }
         WriteFile(archive_, original);
         RemoveLeftovers();
@@ -133,6 +150,7 @@ TEST_F(UpdateSweep, AFailingSystemCallLeavesTheOldArchiveOrTheReportedChanges) {
         if (StoresData(step)) {
             EXPECT_FALSE(update.closed);
         }
+        EXPECT_EQ(OpenDescriptors(), descriptors) << "none is left open";
         if (!update.opened && step.fired) {
             int error = step.error == kShortWrite ? ENOSPC : step.error;
             EXPECT_EQ(update.openError, error) << "the open says why it failed";

@@ -430,6 +430,21 @@ TEST(Listing, EveryNameIsGivenToTheSlotTheLibraryOpensByIt) {
         }
         Lib().SFileCloseArchive(handle);
     }
+
+    // "(signature)", which a signed archive holds, is listed under its own
+    // name without any list: here the entry of the only member, moved to
+    // that name's hashes and place.
+    WriteWithStorm(archive, {{"signed", "signature"}}, false, 16);
+    ASSERT_NO_FATAL_FAILURE(EditHashTable(archive, [](uint32_t* hashes, uint32_t slots) {
+        for (uint32_t i = 0; i < slots; ++i) {
+            hashes[i * 4 + 3] = 0xFFFFFFFF;
+        }
+        const sfmpq::NameHashes hash = sfmpq::HashName("(signature)");
+        const uint32_t slot = hash.tableIndex & (slots - 1);
+        const uint32_t entry[4] = {hash.nameA, hash.nameB, 0, 0};
+        std::memcpy(&hashes[slot * 4], entry, sizeof entry);
+    }));
+    EXPECT_EQ(ByName(List(archive, "", kListFromFiles)).count("(signature)"), 1u);
 }
 
 TEST(Listing, ExtensionsAreGuessedOnlyFromSmallFirstUnits) {

@@ -63,13 +63,17 @@ TEST(Reading, ArchivesWrittenByTheLibraryReadBackInEveryCompression) {
     std::vector<std::pair<std::string, std::string>> files;
     std::map<std::string, uint32_t> expected; // listed flags
     std::string names;
-    for (uint32_t compression : {0u, 2u, 8u}) {
+    for (uint32_t compression : {0u, 2u, 8u, 0x10u}) {
         for (uint32_t flags : {0x1u, 0x201u, 0x10201u}) {
             std::string name = "f" + std::to_string(compression) + "-" + std::to_string(flags);
             files.push_back({name, Content(300000 + compression, flags, compression != 8)});
             ASSERT_TRUE(AddFiles(archive, {files.back()}, flags, compression)) << name;
             // Compressed (0x200) only with a compression, encrypted (0x10000) when asked.
             expected[name] = ((flags & 0x200) && compression ? 0x200 : 0) | (flags & 0x10000);
+            if (flags == 0x201 && (compression == 2 || compression == 0x10)) {
+                // Sectors packed by deflate or bzip2 say so.
+                EXPECT_EQ(SectorCompressions(archive, name)[0], compression) << name;
+            }
         }
     }
     for (const auto& file : files) {
@@ -906,7 +910,9 @@ TEST(Reading, MembersOpenedSideBySideReadWholeThroughTheEngine) {
             for (uint32_t piece : {1000u, 1u << 21}) {
                 size_t left = files[i].second.size() - content.size();
                 ok = ok && l.SFileReadFile(member, buffer.data(), piece, &got, nullptr);
-                if (ok) {
+                // The stored member fails only its CRC32, with the read that
+                // delivers its last byte.
+                if (ok || name == "stored") {
                     EXPECT_EQ(got, std::min<size_t>(piece, left)) << name;
                     content.append(buffer.data(), got);
                 }

@@ -585,6 +585,25 @@ TEST(Update, EveryFormatIsUpdatedInItsOwnFormat) {
         EXPECT_FALSE(Exists(out + "/b.txt")) << version;
         EXPECT_TRUE(ExtractFrom(archive, "a.txt") == b) << version;
     }
+
+    // A header of a format the library does not know: it opens such an
+    // archive only for reading, so each change fails with EACCES, and the
+    // archive stays as it was.
+    const std::string archive = folder / "v1.mpq";
+    std::string unknown = ReadFile(archive);
+    unknown[12] = 0x20;
+    WriteFile(archive, unknown);
+    MpqHandle h = OpenUpdate(archive, 0x04);
+    ASSERT_NE(h, nullptr);
+    errno = 0;
+    EXPECT_FALSE(
+        Lib().MpqAddFileToArchiveEx(h, (folder / "c.txt").c_str(), "d.txt", 0x10201, 2, 0));
+    EXPECT_EQ(errno, EACCES);
+    errno = 0;
+    EXPECT_FALSE(Lib().MpqDeleteFile(h, "a.txt"));
+    EXPECT_EQ(errno, EACCES);
+    EXPECT_TRUE(Lib().MpqCloseUpdatedArchive(h, 0));
+    EXPECT_TRUE(ReadFile(archive) == unknown);
 }
 
 // What a new archive keeps of each member: "(attributes)" with CRC32, MD5 and
