@@ -15,6 +15,7 @@
 #include "sfmpq/atomic_file.h"
 #include "sfmpq/library_calls.h"
 #include "sfmpq_test_support.h"
+#include "support/descriptors.h"
 #include "support/system_call_faults.h"
 
 namespace client = sfmpq::client;
@@ -22,18 +23,6 @@ namespace client = sfmpq::client;
 namespace {
 
 using Members = std::map<std::string, std::string>;
-
-// How many descriptors this process has open.
-size_t OpenDescriptors() {
-    size_t count = 0;
-    if (DIR* folder = opendir("/proc/self/fd")) {
-        while (readdir(folder)) {
-            ++count;
-        }
-        closedir(folder);
-    }
-    return count;
-}
 
 // One update: replaces "a", deletes "b" and adds "d", noting which calls
 // reported success.
@@ -140,7 +129,7 @@ TEST_F(UpdateSweep, AFailingSystemCallLeavesTheOldArchiveOrTheReportedChanges) {
         if (original.empty()) {
             WriteArchiveBefore();
             original = ReadFile(archive_);
-            descriptors = OpenDescriptors();
+            descriptors = OpenDescriptorCount();
         }
         WriteFile(archive_, original);
         RemoveLeftovers();
@@ -150,7 +139,7 @@ TEST_F(UpdateSweep, AFailingSystemCallLeavesTheOldArchiveOrTheReportedChanges) {
         if (StoresData(step)) {
             EXPECT_FALSE(update.closed);
         }
-        EXPECT_EQ(OpenDescriptors(), descriptors) << "none is left open";
+        EXPECT_EQ(OpenDescriptorCount(), descriptors) << "none is left open";
         if (!update.opened && step.fired) {
             int error = step.error == kShortWrite ? ENOSPC : step.error;
             EXPECT_EQ(update.openError, error) << "the open says why it failed";

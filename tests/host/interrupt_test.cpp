@@ -129,34 +129,38 @@ TEST(Interrupt, TerminationAndHangupStopAnExtractionAsCleanlyAsCtrlC) {
     CheckExtractionStopsCleanlyOn(SIGHUP);
 }
 
-// A listing writes nothing, so it keeps the usual Ctrl+C: the command ends
-// at once, also while the plug-in takes its time over the next member.
-TEST(Interrupt, CtrlCEndsAListingAtOnce) {
+namespace {
+
+// `command` run on an archive of the scripted plug-in that reports `members`,
+// sent Ctrl+C after `afterMs` milliseconds.
+RunResult InterruptedScriptedCommand(const char* command, const std::string& members, int afterMs) {
     Scratch scratch;
     WriteFile(scratch / "a.mpq", std::string("MPQ\x1A\x20", 5) + std::string(27, '\0'));
     RunOptions slow;
-    slow.environment = {"TARNEL_SCRIPTED_MEMBERS=a.txt=1|~5000|b.txt=1"};
+    slow.environment = {"TARNEL_SCRIPTED_MEMBERS=" + members};
     pid_t pid = StartTarnelWith(
-        scratch, {"--plugin", TARNEL_SCRIPTED_PLUGIN, "list", scratch / "a.mpq"}, slow);
-    ASSERT_GT(pid, 0);
-    std::this_thread::sleep_for(std::chrono::milliseconds(1000));
+        scratch, {"--plugin", TARNEL_SCRIPTED_PLUGIN, command, scratch / "a.mpq"}, slow);
+    EXPECT_GT(pid, 0);
+    if (pid <= 0) {
+        return RunResult();
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(afterMs));
     kill(pid, SIGINT);
-    RunResult result = FinishTarnel(scratch, pid);
+    return FinishTarnel(scratch, pid);
+}
+
+} // namespace
+
+// A listing writes nothing, so it keeps the usual Ctrl+C: the command ends
+// at once, also while the plug-in takes its time over the next member.
+TEST(Interrupt, CtrlCEndsAListingAtOnce) {
+    RunResult result = InterruptedScriptedCommand("list", "a.txt=1|~5000|b.txt=1", 1000);
     EXPECT_TRUE(result.signaled) << "exit status " << result.status << "\n" << result.err;
 }
 
 // A test stopped in the middle of a member counts only the members before.
 TEST(Interrupt, AStoppedTestCountsTheMembersItFinished) {
-    Scratch scratch;
-    WriteFile(scratch / "a.mpq", std::string("MPQ\x1A\x20", 5) + std::string(27, '\0'));
-    RunOptions slow;
-    slow.environment = {"TARNEL_SCRIPTED_MEMBERS=a.txt=1|b.txt=1@5000|c.txt=1"};
-    pid_t pid = StartTarnelWith(
-        scratch, {"--plugin", TARNEL_SCRIPTED_PLUGIN, "test", scratch / "a.mpq"}, slow);
-    ASSERT_GT(pid, 0);
-    std::this_thread::sleep_for(std::chrono::milliseconds(1500));
-    kill(pid, SIGINT);
-    RunResult result = FinishTarnel(scratch, pid);
+    RunResult result = InterruptedScriptedCommand("test", "a.txt=1|b.txt=1@5000|c.txt=1", 1500);
     EXPECT_EQ(result.status, 1);
     EXPECT_NE(result.err.find("tarnel: stopped by the user after 1 members\n"), std::string::npos)
         << result.err;

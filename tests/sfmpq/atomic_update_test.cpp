@@ -2,6 +2,7 @@
 // updater or an abandoned update never leave a damaged or half-updated
 // archive, and no temporary file stays behind.
 #include "sfmpq_test_support.h"
+#include "tests/support/descriptors.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -245,17 +246,6 @@ TEST(AtomicUpdate, AnArchiveOfTheLongestNameIsCreatedAndUpdated) {
     ASSERT_TRUE(AddFiles(archive, {{"a", "a"}}));
     ASSERT_TRUE(AddFiles(archive, {{"b", "b"}}));
     EXPECT_EQ(ExtractFrom(archive, "a") + ExtractFrom(archive, "b"), "ab");
-}
-
-size_t OpenDescriptorCount() {
-    size_t count = 0;
-    if (DIR* folder = opendir("/proc/self/fd")) {
-        while (readdir(folder)) {
-            ++count;
-        }
-        closedir(folder);
-    }
-    return count;
 }
 
 TEST(AtomicUpdate, OneUpdaterAtATimeAndAbandonedUpdatesChangeNothing) {

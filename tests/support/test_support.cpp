@@ -79,10 +79,6 @@ size_t HeapBytesInUse() {
     return info.uordblks + info.hblkhd;
 }
 
-size_t OpenDescriptorCount() {
-    return FilesIn("/proc/self/fd").size();
-}
-
 bool FileExists(const std::string& path) {
     struct stat info;
     return stat(path.c_str(), &info) == 0;

@@ -11,6 +11,7 @@
 
 #include "platform/calling_convention.h"
 #include "platform/platform.h"
+#include "support/descriptors.h"
 
 // A fresh folder under the system's temporary folder, removed with its
 // content when the object goes.
@@ -35,8 +36,6 @@ bool FileExists(const std::string& path);
 // AddressSanitizer, whose allocator it does not see, it stays put; the leak
 // check covers that build.
 size_t HeapBytesInUse();
-// The number of descriptors this process has open.
-size_t OpenDescriptorCount();
 // The names in `folder`, sorted, without "." and "..".
 std::vector<std::string> FilesIn(const std::string& folder);
 
