@@ -35,6 +35,11 @@ TEST(ProgressLine, FitsTheTerminalKeepingTheNamesTail) {
     EXPECT_EQ(line.substr(line.size() - 8), "tail.bin");
     EXPECT_NE(line.find("..."), std::string::npos);
     EXPECT_LE(FormatProgressLine(1, 2, 1, name, 10).size(), 10u);
+    // A name that just fits is shown whole; one character more and it is cut.
+    const size_t figures = FormatProgressLine(1, 2, 1, "", 60).size();
+    std::string fits(60 - figures, 'y');
+    EXPECT_EQ(FormatProgressLine(1, 2, 1, fits, 60).substr(figures), fits);
+    EXPECT_NE(FormatProgressLine(1, 2, 1, fits + "z", 60).find("..."), std::string::npos);
 }
 
 TEST(ProgressLine, NeverShowsMoreThanTheWhole) {
@@ -97,14 +102,18 @@ TEST(JsonText, KeepsUtf8AndTurnsOtherBytesIntoCharacters) {
     EXPECT_EQ(JsonString("caf\xe9"), "\"caf\\u00e9\"");
     EXPECT_EQ(JsonString("\xc3"), "\"\\u00c3\"");
     EXPECT_EQ(JsonString("\xe0\x80\xaf"), "\"\\u00e0\\u0080\\u00af\"");
-    // At the edges of what UTF-8 may encode: the last character before the
-    // surrogates and the first one, the first four-byte character and its
-    // overlong form, the last character of all and the first beyond it.
+    // At the edges of what UTF-8 may encode: the first three-byte character
+    // and the overlong form of the last two-byte one, the last character
+    // before the surrogates and the first one, the first four-byte character
+    // and its overlong form, the last character of all and the first beyond
+    // it.
     const struct {
         const char* text;
         const char* json;
     } edges[] = {
         {"\xc1\xbf", "\"\\u00c1\\u00bf\""}, // the overlong form of the last one-byte one
+        {"\xe0\xa0\x80", "\"\xe0\xa0\x80\""},
+        {"\xe0\x9f\xbf", "\"\\u00e0\\u009f\\u00bf\""},
         {"\xed\x9f\xbf", "\"\xed\x9f\xbf\""},
         {"\xed\xa0\x80", "\"\\u00ed\\u00a0\\u0080\""},
         {"\xf0\x90\x80\x80", "\"\xf0\x90\x80\x80\""},

@@ -445,6 +445,23 @@ TEST(Listing, EveryNameIsGivenToTheSlotTheLibraryOpensByIt) {
         std::memcpy(&hashes[slot * 4], entry, sizeof entry);
     }));
     EXPECT_EQ(ByName(List(archive, "", kListFromFiles)).count("(signature)"), 1u);
+
+    // Two entries that share their first hash but not their second are two
+    // names: neither is told apart by a slot, and each opens its own.
+    WriteWithStorm(archive, {{"p", "first"}, {"q", "second"}}, false, 16);
+    ASSERT_NO_FATAL_FAILURE(EditHashTable(archive, [](uint32_t* hashes, uint32_t slots) {
+        const uint32_t p = sfmpq::HashName("p").nameA;
+        const uint32_t q = sfmpq::HashName("q").nameA;
+        for (uint32_t i = 0; i < slots; ++i) {
+            hashes[i * 4] = hashes[i * 4] == q ? p : hashes[i * 4];
+        }
+    }));
+    std::set<std::string> read;
+    for (const ListEntry& e : List(archive, "", kListFromFiles)) {
+        EXPECT_EQ(std::string(e.name).find('~'), std::string::npos) << e.name;
+        read.insert(ExtractFrom(archive, e.name));
+    }
+    EXPECT_EQ(read, (std::set<std::string>{"first", "second"}));
 }
 
 TEST(Listing, ExtensionsAreGuessedOnlyFromSmallFirstUnits) {
