@@ -3,6 +3,7 @@
 // exactly the changes the calls reported, never anything between, no
 // temporary file stays beside it and no descriptor stays open.
 #include <cerrno>
+#include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
 #include <map>
@@ -247,6 +248,21 @@ TEST_F(UpdateSweep, EachCopyMethodCopiesAllOrSaysWhyNot) {
     using sfmpq::CopyMethod;
     const std::string content = Content(2500000, 6, false);
     WriteFile(newA_, content);
+    {
+        // As the file system does it: a whole clone, or the reason it has
+        // none; the source stays as it was.
+        int in = open(newA_.c_str(), O_RDONLY | O_CLOEXEC);
+        int out = open(newD_.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+        bool reflinked = false;
+        int error = sfmpq::CopyFileContent(in, out, CopyMethod::Reflink, &reflinked);
+        close(in);
+        close(out);
+        EXPECT_TRUE(error == 0 || error == EOPNOTSUPP || error == EXDEV || error == EINVAL)
+            << std::strerror(error);
+        EXPECT_EQ(reflinked, error == 0);
+        EXPECT_TRUE(ReadFile(newD_) == (error == 0 ? content : ""));
+        EXPECT_TRUE(ReadFile(newA_) == content);
+    }
     SystemCallFaults faults;
     for (CopyMethod method :
          {CopyMethod::Best, CopyMethod::Reflink, CopyMethod::KernelCopy, CopyMethod::UserCopy}) {

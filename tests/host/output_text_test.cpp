@@ -69,6 +69,13 @@ TEST(ProgressLine, EachFileOfAnAddCountsOnceThePluginGoesOn) {
         std::this_thread::sleep_for(std::chrono::milliseconds(250));
         EXPECT_EQ(host::OnProgress(name, 0), 1);
     }
+    // While extracting, a negative size is a percentage the plug-in gives,
+    // not bytes done.
+    host::BeginByteProgress(400);
+    for (int size : {100, -50}) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(250));
+        EXPECT_EQ(host::OnProgress(name, size), 1);
+    }
     host::EndProgress();
     host::SetProgressBarEnabled(false);
     std::fflush(stream);
@@ -84,6 +91,10 @@ TEST(ProgressLine, EachFileOfAnAddCountsOnceThePluginGoesOn) {
     EXPECT_NE(text.find("\r 33%  100 B of 300 B"), std::string::npos) << text;
     EXPECT_NE(text.find("\r100%  300 B of 300 B"), std::string::npos) << text;
     EXPECT_EQ(text.find("of 1000 B"), std::string::npos) << text;
+    const std::string quarter = "\r 25%  100 B of 400 B";
+    const size_t first = text.find(quarter);
+    ASSERT_NE(first, std::string::npos) << text;
+    EXPECT_NE(text.find(quarter, first + 1), std::string::npos) << "drawn twice: " << text;
 }
 
 TEST(JsonText, EscapesWhatJsonRequires) {

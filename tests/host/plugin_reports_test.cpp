@@ -85,6 +85,11 @@ TEST_F(PluginReports, AListingThatFailsPartWayIsAFailureNotTheEnd) {
     EXPECT_EQ(list.out, "           5            5  a.txt\n"
                         "           3            3  b.txt\n");
     EXPECT_EQ(Count(list.err, failure), 1u) << list.err;
+    // For scripts, the members before it still make a whole JSON array.
+    RunResult json = RunScripted(scratch, script, {"list", "--json", archive});
+    EXPECT_EQ(json.status, 1);
+    EXPECT_EQ(json.out, "[\n  {\"name\": \"a.txt\", \"size\": 5, \"packed\": 5},\n"
+                        "  {\"name\": \"b.txt\", \"size\": 3, \"packed\": 3}\n]\n");
 
     // The members before the failure are extracted; it is reported once.
     RunResult extract = RunScripted(scratch, script, {"extract", archive, "-C", scratch / "out"});

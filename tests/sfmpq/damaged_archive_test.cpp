@@ -209,6 +209,15 @@ TEST(DamagedArchive, OnlyTablesOfMoreThan2To20EntriesMustFitTheFile) {
             EXPECT_TRUE(info.found);
         }
     }
+    // The room is counted from the header on: what lies before it (here 17
+    // MiB, more than the table needs) makes none.
+    const size_t before = size_t(17) << 20;
+    std::string late = std::string(before, '\0') + good;
+    Put32(&late, before + 24, sfmpq::kMaxUncheckedTableEntries + 1);
+    WriteFile(path, late);
+    sfmpq::ArchiveHeaderInfo info;
+    EXPECT_EQ(sfmpq::CheckArchiveHeader(path.c_str(), &info), ENOEXEC);
+    EXPECT_EQ(info.offset, before);
 }
 
 // The header is searched for at every 512-byte step, in pieces that grow

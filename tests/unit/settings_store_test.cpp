@@ -228,6 +228,17 @@ TEST(EndsWithNoCase, FoldsOnlyAsciiLettersAndImpliesNoDot) {
     EXPECT_FALSE(EndsWithNoCase("wax", "wav"));
     EXPECT_TRUE(EndsWithNoCase("", ""));
     EXPECT_FALSE(EndsWithNoCase("a@", "`")); // neighbours of the letter ranges stay distinct
+    // Every pair of bytes: the same only when equal, or one letter of A-Z and
+    // its small form.
+    for (int c = 1; c < 256; ++c) {
+        for (int d = 1; d < 256; ++d) {
+            const char name[] = {static_cast<char>(c), '\0'};
+            const char suffix[] = {static_cast<char>(d), '\0'};
+            const bool letters =
+                (c >= 'A' && c <= 'Z' && d == c + 32) || (d >= 'A' && d <= 'Z' && c == d + 32);
+            ASSERT_EQ(EndsWithNoCase(name, suffix), c == d || letters) << c << " " << d;
+        }
+    }
 }
 
 } // namespace
