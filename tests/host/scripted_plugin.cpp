@@ -18,11 +18,12 @@
 // read. PackFiles and DeleteFiles are not supported, unless
 // TARNEL_SCRIPTED_PACK_MESSAGE is set: then they show that message (none
 // when empty) as the plug-in shows its message boxes on Linux and return
-// success, changing nothing. Each opening of an archive shows the message
-// in TARNEL_SCRIPTED_OPEN_MESSAGE, if set, the same way. ConfigurePacker returns the number in
-// TARNEL_SCRIPTED_CONFIG (1 for OK, 2 for Cancel), or 0. PackSetDefaultParams
-// writes the interface version and settings path it is given, as
-// "HIGH.LOW PATH", to the file TARNEL_SCRIPTED_DEFAULTS names, if any.
+// success, changing nothing. Each opening of an archive shows the message in
+// TARNEL_SCRIPTED_OPEN_MESSAGE, if set, the same way. ConfigurePacker returns
+// the number in TARNEL_SCRIPTED_CONFIG (1 for OK, 2 for Cancel), or 0.
+// PackSetDefaultParams writes the interface version and settings path it is
+// given, as "HIGH.LOW PATH", to the file TARNEL_SCRIPTED_DEFAULTS names, if
+// any.
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>

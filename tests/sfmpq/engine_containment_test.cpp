@@ -5,6 +5,7 @@
 #include "sfmpq_test_support.h"
 
 #include "sfmpq/engine_protocol.h"
+#include "tests/support/descriptors.h"
 
 #include <algorithm>
 #include <atomic>
@@ -669,15 +670,11 @@ TEST(EngineContainment, AnEngineGetsTheHostsEnvironmentAndItsAllocatorSettings) 
         EXPECT_EQ(getpgid(engines[0]), engines[0]);
         EXPECT_EQ(SignalMask(engines[0], "SigBlk:"), 0u);
         EXPECT_EQ(SignalMask(engines[0], "SigIgn:") & (1ull << (SIGUSR2 - 1)), 0u);
-        const std::string fds = "/proc/" + std::to_string(engines[0]) + "/fd/";
-        DIR* engineFds = opendir(fds.c_str());
-        ASSERT_NE(engineFds, nullptr);
-        while (struct dirent* fd = readdir(engineFds)) {
-            char target[4096] = "";
-            ssize_t length = readlink((fds + fd->d_name).c_str(), target, sizeof target - 1);
-            EXPECT_NE(std::string(target, length > 0 ? length : 0), hostOnly) << fd->d_name;
+        const std::map<int, std::string> engineFds = DescriptorTargets(std::to_string(engines[0]));
+        EXPECT_FALSE(engineFds.empty());
+        for (const auto& open : engineFds) {
+            EXPECT_NE(open.second, hostOnly) << open.first;
         }
-        closedir(engineFds);
         // The engine's start-up may have cut the tunables apart in place, at
         // each ':'.
         std::string environment =

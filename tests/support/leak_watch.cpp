@@ -12,27 +12,9 @@
 
 #include <gtest/gtest.h>
 
-namespace {
+#include "descriptors.h"
 
-// Open descriptors and what each refers to.
-std::map<int, std::string> OpenDescriptors() {
-    std::map<int, std::string> open;
-    DIR* folder = opendir("/proc/self/fd");
-    if (!folder) {
-        return open;
-    }
-    while (dirent* entry = readdir(folder)) {
-        if (entry->d_name[0] == '.' || std::atoi(entry->d_name) == dirfd(folder)) {
-            continue;
-        }
-        char target[512] = {};
-        std::string link = std::string("/proc/self/fd/") + entry->d_name;
-        ssize_t length = readlink(link.c_str(), target, sizeof target - 1);
-        open[std::atoi(entry->d_name)] = length > 0 ? target : "?";
-    }
-    closedir(folder);
-    return open;
-}
+namespace {
 
 // The lines of /proc/self/maps that map System V shared memory.
 std::set<std::string> SharedMappings() {
@@ -68,7 +50,7 @@ std::set<std::string> Children() {
 
 class LeakWatch : public testing::EmptyTestEventListener {
     void OnTestStart(const testing::TestInfo&) override {
-        descriptors_ = OpenDescriptors();
+        descriptors_ = DescriptorTargets();
         mappings_ = SharedMappings();
         children_ = Children();
     }
@@ -81,7 +63,7 @@ class LeakWatch : public testing::EmptyTestEventListener {
             before.insert(open.second);
         }
         std::ostringstream left;
-        for (const auto& open : OpenDescriptors()) {
+        for (const auto& open : DescriptorTargets()) {
             auto earlier = descriptors_.find(open.first);
             bool same = earlier != descriptors_.end() && earlier->second == open.second;
             if (!same && before.count(open.second) == 0) {

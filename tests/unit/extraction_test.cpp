@@ -579,12 +579,8 @@ TEST_F(ExtractionTest, FilesMadeForAnExtractionAreNotInheritedAndTemporaryNamesD
         SCOPED_TRACE(names[i]);
         ASSERT_NE(files[i], nullptr);
         int flags = -1;
-        for (const std::string& fd : FilesIn("/proc/self/fd")) {
-            char target[4096];
-            ssize_t n = readlink(("/proc/self/fd/" + fd).c_str(), target, sizeof target);
-            if (n > 0 && std::string(target, static_cast<size_t>(n)) == names[i]) {
-                flags = fcntl(std::stoi(fd), F_GETFD);
-            }
+        for (const auto& open : DescriptorTargets()) {
+            flags = open.second == names[i] ? fcntl(open.first, F_GETFD) : flags;
         }
         EXPECT_EQ(flags, FD_CLOEXEC);
         EXPECT_TRUE(PlatformCloseFile(files[i]));
